@@ -1,0 +1,107 @@
+// The shared data of one run: case parameters, run counters, throat data,
+// global results, field arrays and the open text units. Every routine of the
+// program takes the state by reference; two states never share anything.
+#pragma once
+
+#include <csignal>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "array.hpp"
+#include "layout.hpp"
+
+namespace tx {
+
+// Case data (read from the data file) and the values derived from them.
+struct CaseData {
+  std::string caso = std::string(100, ' ');    // 100 bytes, blank-padded
+  int coord = 0;
+  int nx = 0;  // volumes per grid line, fictitious ones included (real + 2)
+  int ny = 0;
+  int nxy = 0;
+  double po = 0, T0 = 0, gama = 0, Rg = 0;
+  double dt1 = 0, dt2 = 0;
+  int It1 = 0, It2 = 0;
+  double tole = 0;
+  int itmax = 0, imax = 0;
+  double tolu = 0, tolp = 0;
+  int nitm_u = 0, nitm_p = 0;
+  double beta = 0;
+  int ci = 1, w_cam = 0, w_r = 1, w_g = 1, sem_a = 1, sem_g = 1;
+  std::string hard = std::string(100, ' ');
+  std::string titulo = std::string(100, ' ');
+  double pi = 0;
+};
+
+// Run counters and clock readings of the driver.
+struct Counters {
+  int it = 0;
+  int it_ini = 1;
+  double dt = 0;
+  double norm = 0;
+  double norm1 = 0;
+  double tcpuo = 0, tcpu1 = 0, tcpu2 = 0, tcpu = 0;
+};
+
+// Throat data of the grid.
+struct Throat {
+  int ig = 0;
+  double Sg = 0;
+  double Rcag = 0;
+};
+
+// Quasi-1D reference values and the per-iteration global results.
+struct Globals {
+  double fm1D = 0, Fd1D = 0, Fpv1D = 0;
+  double fmi = 0, fme = 0, Fd = 0;
+};
+
+// Every field array; sizes are set once by allocate_fields.
+struct Fields {
+  // nxy values, indexed by np
+  Vec xp, Y, yp, X, re, rn, rc, rp, ye, xk, yk, Jp, xe;
+  Vec v, p, T, ro, u, Uce, Vcn, roe, ron, pl;
+  Vec v_old, p_old, T_old, ro_old, u_old;
+  Vec ve, un, vn, ue, ve_old, un_old, vn_old, ue_old;
+  Vec dn, psi, M, de, dun, dve, dvn, due, bc_u, bc_v, cp;
+  Vec b;
+  Mat msi_l;  // nxy x 4
+  Mat msi_u;  // nxy x 3
+  Mat a;      // nxy x 5: s, w, p, e, n
+  // ny values, indexed by j
+  Vec vin, Tin, pin, uin, dpin, pin_old, Min;
+  // nx values, indexed by i
+  Vec p1D, T1D, M1D, u1D;
+};
+
+// The text files that stay open during the run.
+struct Units {
+  TextFile u8;   // caso.itn
+  TextFile u10;  // caso.txt
+  TextFile u11;  // caso.residuo.dat
+};
+
+// Services of the operating system, replaceable in tests.
+struct Platform {
+  // Runs one command line through the system shell and waits; returns its
+  // exit status (callers ignore it).
+  std::function<int(std::string_view)> run_command;
+  // Wall-clock stopwatch in seconds: the first reading returns 0.
+  std::function<double()> read_stopwatch;
+};
+
+struct State {
+  CaseData c;
+  Counters k;
+  Throat g;
+  Globals r;
+  Fields f;
+  Units io;
+  Platform os;
+  // Set asynchronously (signal handler) to end the loop after the current
+  // iteration; points to a flag owned by the caller, may be null.
+  volatile std::sig_atomic_t* stop_request = nullptr;
+};
+
+}  // namespace tx

@@ -1,0 +1,1 @@
+#include "listread.hpp"

@@ -1,0 +1,33 @@
+// Free-format reading of the input files: one item per read, each read
+// starting at the next line, lines without a value skipped, the rest of the
+// line after the value discarded.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tx {
+
+class ListReader {
+ public:
+  // Throws RunError (Portuguese message naming the file) if it cannot be read.
+  explicit ListReader(const std::string& path);
+
+  // Each read names the item (its number in the file and its name) so that a
+  // failure message can say which item of which file was wrong and what was
+  // expected. Throws RunError on end of file or on a value of the wrong type.
+  int read_int(int item, const std::string& name);
+  double read_real(int item, const std::string& name);
+  // 100 bytes, blank-padded (or cut); bytes are kept as they stand in the file.
+  std::string read_char(int item, const std::string& name);
+
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  std::vector<std::string> lines_;
+  std::size_t next_ = 0;
+  // (for repeat counts r*c the implementation may keep extra state here)
+};
+
+}  // namespace tx

@@ -1,0 +1,45 @@
+// Nozzle grid, its metrics and radii, and the grid output files.
+#pragma once
+
+#include "estado.hpp"
+
+namespace tx {
+
+void generate_boundary_nodes(State& s);
+void generate_interior_nodes(State& s);
+void write_nozzle_parameters(State& s);
+void compute_centres(State& s);
+void compute_metrics(State& s);
+void compute_radii(State& s);
+
+void write_grid_outputs(State& s);
+void write_boundary_files(State& s);
+void write_domain_script(State& s);
+void write_grid_file(State& s);
+void write_grid_script(State& s);
+
+// Plot-script templates: a script keeps its first `kept` lines (the user's
+// settings) and gets the program's plot lines after them.
+struct ScriptTemplate {
+  const char* name;
+  int kept;
+};
+inline constexpr ScriptTemplate kTemplates[] = {
+    {"Tubrix_5p5_dominio.gnu", 6},          {"Tubrix_5p5_malha.gnu", 5},
+    {"Tubrix_5p5_velocidade_u.gnu", 6},     {"Tubrix_5p5_velocidade_v.gnu", 6},
+    {"Tubrix_5p5_pressao.gnu", 6},          {"Tubrix_5p5_temperatura.gnu", 6},
+    {"Tubrix_5p5_massa_especifica.gnu", 6}, {"Tubrix_5p5_Mach.gnu", 6},
+    {"Tubrix_5p5_empuxo.gnu", 6},           {"Tubrix_5p5_residuo.gnu", 6},
+};
+
+// Copies missing templates into the current directory from the installed
+// template folder; throws RunError naming a template that is missing in both
+// places or shorter than its kept lines.
+void ensure_templates(const std::string& template_dir);
+
+// Rewrites a script: keeps its first `kept` lines as they are (bytes and line
+// ends), then appends `tail` (already formatted records). Throws RunError
+// naming the script if it has fewer than `kept` lines.
+void rewrite_script(const std::string& name, int kept, const std::string& tail);
+
+}  // namespace tx

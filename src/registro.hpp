@@ -1,0 +1,54 @@
+// Unformatted sequential file of one record, in the segmented layout the
+// restart file uses: byte 75 at the start; the record as segments of
+// (length byte, data, same length byte) with 128-byte full segments marked
+// 129 and a last segment marked with its own count; byte 130 at the end.
+// Numbers are little-endian.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tx {
+
+// Builds the payload of one record.
+class RecordWriter {
+ public:
+  void put_int(std::int32_t v);
+  void put_real(double v);
+  void put_reals(const double* v, std::size_t n);
+  const std::vector<unsigned char>& payload() const { return bytes_; }
+
+ private:
+  std::vector<unsigned char> bytes_;
+};
+
+// The whole file image (start byte, segments, end byte) for one payload.
+std::vector<unsigned char> encode_record_file(const std::vector<unsigned char>& payload);
+
+// Writes the file image to a temporary name in the same folder and renames it
+// over `path` only when complete, so an interrupted write never destroys the
+// previous file. Throws RunError naming the file on failure.
+void write_record_file(const std::string& path, const std::vector<unsigned char>& payload);
+
+// Reads and checks the file image; returns the payload of its (first) record.
+// Throws RunError with a Portuguese message naming the file for a missing
+// file, a first byte other than 75, or a trailing length byte that differs
+// from the leading one (or a file that ends inside a segment).
+std::vector<unsigned char> read_record_file(const std::string& path);
+
+// Takes items from a payload in order.
+class RecordReader {
+ public:
+  explicit RecordReader(const std::vector<unsigned char>& payload) : p_(payload) {}
+  std::int32_t get_int();
+  double get_real();
+  void get_reals(double* v, std::size_t n);
+  std::size_t remaining() const { return p_.size() - pos_; }
+
+ private:
+  const std::vector<unsigned char>& p_;
+  std::size_t pos_ = 0;
+};
+
+}  // namespace tx

@@ -1,0 +1,19 @@
+// Linear solvers for the five-point systems: MSI factorisation and
+// iteration, and the L1 norm of a system's residual.
+#pragma once
+
+#include "array.hpp"
+
+namespace tx {
+
+// Band rule: the neighbours of np lie at -nx, -1, +1, +nx in the linear
+// index and are present exactly when the index is within 1..nxy.
+void msi_factorize(const Mat& a, Mat& msi_l, Mat& msi_u, int nxy, int nx, int ny);
+void msi_solve(const Mat& a, const Mat& msi_l, const Mat& msi_u, int ny, int nx, int nxy,
+               Vec& phi, double tol, int nitm, const Vec& b);
+
+// norm += sum over np of |a(np,:) . phi - b(np)|, in the documented order.
+void residual_l1_norm(int nx, int ny, int nxy, const Mat& a, const Vec& b, const Vec& phi,
+                      double& norm);
+
+}  // namespace tx

@@ -1,0 +1,27 @@
+// Character values of the case data: fixed 100-byte, blank-padded fields,
+// written back byte for byte. Names built from them drop the padding.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tx {
+
+inline constexpr std::size_t kCharLen = 100;
+
+// Left-adjusted, cut at the last non-blank character.
+inline std::string trimmed(std::string_view s) {
+  const auto first = s.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  const auto last = s.find_last_not_of(' ');
+  return std::string(s.substr(first, last - first + 1));
+}
+
+// Blank-padded (or cut) to n bytes.
+inline std::string padded(std::string_view s, std::size_t n = kCharLen) {
+  std::string r(s.substr(0, n));
+  r.resize(n, ' ');
+  return r;
+}
+
+}  // namespace tx
