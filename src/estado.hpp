@@ -3,6 +3,7 @@
 // program takes the state by reference; two states never share anything.
 #pragma once
 
+#include <array>
 #include <csignal>
 #include <functional>
 #include <string>
@@ -89,6 +90,9 @@ struct Platform {
   std::function<int(std::string_view)> run_command;
   // Wall-clock stopwatch in seconds: the first reading returns 0.
   std::function<double()> read_stopwatch;
+  // Local calendar date and time: year, month, day, hour, minute, second.
+  // When unset, the system calendar is read.
+  std::function<std::array<int, 6>()> read_calendar;
 };
 
 struct State {

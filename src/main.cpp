@@ -1,1 +1,355 @@
+// Run driver and platform services.
 #include "main.hpp"
+
+#include <chrono>
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "coeficientes.hpp"
+#include "dados.hpp"
+#include "erro.hpp"
+#include "listread.hpp"
+#include "malha.hpp"
+#include "resultados.hpp"
+#include "solvers.hpp"
+#include "texto.hpp"
+#include "usuario.hpp"
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace tx {
+
+namespace {
+
+bool starts_with(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
+
+// Whether a program of this name can be found on PATH.
+bool on_path(const std::string& program) {
+  const char* path = std::getenv("PATH");
+  if (path == nullptr) return false;
+  std::string dirs = path;
+  std::size_t start = 0;
+  while (start <= dirs.size()) {
+    std::size_t end = dirs.find(':', start);
+    if (end == std::string::npos) end = dirs.size();
+    std::string dir = dirs.substr(start, end - start);
+    if (dir.empty()) dir = ".";
+    const std::string candidate = dir + "/" + program;
+#ifndef _WIN32
+    if (::access(candidate.c_str(), X_OK) == 0) return true;
+#endif
+    start = end + 1;
+  }
+  return false;
+}
+
+// The editor and plotting program named in the command lines ("notepad",
+// "wgnuplot") are mapped to what this system has. Returns an empty string,
+// after one line on standard error, when there is nothing to run.
+std::string mapped_command(const std::string& line) {
+  if (starts_with(line, "notepad ") && !on_path("notepad")) {
+    const char* ed = std::getenv("VISUAL");
+    if (ed == nullptr || *ed == '\0') ed = std::getenv("EDITOR");
+    if (ed == nullptr || *ed == '\0') {
+      std::fprintf(stderr, "Aviso: nenhum editor de texto disponível (notepad, VISUAL ou EDITOR); "
+                           "%s não foi aberto.\n", line.substr(8).c_str());
+      return {};
+    }
+    return std::string(ed) + line.substr(7);
+  }
+  if (starts_with(line, "wgnuplot ") && !on_path("wgnuplot")) {
+    if (!on_path("gnuplot")) {
+      std::fprintf(stderr, "Aviso: programa de gráficos não disponível (wgnuplot ou gnuplot); "
+                           "%s não foi aberto.\n", line.substr(9).c_str());
+      return {};
+    }
+    return "gnuplot -persist" + line.substr(8);
+  }
+  return line;
+}
+
+// Path of the folder holding the plot-script templates: TUBRIX_TEMPLATES if
+// set, else the installed folder, else the source tree's.
+std::string template_folder() {
+  if (const char* env = std::getenv("TUBRIX_TEMPLATES"); env != nullptr && *env != '\0')
+    return env;
+  std::error_code ec;
+  if (std::filesystem::is_directory(TUBRIX_INSTALLED_TEMPLATES, ec))
+    return TUBRIX_INSTALLED_TEMPLATES;
+  return TUBRIX_SOURCE_TEMPLATES;
+}
+
+// The case data file must not be one of the files the run rewrites.
+void check_data_file_kept(const State& s, const std::string& data_file) {
+  static const char* const kSuffixes[] = {
+      ".txt", ".itn", ".residuo.dat", ".bin", ".Extrapolix_3p0", ".contorno_sul.dat",
+      ".contorno_norte.dat", ".contorno_oeste.dat", ".contorno_leste.dat", ".malha.dat",
+      ".velocidade_u.dat", ".velocidade_v.dat", ".pressao.dat", ".temperatura.dat",
+      ".massa_especifica.dat", ".Mach.dat", ".empuxo.dat"};
+  const std::string caso = trimmed(s.c.caso);
+  for (const char* suffix : kSuffixes)
+    if (caso + suffix == data_file)
+      throw RunError("Erro no arquivo \"" + data_file + "\", item 1 (caso): o arquivo de dados "
+                     "seria sobrescrito pela saída \"" + data_file + "\"; escolha outro nome.");
+}
+
+void copy_old_levels(Fields& f) {
+  f.u_old = f.u;
+  f.v_old = f.v;
+  f.ue_old = f.ue;
+  f.ve_old = f.ve;
+  f.un_old = f.un;
+  f.vn_old = f.vn;
+  f.p_old = f.p;
+  f.T_old = f.T;
+  f.ro_old = f.ro;
+  f.pin_old = f.pin;
+}
+
+// One outer iteration, steps 4 to 10; norm holds the four norms after it.
+void outer_iteration(State& s) {
+  CaseData& c = s.c;
+  Fields& f = s.f;
+  const int nx = c.nx, ny = c.ny, nxy = c.nxy;
+  auto solve = [&](Vec& phi, double tol, int nitm) {
+    msi_factorize(f.a, f.msi_l, f.msi_u, nxy, nx, ny);
+    msi_solve(f.a, f.msi_l, f.msi_u, ny, nx, nxy, phi, tol, nitm, f.b);
+  };
+
+  update_inlet_state(s);
+  set_inlet_pressure(s);
+  set_specific_heat(s);
+
+  build_momentum_coefficients(s);
+  build_u_source(s);
+  apply_u_boundary_conditions(s);
+  solve(f.u, c.tolu, c.nitm_u);
+  residual_l1_norm(nx, ny, nxy, f.a, f.b, f.u, s.k.norm);
+
+  build_v_source(s);
+  apply_v_boundary_conditions(s);
+  solve(f.v, c.tolu, c.nitm_u);
+  residual_l1_norm(nx, ny, nxy, f.a, f.b, f.v, s.k.norm);
+
+  build_energy_source(s);
+  apply_T_boundary_conditions(s);
+  solve(f.T, c.tolu, c.nitm_u);
+  residual_l1_norm(nx, ny, nxy, f.a, f.b, f.T, s.k.norm);
+
+  update_density(s);
+  face_densities(s);
+  simplec_d_coefficients(s);
+  face_velocities(s);
+  set_boundary_face_velocities(s);
+
+  for (int pass = 1; pass <= c.imax; ++pass) {
+    build_pressure_correction_system(s);
+    apply_pl_boundary_conditions(s);
+    solve(f.pl, c.tolp, c.nitm_p);
+    correct_pressure_density(s);
+    face_densities(s);
+    correct_node_velocities(s);
+    set_fictitious_velocities(s);
+    correct_face_velocities(s);
+    correct_boundary_face_velocities(s);
+  }
+  residual_l1_norm(nx, ny, nxy, f.a, f.b, f.pl, s.k.norm);
+}
+
+}  // namespace
+
+int run_command(std::string_view command_line) {
+  const std::string line = mapped_command(trimmed(command_line));
+  if (line.empty()) return 127;
+  std::fflush(nullptr);
+#ifdef _WIN32
+  const char* comspec = std::getenv("COMSPEC");
+  const std::string shell = comspec != nullptr ? comspec : "cmd.exe";
+  return std::system((shell + " /c " + line).c_str());
+#else
+  const pid_t pid = ::fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    ::execl("/bin/sh", "sh", "-c", line.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
+}
+
+Platform system_platform() {
+  Platform p;
+  p.run_command = [](std::string_view line) { return tx::run_command(line); };
+  auto start = std::make_shared<std::optional<std::chrono::steady_clock::time_point>>();
+  p.read_stopwatch = [start] {
+    const auto now = std::chrono::steady_clock::now();
+    if (!*start) {
+      *start = now;
+      return 0.0;
+    }
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now - **start);
+    return static_cast<double>(ms.count()) / 1000.0;
+  };
+  // read_calendar left unset: the listing reads the system calendar.
+  return p;
+}
+
+double time_step(const CaseData& c, int it) {
+  double dt = 0.0;
+  if (it <= c.It1) dt = c.dt1;
+  if (c.It1 < it && it < c.It2)
+    dt = c.dt1 + (c.dt2 - c.dt1) * static_cast<double>(it - c.It1) /
+                     static_cast<double>(c.It2 - c.It1);
+  if (it >= c.It2) dt = c.dt2;
+  return dt;
+}
+
+bool is_report_iteration(const State& s, int it, double ratio) {
+  return it == 1 || it == s.c.itmax || ratio <= s.c.tole || it % s.c.w_r == 0;
+}
+
+int run_case(State& s) {
+  CaseData& c = s.c;
+  Counters& k = s.k;
+
+  read_case_data(s);
+
+  // Everything a user can get wrong is checked before any output exists.
+  {
+    ListReader sel(kSelectionFile);
+    check_data_file_kept(s, trimmed(sel.read_char(1, "arquivo de dados")));
+  }
+  if (c.ci == 2) check_restart_file(s);
+  ensure_templates(template_folder());
+
+  const std::string caso = trimmed(c.caso);
+  s.io.u8.open(caso + ".itn");
+  s.io.u10.open(caso + ".txt");
+  s.io.u10.write("(/,'Listagem gerada pelo programa Tubrix 5.5.08, de 29 Jan 2009')");
+  s.io.u11.open(caso + ".residuo.dat");
+
+  write_date_time(s);
+  write_data_listing(s);
+  allocate_fields(s);
+  generate_boundary_nodes(s);
+  generate_interior_nodes(s);
+  write_grid_outputs(s);
+  compute_centres(s);
+  compute_metrics(s);
+  compute_radii(s);
+  set_initial_conditions(s);
+
+  s.io.u8.write("(T1,'Iteração',T14,'fmi / fme',T38,'fme / fm1D',T62,'Fd / Fd1D')");
+  s.io.u10.write("(/,/,T3,'Iteração',T14,'L1(R)n / L1(R)1',T38,'dt (s)',/)");
+  s.io.u11.write("('# Iteração',T14,'L1(R)n / L1(R)1')");
+
+  k.tcpu1 = s.os.read_stopwatch();
+
+  bool interrupted = false;
+  double ratio = 0.0;
+  int it = k.it_ini;
+  for (; it <= c.itmax; ++it) {
+    k.it = it;
+    k.dt = time_step(c, it);
+    k.norm = 0.0;
+    copy_old_levels(s.f);
+    outer_iteration(s);
+    if (it == 1) k.norm1 = k.norm;
+    ratio = k.norm / k.norm1;
+    interrupted = s.stop_request != nullptr && *s.stop_request != 0;
+    const bool diverged = !std::isfinite(ratio);
+    if (is_report_iteration(s, it, ratio) || interrupted || diverged) {
+      s.io.u10.write("(2X,I8,1P,E15.6,9X,1P,E15.6)", {it, ratio, k.dt});
+      s.io.u11.write("(2X,I8,1P,E15.6,9X,1P,E15.6)", {it, ratio});
+      write_iteration_globals(s);
+      std::printf("Iteração %8d   L1(R)n / L1(R)1 = %13.6E   dt = %13.6E s   tempo = %.3f s\n",
+                  it, ratio, k.dt, s.os.read_stopwatch() - k.tcpu1);
+      std::fflush(stdout);
+    }
+    if (diverged) {
+      // The broken state is not stored: the previous restart file stays.
+      const std::string msg =
+          "Erro: a solução divergiu na iteração " + std::to_string(it) +
+          " (L1(R)n / L1(R)1 não é um número finito); o arquivo de reinício \"" + caso +
+          ".bin\" não foi regravado e os resultados não foram escritos.";
+      s.io.u10.write("(/,A)", {msg});
+      s.io.u8.close();
+      s.io.u10.close();
+      s.io.u11.close();
+      throw RunError(msg, kExitDiverged);
+    }
+    if (ratio <= c.tole || interrupted) break;
+  }
+  if (it > c.itmax) it = c.itmax;
+  k.it = it;
+
+  k.tcpu2 = s.os.read_stopwatch();
+  k.tcpu = k.tcpu2 + k.tcpuo - k.tcpu1;
+
+  write_restart_file(s);
+  s.io.u8.close();
+  s.io.u11.close();
+
+  write_results(s);
+
+  std::printf("Fim: %d iterações   L1(R)n / L1(R)1 = %13.6E   tempo = %.3f s   listagem: %s.txt\n",
+              k.it, ratio, k.tcpu2 - k.tcpu1, caso.c_str());
+  std::fflush(stdout);
+  if (interrupted) {
+    std::fprintf(stderr, "Execução interrompida na iteração %d; reinício e resultados gravados.\n",
+                 k.it);
+    return kExitInterrupted;
+  }
+  return 0;
+}
+
+namespace {
+// Signal handlers can only reach process-wide data: this flag is the one
+// piece of it, and the state only points to it.
+volatile std::sig_atomic_t g_stop = 0;
+extern "C" void on_stop_signal(int) { g_stop = 1; }
+}  // namespace
+
+int tubrix_main(int argc, char** argv) {
+  if (argc > 1) {
+    const std::string a = argv[1];
+    if (a == "--version") {
+      std::printf("Tubrix 5.5.08\n");
+      return 0;
+    }
+    std::fprintf(stderr, "Uso: %s (sem argumentos; o caso é lido de %s e %s na pasta atual)\n",
+                 argv[0], kSwitchFile, kSelectionFile);
+    return a == "--help" || a == "-h" ? 0 : kExitInput;
+  }
+  g_stop = 0;
+  std::signal(SIGINT, on_stop_signal);
+  std::signal(SIGTERM, on_stop_signal);
+  State s;
+  s.os = system_platform();
+  s.stop_request = &g_stop;
+  try {
+    return run_case(s);
+  } catch (const RunError& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return e.status();
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "Erro: memória insuficiente para os campos deste caso.\n");
+    return kExitInput;
+  }
+}
+
+}  // namespace tx

@@ -34,10 +34,14 @@ void write_record_file(const std::string& path, const std::vector<unsigned char>
 // Reads and checks the file image; returns the payload of its (first) record.
 // Throws RunError with a Portuguese message naming the file for a missing
 // file, a first byte other than 75, or a trailing length byte that differs
-// from the leading one (or a file that ends inside a segment).
+// from the leading one (or a file that ends inside a segment, a length byte
+// above 130, no record at all, or no closing byte 130 after the record).
 std::vector<unsigned char> read_record_file(const std::string& path);
 
-// Takes items from a payload in order.
+// Takes items from a payload in order. A get_* that asks for more bytes than
+// remain throws RunError (kExitInput) with a message that does not name the
+// file ("o registro termina antes do item pedido: ..."); callers that know
+// the expected length should compare remaining() first and report the file.
 class RecordReader {
  public:
   explicit RecordReader(const std::vector<unsigned char>& payload) : p_(payload) {}

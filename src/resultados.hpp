@@ -23,4 +23,7 @@ void write_thrust_profile(State& s);
 // Mass flow rate through the east face of volume np (kg/s, whole nozzle).
 double east_face_mass_flow(const State& s, int np);
 
+// Kliegel and Levine discharge coefficient of a throat with curvature ratio Rcag.
+double kliegel_levine_cd(double gama, double Rcag);
+
 }  // namespace tx

@@ -1,1 +1,299 @@
+// MSI (modified strongly implicit) factorisation and iteration for the
+// five-point systems, and the L1 norm of a system's residual.
+//
+// The system is a band matrix over the linear index: the neighbours of a row
+// sit at -nx, -1, +1, +nx and exist exactly when that index is in 1..nxy, so
+// the west term of i = 1 couples to the last volume of the row below. The
+// loops below work on raw 0-based storage (element q is index q + 1) and
+// split each sweep into the ranges where the set of present terms is fixed;
+// every value is computed with the same operations, in the same order and
+// grouping, as the per-volume formulas in the comments.
 #include "solvers.hpp"
+
+#include <cassert>
+#include <cmath>
+#include <cstddef>
+#include <vector>
+
+namespace tx {
+
+namespace {
+
+using Index = std::ptrdiff_t;
+
+// Column offsets within one row of the packed arrays.
+enum : Index { AS = 0, AW = 1, AP = 2, AE = 3, AN = 4 };     // a, 5 columns
+enum : Index { LP = 0, LW = 1, LSE = 2, LS = 3 };            // msi_l, 4 columns
+enum : Index { UE = 0, UNW = 1, UN = 2 };                    // msi_u, 3 columns
+
+// Work vector of one solve: it holds the residual R, is overwritten in place
+// by the forward sweep (y) and then by the backward sweep (the increment).
+// A fresh nxy-sized allocation per solve page-faults on large grids, so each
+// thread keeps one buffer and grows it when needed; it carries no data from
+// one call to the next.
+double* solve_scratch(Index n) {
+  thread_local std::vector<double> w;
+  if (static_cast<Index>(w.size()) < n) w.resize(static_cast<std::size_t>(n));
+  return w.data();
+}
+
+// Sum of the present band terms of row q, in the order s, w, p, e, n.
+inline double band_sum_checked(const double* a, const double* x, Index q, Index nx, Index n) {
+  const double* r = a + 5 * q;
+  double acc = 0.0;
+  bool any = false;
+  auto add = [&](double t) {
+    acc = any ? acc + t : t;
+    any = true;
+  };
+  if (q - nx >= 0) add(r[AS] * x[q - nx]);
+  if (q - 1 >= 0) add(r[AW] * x[q - 1]);
+  add(r[AP] * x[q]);
+  if (q + 1 < n) add(r[AE] * x[q + 1]);
+  if (q + nx < n) add(r[AN] * x[q + nx]);
+  return acc;
+}
+
+// Row q with all five neighbours present.
+inline double band_sum_full(const double* a, const double* x, Index q, Index nx) {
+  const double* r = a + 5 * q;
+  return r[AS] * x[q - nx] + r[AW] * x[q - 1] + r[AP] * x[q] + r[AE] * x[q + 1] +
+         r[AN] * x[q + nx];
+}
+
+// R = b - A.phi for every row, ascending; returns sum of R^2 in the same order.
+double solve_residual(const double* a, const double* b, const double* phi, double* R, Index nx,
+                      Index n) {
+  const Index head_end = nx < n ? nx : n;        // rows without a south term
+  const Index tail_begin = n - nx > head_end ? n - nx : head_end;  // rows without a north term
+  double ss = 0.0;
+  for (Index q = 0; q < head_end; ++q) {
+    R[q] = b[q] - band_sum_checked(a, phi, q, nx, n);
+    ss = ss + R[q] * R[q];
+  }
+  for (Index q = head_end; q < tail_begin; ++q) {
+    R[q] = b[q] - band_sum_full(a, phi, q, nx);
+    ss = ss + R[q] * R[q];
+  }
+  for (Index q = tail_begin; q < n; ++q) {
+    R[q] = b[q] - band_sum_checked(a, phi, q, nx, n);
+    ss = ss + R[q] * R[q];
+  }
+  return ss;
+}
+
+// Factor row q when the south (S), south-east (SE) and west (W) factor rows
+// all exist, i.e. q >= nx.
+//   l_s  = a_s / (1 - alpha*u_e(S)*u_e(SE))
+//   l_se = -l_s*u_e(S)
+//   l_w  = (a_w - l_s*u_nw(S)) / (1 + 2alpha*u_nw(W))
+//   phi1 = l_se*u_e(SE); phi4 = l_w*u_nw(W)
+//   l_p  = a_p - l_w*u_e(W) - l_s*u_n(S) - l_se*u_nw(SE) + 2alpha*(phi1 + phi4)
+//   u_e  = (a_e - l_se*u_n(SE) - 2alpha*phi1) / l_p
+//   u_nw = -l_w*u_n(W) / l_p
+//   u_n  = (a_n - alpha*phi4) / l_p
+inline void factor_full(const double* a, double* L, double* U, Index q, Index nx, double alpha) {
+  const double* r = a + 5 * q;
+  const double* uS = U + 3 * (q - nx);
+  const double* uSE = U + 3 * (q - nx + 1);
+  const double* uW = U + 3 * (q - 1);
+  const double ls = r[AS] / (1.0 - alpha * uS[UE] * uSE[UE]);
+  const double lse = -ls * uS[UE];
+  const double lw = (r[AW] - ls * uS[UNW]) / (1.0 + 2.0 * alpha * uW[UNW]);
+  const double phi1 = lse * uSE[UE];
+  const double phi4 = lw * uW[UNW];
+  const double lp =
+      r[AP] - lw * uW[UE] - ls * uS[UN] - lse * uSE[UNW] + 2.0 * alpha * (phi1 + phi4);
+  double* l = L + 4 * q;
+  double* u = U + 3 * q;
+  l[LP] = lp;
+  l[LW] = lw;
+  l[LSE] = lse;
+  l[LS] = ls;
+  u[UE] = (r[AE] - lse * uSE[UN] - 2.0 * alpha * phi1) / lp;
+  u[UNW] = -lw * uW[UN] / lp;
+  u[UN] = (r[AN] - alpha * phi4) / lp;
+}
+
+// Factor row q of the first grid row (q < nx): no south row exists, so
+// l_s = a_s with no division and l_se = 0; the south-east row exists only
+// for q = nx - 1 (it is row 0) and the west row for q >= 1.
+inline void factor_first_row(const double* a, double* L, double* U, Index q, Index nx,
+                             double alpha) {
+  const double* r = a + 5 * q;
+  double* l = L + 4 * q;
+  double* u = U + 3 * q;
+  if (q == 0) {
+    l[LP] = r[AP];
+    l[LW] = r[AW];
+    l[LSE] = 0.0;
+    l[LS] = r[AS];
+    u[UE] = r[AE] / r[AP];
+    u[UNW] = 0.0;
+    u[UN] = r[AN] / r[AP];
+    return;
+  }
+  const double* uW = U + 3 * (q - 1);
+  const bool has_se = q - nx + 1 >= 0;
+  const double* uSE = U + 3 * (q - nx + 1);  // read only when has_se
+  const double ls = r[AS];
+  const double lse = 0.0;
+  const double lw = r[AW] / (1.0 + 2.0 * alpha * uW[UNW]);
+  const double phi1 = has_se ? lse * uSE[UE] : 0.0;
+  const double phi4 = lw * uW[UNW];
+  double lp = r[AP] - lw * uW[UE];
+  if (has_se) lp = lp - lse * uSE[UNW];
+  lp = lp + 2.0 * alpha * (phi1 + phi4);
+  double ue = r[AE];
+  if (has_se) ue = ue - lse * uSE[UN];
+  ue = ue - 2.0 * alpha * phi1;
+  l[LP] = lp;
+  l[LW] = lw;
+  l[LSE] = lse;
+  l[LS] = ls;
+  u[UE] = ue / lp;
+  u[UNW] = -lw * uW[UN] / lp;
+  u[UN] = (r[AN] - alpha * phi4) / lp;
+}
+
+// Forward sweep, ascending, in place over R:
+//   y = (R - l_s*y(S) - l_w*y(W) - l_se*y(SE)) / l_p, absent terms omitted.
+void forward_sweep(const double* L, double* w, Index nx, Index n) {
+  const Index head_end = nx < n ? nx : n;
+  w[0] = w[0] / L[LP];
+  for (Index q = 1; q < head_end - 1; ++q) {
+    const double* l = L + 4 * q;
+    w[q] = (w[q] - l[LW] * w[q - 1]) / l[LP];
+  }
+  if (head_end == nx && nx >= 2) {  // q = nx - 1: its south-east row is row 0
+    const Index q = nx - 1;
+    const double* l = L + 4 * q;
+    w[q] = (w[q] - l[LW] * w[q - 1] - l[LSE] * w[0]) / l[LP];
+  }
+  for (Index q = nx; q < n; ++q) {
+    const double* l = L + 4 * q;
+    w[q] = (w[q] - l[LS] * w[q - nx] - l[LW] * w[q - 1] - l[LSE] * w[q - nx + 1]) / l[LP];
+  }
+}
+
+// Backward sweep, descending, in place over y, adding each increment to phi:
+//   d = y - u_n*d(N) - u_nw*d(NW) - u_e*d(E), absent terms omitted.
+void backward_sweep(const double* U, double* w, double* phi, Index nx, Index n) {
+  Index q = n - 1;
+  // w[q] = y[q] is already the increment of the last row.
+  phi[q] = phi[q] + w[q];
+  // No north or north-west row above.
+  for (q = n - 2; q > n - nx; --q) {
+    const double* u = U + 3 * q;
+    w[q] = w[q] - u[UE] * w[q + 1];
+    phi[q] = phi[q] + w[q];
+  }
+  // q = n - nx: its north-west row is the last row.
+  q = n - nx;
+  {
+    const double* u = U + 3 * q;
+    w[q] = w[q] - u[UNW] * w[q + nx - 1] - u[UE] * w[q + 1];
+    phi[q] = phi[q] + w[q];
+  }
+  for (q = n - nx - 1; q >= 0; --q) {
+    const double* u = U + 3 * q;
+    w[q] = w[q] - u[UN] * w[q + nx] - u[UNW] * w[q + nx - 1] - u[UE] * w[q + 1];
+    phi[q] = phi[q] + w[q];
+  }
+}
+
+// |sum of present band terms - b| of row q.
+inline double abs_residual_checked(const double* a, const double* b, const double* x, Index q,
+                                   Index nx, Index n) {
+  return std::fabs(band_sum_checked(a, x, q, nx, n) - b[q]);
+}
+
+}  // namespace
+
+void msi_factorize(const Mat& a, Mat& msi_l, Mat& msi_u, int nxy, int nx, int ny) {
+  if (nxy <= 0) return;
+  assert(nx >= 2 && ny >= 1 && nxy == nx * ny);
+  assert(a.rows() >= nxy && a.cols() == 5);
+  assert(msi_l.rows() >= nxy && msi_l.cols() == 4);
+  assert(msi_u.rows() >= nxy && msi_u.cols() == 3);
+  const double* A = a.data();
+  double* L = msi_l.data();
+  double* U = msi_u.data();
+  const Index NX = nx;
+
+  // alpha is 0.5 inside and 0 on the first and last rows and columns.
+  const Index first_row_end = NX < nxy ? NX : nxy;
+  for (Index q = 0; q < first_row_end; ++q) factor_first_row(A, L, U, q, NX, 0.0);
+  for (int j = 2; j <= ny; ++j) {
+    const double alpha_in = j < ny ? 0.5 : 0.0;
+    const Index row = static_cast<Index>(j - 1) * NX;
+    factor_full(A, L, U, row, NX, 0.0);
+    for (Index i = 1; i < NX - 1; ++i) factor_full(A, L, U, row + i, NX, alpha_in);
+    factor_full(A, L, U, row + NX - 1, NX, 0.0);
+  }
+}
+
+void msi_solve(const Mat& a, const Mat& msi_l, const Mat& msi_u, int ny, int nx, int nxy,
+               Vec& phi, double tol, int nitm, const Vec& b) {
+  if (nxy <= 0) return;
+  assert(nx >= 2 && ny >= 1 && nxy == nx * ny);
+  assert(a.rows() >= nxy && a.cols() == 5);
+  assert(msi_l.rows() >= nxy && msi_l.cols() == 4);
+  assert(msi_u.rows() >= nxy && msi_u.cols() == 3);
+  assert(phi.size() >= nxy && b.size() >= nxy);
+  const double* A = a.data();
+  const double* L = msi_l.data();
+  const double* U = msi_u.data();
+  const double* B = b.data();
+  double* x = phi.data();
+  const Index n = nxy;
+  const Index NX = nx;
+  double* w = solve_scratch(n);
+
+  const double r0 = std::sqrt(solve_residual(A, B, x, w, NX, n));
+  const double target = r0 * tol;
+  // At least one iteration; a limit below 1 therefore acts as 1 instead of
+  // never being reached.
+  for (int it = 1;; ++it) {
+    forward_sweep(L, w, NX, n);
+    backward_sweep(U, w, x, NX, n);
+    const double r = std::sqrt(solve_residual(A, B, x, w, NX, n));
+    if (it >= nitm || r <= target) break;
+  }
+}
+
+void residual_l1_norm(int nx, int ny, int nxy, const Mat& a, const Vec& b, const Vec& phi,
+                      double& norm) {
+  if (nxy <= 0) return;
+  assert(nx >= 1 && ny >= 1 && nxy == nx * ny);
+  assert(a.rows() >= nxy && a.cols() == 5 && b.size() >= nxy && phi.size() >= nxy);
+  const double* A = a.data();
+  const double* B = b.data();
+  const double* x = phi.data();
+  const Index n = nxy;
+  const Index NX = nx;
+  double sum = 0.0;
+
+  if (ny < 2) {
+    // A single grid row: the first and last rows coincide, so the sweep
+    // below would visit volumes twice; take them once, in ascending order.
+    for (Index q = 0; q < n; ++q) sum = sum + abs_residual_checked(A, B, x, q, NX, n);
+    norm = norm + sum;
+    return;
+  }
+
+  // First row: volume 1 (p, e, n), then 2..nx (w, p, e, n).
+  for (Index q = 0; q < NX; ++q) sum = sum + abs_residual_checked(A, B, x, q, NX, n);
+  // Interior rows column by column: i outer, j inner, all five terms.
+  for (Index i = 0; i < NX; ++i) {
+    for (Index j = 1; j < ny - 1; ++j) {
+      const Index q = i + j * NX;
+      sum = sum + std::fabs(band_sum_full(A, x, q, NX) - B[q]);
+    }
+  }
+  // Last row: (ny-1)nx+1 .. nxy-1 (s, w, p, e), then nxy (s, w, p).
+  for (Index q = n - NX; q < n; ++q) sum = sum + abs_residual_checked(A, B, x, q, NX, n);
+  norm = norm + sum;
+}
+
+}  // namespace tx

@@ -1,0 +1,49 @@
+# Entry points for users and CI. `make run` runs the example case in ./run,
+# `make test` builds and runs every test (an optimised build, then a debug
+# build with AddressSanitizer and UndefinedBehaviorSanitizer).
+JOBS ?= 2
+EXAMPLE ?= examples/bocal
+RELEASE := build
+SANITIZE := build-asan
+
+.PHONY: all run test test-release test-sanitize compare-builds bench plot clean
+
+all:
+	cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(RELEASE) -j$(JOBS) --target tubrix
+
+run: all
+	rm -rf run && mkdir -p run && cp $(EXAMPLE)/* run/
+	cd run && TUBRIX_TEMPLATES=$(CURDIR)/templates ../$(RELEASE)/tubrix
+	@echo "Listagem: $(CURDIR)/run/$$(sed -n '1p' run/Tubrix_5p5.ent | tr -d \"'\" | xargs | sed 's/\.dat$$//').txt (pasta run/)"
+
+test: test-release test-sanitize compare-builds
+
+test-release:
+	cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release -DTUBRIX_BENCH=ON
+	cmake --build $(RELEASE) -j$(JOBS)
+	cd $(RELEASE) && ctest --output-on-failure -j$(JOBS)
+
+test-sanitize:
+	cmake -S . -B $(SANITIZE) -DCMAKE_BUILD_TYPE=Debug -DTUBRIX_SANITIZE=ON
+	cmake --build $(SANITIZE) -j$(JOBS)
+	cd $(SANITIZE) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --output-on-failure -j$(JOBS)
+
+# The optimised and the debug build must write the same numbers.
+compare-builds:
+	tests/compare_builds.sh $(RELEASE)/tubrix $(SANITIZE)/tubrix $(EXAMPLE)
+
+bench:
+	cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release -DTUBRIX_BENCH=ON
+	cmake --build $(RELEASE) -j$(JOBS)
+	for b in $(RELEASE)/bench_*; do $$b; done
+
+# Mach profile of the example case as a PNG (after `make run`).
+plot:
+	cd run && gnuplot -e "set terminal pngcairo size 900,560; set output 'Mach.png'" Tubrix_5p5_Mach.gnu \
+	  || gnuplot -e "set terminal png size 900,560; set output 'Mach.png'" Tubrix_5p5_Mach.gnu
+	@echo "run/Mach.png"
+
+clean:
+	rm -rf $(RELEASE) $(SANITIZE) run

@@ -1,0 +1,6 @@
+set encoding iso_8859_1
+set xlabel 'x (m)'
+set ylabel 'empuxo (N)'
+set grid
+set key outside right top
+set style data linespoints

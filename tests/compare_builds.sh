@@ -1,0 +1,38 @@
+#!/bin/bash
+# Runs one case with two builds of tubrix (optimised and debug) and checks
+# that they write the same bytes: every output file except the run-time
+# readings (the date line, the CPU-time values and the stored run time).
+# usage: compare_builds.sh <tubrix-a> <tubrix-b> <case-folder> [iterations]
+set -euo pipefail
+a=$(realpath "$1"); b=$(realpath "$2"); case_dir=$(realpath "$3"); iters=${4:-60}
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+for side in a b; do
+  mkdir "$root/$side"
+  cp "$case_dir"/* "$root/$side/"
+  data=$(head -n1 "$root/$side/Tubrix_5p5.ent" | tr -d "'\"\r" | awk '{print $1}')
+  # fewer iterations (item 14) and no editor or plot windows
+  sed -i "14s/^ *[0-9]*/$iters/; 25s/^ *[0-9]*/1/; 26s/^ *[0-9]*/1/" "$root/$side/$data"
+done
+(cd "$root/a" && TUBRIX_TEMPLATES="$case_dir/../../templates" "$a" >/dev/null)
+(cd "$root/b" && TUBRIX_TEMPLATES="$case_dir/../../templates" "$b" >/dev/null)
+status=0
+for f in "$root"/a/*; do
+  name=$(basename "$f")
+  case "$name" in
+    *.txt)
+      diff <(grep -v -e 'Dia = ' -e 'CPU' "$f") <(grep -v -e 'Dia = ' -e 'CPU' "$root/b/$name") \
+        >/dev/null || { echo "differs: $name"; status=1; } ;;
+    *.bin)
+      # bytes 15..22 hold the run time
+      cmp -s <(head -c 14 "$f") <(head -c 14 "$root/b/$name") &&
+        cmp -s <(tail -c +23 "$f") <(tail -c +23 "$root/b/$name") ||
+        { echo "differs: $name"; status=1; } ;;
+    *.Extrapolix_3p0)
+      diff <(grep -v -i 'cpu' "$f") <(grep -v -i 'cpu' "$root/b/$name") >/dev/null ||
+        { echo "differs: $name"; status=1; } ;;
+    *) cmp -s "$f" "$root/b/$name" || { echo "differs: $name"; status=1; } ;;
+  esac
+done
+[ "$status" = 0 ] && echo "optimised and debug builds wrote the same results ($(ls "$root/a" | wc -l) files)"
+exit $status

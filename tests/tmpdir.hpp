@@ -1,0 +1,47 @@
+// A scratch directory that a test works in: created empty, made the
+// current directory, and removed (with the previous directory restored)
+// at the end of the test.
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+
+namespace txtest {
+
+class ScratchDir {
+ public:
+  ScratchDir() : old_(std::filesystem::current_path()) {
+    std::random_device rd;
+    path_ = std::filesystem::temp_directory_path() /
+            ("tubrix-test-" + std::to_string(rd()) + std::to_string(rd()));
+    std::filesystem::create_directories(path_);
+    std::filesystem::current_path(path_);
+  }
+  ~ScratchDir() {
+    std::error_code ec;
+    std::filesystem::current_path(old_, ec);
+    std::filesystem::remove_all(path_, ec);
+  }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path old_;
+  std::filesystem::path path_;
+};
+
+inline void write_file(const std::string& name, const std::string& bytes) {
+  std::ofstream f(name, std::ios::binary);
+  f << bytes;
+}
+
+inline std::string read_file(const std::string& name) {
+  std::ifstream f(name, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+}  // namespace txtest
