@@ -173,7 +173,8 @@ TEST(DataListing, DateLineAndEcho) {
   ASSERT_EQ(text.substr(0, head.size()), head);
   const std::string echo = text.substr(head.size());
   // Title and case name at their full 100 bytes.
-  EXPECT_EQ(echo.substr(0, 2 + 11 + 100 + 2), "\r\nt\xEDtulo = " + s.c.titulo + "\r\n");
+  const std::string title = "\r\nt\xEDtulo = " + s.c.titulo + "\r\n";
+  EXPECT_EQ(echo.substr(0, title.size()), title);
   auto has = [&](const std::string& line) {
     EXPECT_NE(echo.find("\r\n" + line + "\r\n"), std::string::npos) << line;
   };
@@ -185,7 +186,8 @@ TEST(DataListing, DateLineAndEcho) {
   has("      50               = nitm_p: n\xFAmero m\xE1ximo de itera\xE7\xF5" "es internas no MSI "
       "para p'");
   has("       0               = sem_a: 1=n\xE3o abre arquivos; 0=abre");
-  EXPECT_EQ(echo.substr(echo.size() - 119), "\r\nhard: hardware = " + s.c.hard + "\r\n");
+  const std::string hard = "\r\nhard: hardware = " + s.c.hard + "\r\n";
+  EXPECT_EQ(echo.substr(echo.size() - hard.size()), hard);
 }
 
 }  // namespace
