@@ -116,8 +116,8 @@ void copy_old_levels(Fields& f) {
   f.pin_old = f.pin;
 }
 
-// One outer iteration, steps 4 to 10; norm holds the four norms after it.
-void outer_iteration(State& s) {
+// Steps 4 to 10 of an outer iteration; norm holds the four norms after it.
+void solve_iteration(State& s) {
   CaseData& c = s.c;
   Fields& f = s.f;
   const int nx = c.nx, ny = c.ny, nxy = c.nxy;
@@ -167,6 +167,16 @@ void outer_iteration(State& s) {
 }
 
 }  // namespace
+
+void advance_iteration(State& s, int it) {
+  Counters& k = s.k;
+  k.it = it;
+  k.dt = time_step(s.c, it);
+  k.norm = 0.0;
+  copy_old_levels(s.f);
+  solve_iteration(s);
+  if (it == 1) k.norm1 = k.norm;
+}
 
 int run_command(std::string_view command_line) {
   const std::string line = mapped_command(trimmed(command_line));
@@ -263,12 +273,7 @@ int run_case(State& s) {
   double ratio = 0.0;
   int it = k.it_ini;
   for (; it <= c.itmax; ++it) {
-    k.it = it;
-    k.dt = time_step(c, it);
-    k.norm = 0.0;
-    copy_old_levels(s.f);
-    outer_iteration(s);
-    if (it == 1) k.norm1 = k.norm;
+    advance_iteration(s, it);
     ratio = k.norm / k.norm1;
     interrupted = s.stop_request != nullptr && *s.stop_request != 0;
     const bool diverged = !std::isfinite(ratio);
