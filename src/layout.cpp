@@ -37,8 +37,9 @@ enum class Op : unsigned char {
 };
 
 struct Item {
+  explicit Item(Op o, int r = 1) : op(o), rep(r) {}
   Op op;
-  int rep = 1;   // repeat count (data items, slash, group)
+  int rep;   // repeat count (data items, slash, group)
   int w = 0;     // field width; A without width: -1; Scale: the factor; X/T: columns
   int d = 0;     // decimals; I: minimum digits (-1 when absent)
   int e = 0;     // exponent digits (0: default form)
@@ -356,8 +357,10 @@ void fixed_field(std::string& f, double x, int w, int d, int k) {
   std::string s;
   if (std::signbit(x)) s += '-';
   const std::size_t body = s.size() + ip.size() + 1 + fp.size();
-  if (ip.empty() && (w == 0 || body + 1 <= static_cast<std::size_t>(w))) ip = "0";
-  s += ip;
+  if (!ip.empty())
+    s += ip;
+  else if (w == 0 || body + 1 <= static_cast<std::size_t>(w))
+    s += '0';  // optional leading zero
   s += '.';
   s += fp;
   fit(f, s, w);
@@ -371,29 +374,29 @@ void expo_field(std::string& f, double x, int w, int d, int e, int k) {
   if (k <= -d || k >= d + 2)
     throw std::invalid_argument("E: scale factor out of range for the decimals");
   const int nsig = k > 0 ? d + 1 : d + k;
-  std::string digits;
-  int expo = 0;  // printed exponent
+  // Significant digits without the point, and the printed exponent.
+  char small[64];
+  std::string big;
+  std::string_view t;
+  int expo = 0;
   if (x == 0.0) {
-    digits.assign(static_cast<std::size_t>(nsig), '0');
+    big.assign(static_cast<std::size_t>(nsig), '0');
+    t = big;
   } else {
-    const std::string t = printf_text("%.*e", nsig - 1, std::fabs(x));
+    const int n = std::snprintf(small, sizeof small, "%.*e", nsig - 1, std::fabs(x));
+    if (n < static_cast<int>(sizeof small)) {
+      t = std::string_view(small, static_cast<std::size_t>(n));
+    } else {
+      big = printf_text("%.*e", nsig - 1, std::fabs(x));
+      t = big;
+    }
     const std::size_t epos = t.find('e');
-    digits = t.substr(0, epos);
-    if (digits.size() > 1) digits.erase(1, 1);  // drop the point
-    expo = std::atoi(t.c_str() + epos + 1) + 1 - k;
+    expo = std::atoi(t.data() + epos + 1) + 1 - k;
+    t = t.substr(0, epos);
   }
-  std::string s;
-  if (std::signbit(x)) s += '-';
-  std::string mant;
-  if (k > 0) {
-    mant = digits.substr(0, static_cast<std::size_t>(k));
-    mant += '.';
-    mant += digits.substr(static_cast<std::size_t>(k));
-  } else {
-    mant = ".";
-    mant.append(static_cast<std::size_t>(-k), '0');
-    mant += digits;
-  }
+  const char lead = t[0];
+  const std::string_view rest = t.size() > 1 && t[1] == '.' ? t.substr(2) : t.substr(1);
+
   const int ax = expo < 0 ? -expo : expo;
   char ebuf[16];
   if (e == 0) {
@@ -410,11 +413,31 @@ void expo_field(std::string& f, double x, int w, int d, int e, int k) {
     if (ax >= lim) return stars(f, w);
     std::snprintf(ebuf, sizeof ebuf, "E%c%0*d", expo < 0 ? '-' : '+', e, ax);
   }
-  const std::size_t len = s.size() + mant.size() + std::strlen(ebuf);
-  if (k <= 0 && len + 1 <= static_cast<std::size_t>(w)) s += '0';  // optional leading zero
-  s += mant;
-  s += ebuf;
-  fit(f, s, w);
+  const bool neg = std::signbit(x);
+  const std::size_t elen = std::strlen(ebuf);
+  const std::size_t zeros = k < 0 ? static_cast<std::size_t>(-k) : 0;
+  // Sign, the digits, the point, the zeros after it (k < 0), the exponent.
+  std::size_t len = (neg ? 1 : 0) + 1 + rest.size() + 1 + zeros + elen;
+  const bool lead_zero = k <= 0 && len + 1 <= static_cast<std::size_t>(w);  // optional
+  if (lead_zero) ++len;
+  if (len > static_cast<std::size_t>(w)) return stars(f, w);
+
+  f.assign(static_cast<std::size_t>(w) - len, ' ');
+  if (neg) f += '-';
+  if (k > 0) {
+    // k digits before the point.
+    f += lead;
+    f.append(rest.substr(0, static_cast<std::size_t>(k - 1)));
+    f += '.';
+    f.append(rest.substr(static_cast<std::size_t>(k - 1)));
+  } else {
+    if (lead_zero) f += '0';
+    f += '.';
+    f.append(zeros, '0');
+    f += lead;
+    f.append(rest);
+  }
+  f.append(ebuf, elen);
 }
 
 // ---- record assembly ------------------------------------------------------

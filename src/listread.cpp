@@ -63,12 +63,12 @@ Value next_value(const std::vector<std::string>& lines, std::size_t& next) {
     const char ch = line[p];
     if (ch == ',') {
       v.kind = Value::kNull;
-      v.raw = ",";
+      v.raw.push_back(',');
       return v;
     }
     if (ch == '/') {
       v.kind = Value::kSlash;
-      v.raw = "/";
+      v.raw.push_back('/');
       return v;
     }
     if (ch == '\'' || ch == '"') {
@@ -174,7 +174,10 @@ bool parse_real(const std::string& s, double& out, bool& overflow) {
   if (digits.empty()) return false;
   norm += digits.substr(0, int_digits);
   if (int_digits == 0) norm += '0';
-  if (frac_digits > 0) norm += "." + digits.substr(int_digits);
+  if (frac_digits > 0) {
+    norm += '.';
+    norm.append(digits, int_digits);
+  }
 
   std::string exp_digits;
   bool exp_negative = false;

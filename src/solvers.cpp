@@ -64,8 +64,8 @@ inline double band_sum_full(const double* a, const double* x, Index q, Index nx)
 // R = b - A.phi for every row, ascending; returns sum of R^2 in the same order.
 double solve_residual(const double* a, const double* b, const double* phi, double* R, Index nx,
                       Index n) {
-  const Index head_end = nx < n ? nx : n;        // rows without a south term
-  const Index tail_begin = n - nx > head_end ? n - nx : head_end;  // rows without a north term
+  const Index head_end = nx;                                  // rows without a south term
+  const Index tail_begin = n - nx > nx ? n - nx : nx;         // rows without a north term
   double ss = 0.0;
   for (Index q = 0; q < head_end; ++q) {
     R[q] = b[q] - band_sum_checked(a, phi, q, nx, n);
@@ -134,8 +134,8 @@ inline void factor_first_row(const double* a, double* L, double* U, Index q, Ind
     return;
   }
   const double* uW = U + 3 * (q - 1);
-  const bool has_se = q - nx + 1 >= 0;
-  const double* uSE = U + 3 * (q - nx + 1);  // read only when has_se
+  const bool has_se = q == nx - 1;
+  const double* uSE = has_se ? U : nullptr;  // row 0
   const double ls = r[AS];
   const double lse = 0.0;
   const double lw = r[AW] / (1.0 + 2.0 * alpha * uW[UNW]);
@@ -159,13 +159,12 @@ inline void factor_first_row(const double* a, double* L, double* U, Index q, Ind
 // Forward sweep, ascending, in place over R:
 //   y = (R - l_s*y(S) - l_w*y(W) - l_se*y(SE)) / l_p, absent terms omitted.
 void forward_sweep(const double* L, double* w, Index nx, Index n) {
-  const Index head_end = nx < n ? nx : n;
   w[0] = w[0] / L[LP];
-  for (Index q = 1; q < head_end - 1; ++q) {
+  for (Index q = 1; q < nx - 1; ++q) {
     const double* l = L + 4 * q;
     w[q] = (w[q] - l[LW] * w[q - 1]) / l[LP];
   }
-  if (head_end == nx && nx >= 2) {  // q = nx - 1: its south-east row is row 0
+  {  // q = nx - 1: its south-east row is row 0
     const Index q = nx - 1;
     const double* l = L + 4 * q;
     w[q] = (w[q] - l[LW] * w[q - 1] - l[LSE] * w[0]) / l[LP];
@@ -222,8 +221,7 @@ void msi_factorize(const Mat& a, Mat& msi_l, Mat& msi_u, int nxy, int nx, int ny
   const Index NX = nx;
 
   // alpha is 0.5 inside and 0 on the first and last rows and columns.
-  const Index first_row_end = NX < nxy ? NX : nxy;
-  for (Index q = 0; q < first_row_end; ++q) factor_first_row(A, L, U, q, NX, 0.0);
+  for (Index q = 0; q < NX; ++q) factor_first_row(A, L, U, q, NX, 0.0);
   for (int j = 2; j <= ny; ++j) {
     const double alpha_in = j < ny ? 0.5 : 0.0;
     const Index row = static_cast<Index>(j - 1) * NX;

@@ -76,13 +76,13 @@ std::vector<unsigned char> read_checked_restart(const State& s) {
   std::vector<unsigned char> payload = read_record_file(name);
   const std::size_t want = expected_restart_bytes(s.c);
   if (payload.size() != want) {
-    throw RunError("Erro no arquivo de reinício " + name + ": o registro tem " +
+    throw RunError("Erro no arquivo \"" + name + "\": o registro de reinício tem " +
                        std::to_string(payload.size()) + " bytes, mas a malha atual de " +
                        std::to_string(s.c.nx - 2) + " x " + std::to_string(s.c.ny - 2) +
                        " volumes reais (nx = " + std::to_string(s.c.nx) +
                        ", ny = " + std::to_string(s.c.ny) +
                        " com os fictícios) exige " + std::to_string(want) +
-                       " bytes; o arquivo foi gravado para outra malha ou está corrompido.",
+                       " bytes (arquivo de outra malha ou corrompido).",
                    kExitInput);
   }
   return payload;
@@ -93,9 +93,9 @@ std::vector<unsigned char> read_checked_restart(const State& s) {
 void check_stored_iteration(const State& s, std::int32_t it) {
   const long long itmax = static_cast<long long>(s.c.itmax) + it;
   if (it == INT_MAX || itmax >= INT_MAX || itmax < INT_MIN) {
-    throw RunError("Erro no arquivo de reinício " + restart_file_name(s) +
-                       ": número de iteração armazenado inválido (" + std::to_string(it) +
-                       ").",
+    throw RunError("Erro no arquivo \"" + restart_file_name(s) +
+                       "\": número de iteração armazenado inválido (" + std::to_string(it) +
+                       ") para itmax = " + std::to_string(s.c.itmax) + ".",
                    kExitInput);
   }
 }

@@ -58,8 +58,12 @@ TEST(Densidade, FaceDensitiesBlendUpwindAndCentral) {
       for (int j = 1; j <= s.c.ny; ++j) {
         const int P = np_of(s, i, j);
         if (i == s.c.nx || j == s.c.ny) {  // never written
-          if (i == s.c.nx) EXPECT_EQ(f.roe(P), -7.0);
-          if (j == s.c.ny) EXPECT_EQ(f.ron(P), -7.0);
+          if (i == s.c.nx) {
+            EXPECT_EQ(f.roe(P), -7.0);
+          }
+          if (j == s.c.ny) {
+            EXPECT_EQ(f.ron(P), -7.0);
+          }
           continue;
         }
         auto expect = [&](double c, double rp, double rn) {
@@ -197,7 +201,9 @@ TEST(Simplec, PressureFallingEastAcceleratesEastwards) {
   tx::simplec_d_coefficients(s);
   tx::face_velocities(s);
   for_real(s, [&](int P, int i, int) {
-    if (i <= s.c.nx - 2) EXPECT_GT(f.Uce(P), 0.0) << P;
+    if (i <= s.c.nx - 2) {
+      EXPECT_GT(f.Uce(P), 0.0) << P;
+    }
   });
   // The same through the node correction with pl in place of p.
   f.pl = f.p;
@@ -282,10 +288,12 @@ TEST(Correcoes, UniformPressureCorrectionMovesNothing) {
   const tx::Vec U0 = f.Uce, V0 = f.Vcn;
   tx::correct_face_velocities(s);
   for_real(s, [&](int P, int i, int j) {
-    if (i <= s.c.nx - 2)
+    if (i <= s.c.nx - 2) {
       EXPECT_NEAR(f.Uce(P), U0(P) + f.de(P) * (f.pl(P) - f.pl(P + 1)), 1e-9 * std::fabs(U0(P)));
-    if (j <= s.c.ny - 2)
+    }
+    if (j <= s.c.ny - 2) {
       EXPECT_NEAR(f.Vcn(P), V0(P) + f.dn(P) * (f.pl(P) - f.pl(P + s.c.nx)), 1e-9);
+    }
   });
 }
 

@@ -102,10 +102,13 @@ TEST(Run, ListingUpToTheLoopAndFileHeaders) {
   EXPECT_EQ(l[1].size(), 5u + 6 + 12 + 5 + 7 + 8);
   EXPECT_EQ(l[2], "");
   EXPECT_EQ(l[3], "t\xEDtulo = " + tx::padded("Tubeira de teste"));
-  EXPECT_EQ(l[6], "caso: nome do experimento num\xE9rico = " + tx::padded("caso"));
-  EXPECT_EQ(l[8], "       1               = coord: sistema de coordenadas: 0=plano; 1=axissimetrico");
-  EXPECT_EQ(l[10], "      20               = nx:  n\xFAmero de volumes reais na dire\xE7\xE3o X");
-  EXPECT_EQ(l[12], "     200               = nxy: n\xFAmero total de volumes reais");
+  EXPECT_EQ(l[4], "");
+  EXPECT_EQ(l[5], "     DADOS");
+  EXPECT_EQ(l[7], "caso: nome do experimento num\xE9rico = " + tx::padded("caso"));
+  EXPECT_EQ(l[9], "       1               = coord: sistema de coordenadas: 0=plano; 1=axissimetrico");
+  EXPECT_EQ(l[11], "      20               = nx:  n\xFAmero de volumes reais na dire\xE7\xE3o X");
+  EXPECT_EQ(l[12], "      10               = ny:  n\xFAmero de volumes reais na dire\xE7\xE3o Y");
+  EXPECT_EQ(l[13], "     200               = nxy: n\xFAmero total de volumes reais");
 
   const std::string itn = read_file("caso.itn");
   const std::string itn_head =
@@ -114,12 +117,13 @@ TEST(Run, ListingUpToTheLoopAndFileHeaders) {
   const std::string res = read_file("caso.residuo.dat");
   const std::string res_head = "# Itera\xE7\xE3o   L1(R)n / L1(R)1\r\n";
   ASSERT_EQ(res.substr(0, res_head.size()), res_head);
-  // The residual line ends after the ratio; iteration 1 has ratio 1.
-  EXPECT_EQ(lines_of(res)[1], "         1   1.000000E+00");
+  // The residual line shares the listing's layout: the dt value is left
+  // out, the spacing before it is still written. Iteration 1 has ratio 1.
+  EXPECT_EQ(lines_of(res)[1], "         1   1.000000E+00         ");
   // Column header of the listing, then one line per reported iteration.
   const std::string head =
       "\r\n\r\n  Itera\xE7\xE3o   L1(R)n / L1(R)1         dt (s)\r\n\r\n"
-      "         1   1.000000E+00         1.000000E-06\r\n";
+      "         1   1.000000E+00            1.000000E-06\r\n";
   EXPECT_NE(txt.find(head), std::string::npos);
   EXPECT_EQ(reported_iterations(res), (std::vector<int>{1, 2}));
 }
