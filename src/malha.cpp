@@ -111,7 +111,7 @@ void write_nozzle_parameters(State& s) {
   const double y2 = 2.0 * (Y(w) * h2 - Y(g) * (h1 + h2) + Y(e) * h1) / (h1 * h2 * (h1 + h2));
   const double rcg = std::pow(1.0 + y1 * y1, 1.5) / y2;
   s.g.Rcag = rcg / rg;
-  s.g.Sg = c.pi * (rg * rg);
+  s.g.Sg = section_area(c, rg);
   const double ra_in = Y(idx(c, 1, jw)) / rg;
   const double ra_ex = Y(idx(c, c.nx - 1, jw)) / rg;
   const double rain = ra_in * ra_in;
@@ -186,6 +186,11 @@ void compute_metrics(State& s) {
       f.Jp(np) = 1.0 / std::fabs(x_ksi * y_eta - x_eta * y_ksi);
     }
   }
+}
+
+double section_area(const CaseData& c, double h) {
+  if (c.coord == 1) return c.pi * (h * h);
+  return 2.0 * c.pi * h;
 }
 
 void compute_radii(State& s) {

@@ -12,6 +12,12 @@ void compute_centres(State& s);
 void compute_metrics(State& s);
 void compute_radii(State& s);
 
+// Measure of the nozzle cross-section whose wall lies at height h, in the
+// units of the mass-flow sums (2*pi*sum of r*rho*U*dy): pi*h^2 around the
+// axis; in planar flow (radii 1) those sums give 2*pi per unit depth, so the
+// section is 2*pi*h.
+double section_area(const CaseData& c, double h);
+
 void write_grid_outputs(State& s);
 void write_boundary_files(State& s);
 void write_domain_script(State& s);

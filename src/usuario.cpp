@@ -8,6 +8,7 @@
 
 #include "coeficientes.hpp"
 #include "erro.hpp"
+#include "malha.hpp"
 #include "registro.hpp"
 #include "texto.hpp"
 
@@ -149,7 +150,8 @@ void set_initial_conditions(State& s) {
   // 3: Q1D state of each real column, uniform across it.
   for (int i = 2; i <= nx - 1; ++i) {
     const int nw = i + (ny - 2) * nx;
-    const double A = c.pi * (f.rn(nw) * f.rn(nw));
+    // Wall height at the north-face centre (rn there, around the axis).
+    const double A = section_area(c, 0.5 * (f.Y(nw) + f.Y(nw - 1)));
     const Q1DState q = q1d_state(s, A, i > s.g.ig ? 1 : 0);
     f.M1D(i) = q.M;
     f.p1D(i) = q.p;
@@ -190,7 +192,7 @@ void set_initial_conditions(State& s) {
   // Q1D arrays and the exit thrust references.
   for (int i = 1; i <= nx - 1; ++i) {
     const int nw = i + (ny - 2) * nx;
-    const double A = c.pi * (f.rc(nw) * f.rc(nw));
+    const double A = section_area(c, f.Y(nw));
     const Q1DState q = q1d_state(s, A, i > s.g.ig ? 1 : 0);
     if (i == 1) {
       f.u1D(1) = q.u;

@@ -163,9 +163,15 @@ TEST_F(Throat, CurvatureFollowsTheSpacing) {
     const int n = nx / 2;
     EXPECT_EQ(s.g.ig, n + 1);
     EXPECT_NEAR(s.g.Rcag, 1.0 / n, 1e-12) << nx;
-    // The throat area is pi rg^2 in planar geometry too.
-    EXPECT_DOUBLE_EQ(s.g.Sg, std::acos(-1.0) * 0.25);
+    // Planar: 2 pi rg, the measure the planar mass-flow sums (2 pi per
+    // unit depth) give the throat, so Q1D area ratios are height ratios.
+    EXPECT_DOUBLE_EQ(s.g.Sg, std::acos(-1.0));
   }
+  auto a = make_state(20, 3, 1);
+  a.io.u10.open("teste.txt");
+  tx::write_nozzle_parameters(a);
+  a.io.u10.close();
+  EXPECT_DOUBLE_EQ(a.g.Sg, std::acos(-1.0) * 0.25);
 }
 
 // ---------------------------------------------------------------------------

@@ -14,6 +14,7 @@
 
 #include "erro.hpp"
 #include "fixture.hpp"
+#include "malha.hpp"
 #include "usuario.hpp"
 
 namespace fs = std::filesystem;
@@ -48,7 +49,7 @@ bool is_fictitious(const tx::State& s, int i, int j) {
 tx::State nozzle(int nx_real, int ny_real, int coord = 1) {
   tx::State s = make_state(nx_real, ny_real, coord);
   const double rg = s.f.Y(np_of(s, s.g.ig, s.c.ny - 1));
-  s.g.Sg = s.c.pi * (rg * rg);
+  s.g.Sg = tx::section_area(s.c, rg);
   return s;
 }
 
@@ -228,6 +229,22 @@ TEST(InitialConditions, FreshStartIsQ1DFieldUniformAcrossColumns) {
     EXPECT_EQ(f.a(np, 1) + f.a(np, 2) + f.a(np, 4) + f.a(np, 5), 0.0);
     EXPECT_EQ(f.b(np), 0.0);
   }
+}
+
+// Planar sections are measured by their height: the Q1D field follows the
+// height ratio (1.5 at both end planes) and the critical flow matches the
+// planar mass-flow sum 2 pi * (flow per unit depth).
+TEST(InitialConditions, PlanarQ1DFollowsTheHeightRatio) {
+  tx::State s = nozzle(20, 10, 0);
+  tx::set_initial_conditions(s);
+  const auto& f = s.f;
+  EXPECT_DOUBLE_EQ(s.g.Sg, s.c.pi);
+  EXPECT_NEAR(area_ratio(1.4, f.M1D(1)), 1.5, 1e-12);
+  EXPECT_NEAR(area_ratio(1.4, f.M1D(s.c.nx)), 1.5, 1e-12);
+  EXPECT_LT(f.M1D(1), 1.0);
+  EXPECT_GT(f.M1D(s.c.nx), 1.0);
+  for (int i = 2; i <= s.c.nx; ++i) EXPECT_GT(f.M1D(i), f.M1D(i - 1)) << i;
+  EXPECT_NEAR(s.r.Fpv1D, f.p1D(s.c.nx) * 2.0 * s.c.pi * 0.75, 1e-9 * s.r.Fpv1D);
 }
 
 TEST_F(InScratchDir, RestartStartContinuesCountNormAndClock) {
