@@ -2,6 +2,9 @@
 # `make test` builds and runs every test (an optimised build, then a debug
 # build with AddressSanitizer and UndefinedBehaviorSanitizer).
 JOBS ?= 2
+# pipefail: a failed run is not hidden by the tee of its console lines
+SHELL := /bin/bash
+.SHELLFLAGS := -o pipefail -c
 EXAMPLE ?= examples/bocal
 RELEASE := build
 SANITIZE := build-asan
@@ -14,8 +17,8 @@ all:
 
 run: all
 	rm -rf run && mkdir -p run && cp $(EXAMPLE)/* run/
-	cd run && TUBRIX_TEMPLATES=$(CURDIR)/templates ../$(RELEASE)/tubrix
-	@echo "Listagem: $(CURDIR)/run/$$(sed -n '1p' run/Tubrix_5p5.ent | tr -d \"'\" | xargs | sed 's/\.dat$$//').txt (pasta run/)"
+	cd run && TUBRIX_TEMPLATES=$(CURDIR)/templates ../$(RELEASE)/tubrix | tee ../$(RELEASE)/run.log
+	@echo "Listagem: $(CURDIR)/run/$$(sed -n 's/.*listagem: //p' $(RELEASE)/run.log)"
 
 test: test-release test-sanitize compare-builds
 
@@ -40,9 +43,11 @@ bench:
 	for b in $(RELEASE)/bench_*; do $$b; done
 
 # Mach profile of the example case as a PNG (after `make run`).
+# The scripts build the plot with successive replots; only the last, whole
+# one is drawn to the image.
 plot:
-	cd run && gnuplot -e "set terminal pngcairo size 900,560; set output 'Mach.png'" Tubrix_5p5_Mach.gnu \
-	  || gnuplot -e "set terminal png size 900,560; set output 'Mach.png'" Tubrix_5p5_Mach.gnu
+	cd run && gnuplot -e "set terminal dumb; set output '/dev/null'" Tubrix_5p5_Mach.gnu \
+	  -e "set terminal pngcairo size 900,560; set output 'Mach.png'; replot"
 	@echo "run/Mach.png"
 
 clean:

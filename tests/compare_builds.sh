@@ -4,7 +4,7 @@
 # readings (the date line, the CPU-time values and the stored run time).
 # usage: compare_builds.sh <tubrix-a> <tubrix-b> <case-folder> [iterations]
 set -euo pipefail
-a=$(realpath "$1"); b=$(realpath "$2"); case_dir=$(realpath "$3"); iters=${4:-60}
+a=$(realpath "$1"); b=$(realpath "$2"); case_dir=$(realpath "$3"); iters=${4:-200}
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 for side in a b; do
@@ -21,7 +21,7 @@ for f in "$root"/a/*; do
   name=$(basename "$f")
   case "$name" in
     *.txt)
-      diff <(grep -v -e 'Dia = ' -e 'CPU' "$f") <(grep -v -e 'Dia = ' -e 'CPU' "$root/b/$name") \
+      diff <(grep -a -v -e 'Dia = ' -e 'CPU' "$f") <(grep -a -v -e 'Dia = ' -e 'CPU' "$root/b/$name") \
         >/dev/null || { echo "differs: $name"; status=1; } ;;
     *.bin)
       # bytes 15..22 hold the run time
@@ -29,7 +29,7 @@ for f in "$root"/a/*; do
         cmp -s <(tail -c +23 "$f") <(tail -c +23 "$root/b/$name") ||
         { echo "differs: $name"; status=1; } ;;
     *.Extrapolix_3p0)
-      diff <(grep -v -i 'cpu' "$f") <(grep -v -i 'cpu' "$root/b/$name") >/dev/null ||
+      diff <(grep -a -v -i 'cpu' "$f") <(grep -a -v -i 'cpu' "$root/b/$name") >/dev/null ||
         { echo "differs: $name"; status=1; } ;;
     *) cmp -s "$f" "$root/b/$name" || { echo "differs: $name"; status=1; } ;;
   esac
