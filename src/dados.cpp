@@ -147,9 +147,16 @@ void read_case_data(State& s) {
 }
 
 std::string date_text(int year, int month, int day) {
-  return padded("(" + std::to_string(day) + "/" + std::to_string(month) + "/" +
-                    std::to_string(year) + ")",
-                12);
+  // Appended piece by piece: g++ 12 warns falsely (-Wrestrict) on
+  // "literal" + std::string temporaries.
+  std::string t = "(";
+  t += std::to_string(day);
+  t += '/';
+  t += std::to_string(month);
+  t += '/';
+  t += std::to_string(year);
+  t += ')';
+  return padded(t, 12);
 }
 
 std::string time_text(int hour, int minute, int second) {

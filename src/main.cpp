@@ -43,8 +43,10 @@ bool on_path(const std::string& program) {
     std::size_t end = dirs.find(':', start);
     if (end == std::string::npos) end = dirs.size();
     std::string dir = dirs.substr(start, end - start);
-    if (dir.empty()) dir = ".";
-    const std::string candidate = dir + "/" + program;
+    if (dir.empty()) dir.push_back('.');
+    std::string candidate = dir;
+    candidate += '/';
+    candidate += program;
 #ifndef _WIN32
     if (::access(candidate.c_str(), X_OK) == 0) return true;
 #endif
