@@ -29,6 +29,17 @@ void build_system(int nx, int ny, tx::Mat& a, tx::Vec& b) {
   }
 }
 
+// The system of an nx x nx/2 grid with room for its factors.
+struct Problem {
+  int nx, ny, nxy;
+  tx::Mat a, l, u;
+  tx::Vec b, phi;
+  explicit Problem(int n)
+      : nx(n), ny(n / 2), nxy(n * (n / 2)), l(nxy, 4), u(nxy, 3), phi(nxy, 0.0) {
+    build_system(nx, ny, a, b);
+  }
+};
+
 // Bytes one factorise-and-iterate step moves per volume: the factorisation
 // reads a (5 values) and writes the factors (4 + 3); the iteration reads a,
 // both factors, b and phi, and reads and writes phi and its work vector.
@@ -58,12 +69,8 @@ double stream_pass(const double* A, double* F, const double* B, double* x, doubl
 }
 
 void BM_MsiFactorizeAndIterate(benchmark::State& state) {
-  const int nx = static_cast<int>(state.range(0));
-  const int ny = nx / 2;
-  const int nxy = nx * ny;
-  tx::Mat a, l(nxy, 4), u(nxy, 3);
-  tx::Vec b, phi(nxy, 0.0);
-  build_system(nx, ny, a, b);
+  Problem pb(static_cast<int>(state.range(0)));
+  auto& [nx, ny, nxy, a, l, u, b, phi] = pb;
 
   for (auto _ : state) {
     tx::msi_factorize(a, l, u, nxy, nx, ny);
@@ -101,12 +108,8 @@ void BM_MsiFactorizeAndIterate(benchmark::State& state) {
 // One iteration alone, the factors kept: what every further iteration of a
 // solve costs.
 void BM_MsiIterate(benchmark::State& state) {
-  const int nx = static_cast<int>(state.range(0));
-  const int ny = nx / 2;
-  const int nxy = nx * ny;
-  tx::Mat a, l(nxy, 4), u(nxy, 3);
-  tx::Vec b, phi(nxy, 0.0);
-  build_system(nx, ny, a, b);
+  Problem pb(static_cast<int>(state.range(0)));
+  auto& [nx, ny, nxy, a, l, u, b, phi] = pb;
   tx::msi_factorize(a, l, u, nxy, nx, ny);
   for (auto _ : state) {
     tx::msi_solve(a, l, u, ny, nx, nxy, phi, 0.0, 1, b);
