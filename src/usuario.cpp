@@ -2,6 +2,7 @@
 
 #include <array>
 #include <climits>
+#include <filesystem>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -74,6 +75,10 @@ std::size_t expected_restart_bytes(const CaseData& c) {
 // The payload of the restart file, checked against the current grid.
 std::vector<unsigned char> read_checked_restart(const State& s) {
   const std::string name = restart_file_name(s);
+  if (!std::filesystem::is_regular_file(name))
+    throw RunError("Erro: o item 21 (ci = 2, reinício) pede o arquivo de reinício \"" + name +
+                       "\", que não existe nesta pasta; rode antes o caso com ci = 1.",
+                   kExitInput);
   std::vector<unsigned char> payload = read_record_file(name);
   const std::size_t want = expected_restart_bytes(s.c);
   if (payload.size() != want) {

@@ -336,6 +336,7 @@ TEST_F(InScratchDir, DamagedOrForeignRestartFilesAreRejected) {
 
   const std::string missing = error_of([&] { tx::check_restart_file(w); }, &status);
   EXPECT_NE(missing.find("teste.bin"), std::string::npos) << missing;
+  EXPECT_NE(missing.find("ci = 2"), std::string::npos) << missing;
   EXPECT_EQ(status, tx::kExitInput);
 
   tx::write_restart_file(w);
