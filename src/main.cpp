@@ -85,9 +85,16 @@ std::string mapped_command(const std::string& line) {
 std::string template_folder() {
   if (const char* env = std::getenv("TUBRIX_TEMPLATES"); env != nullptr && *env != '\0')
     return env;
+  namespace fs = std::filesystem;
   std::error_code ec;
-  if (std::filesystem::is_directory(TUBRIX_INSTALLED_TEMPLATES, ec))
-    return TUBRIX_INSTALLED_TEMPLATES;
+  // Installed beside the binary (bin/../share/tubrix/templates), wherever
+  // the prefix given at install time put both.
+  const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+  if (!ec) {
+    const fs::path beside = exe.parent_path().parent_path() / "share" / "tubrix" / "templates";
+    if (fs::is_directory(beside, ec)) return beside.string();
+  }
+  if (fs::is_directory(TUBRIX_INSTALLED_TEMPLATES, ec)) return TUBRIX_INSTALLED_TEMPLATES;
   return TUBRIX_SOURCE_TEMPLATES;
 }
 
