@@ -532,9 +532,7 @@ std::string format_record(std::string_view layout, std::span<const FmtValue> val
       case Op::Text:
         rec.put(it.text);
         break;
-      case Op::Skip:
-        rec.move_to(rec.pos() + static_cast<std::size_t>(it.w));
-        break;
+      case Op::Skip:  // nX and TRn both move right
       case Op::TabRight:
         rec.move_to(rec.pos() + static_cast<std::size_t>(it.w));
         break;
