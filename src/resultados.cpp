@@ -253,7 +253,7 @@ void write_global_results(State& s) {
 
   // Quasi-1D values.
   const double r_ex = f.Y((ny - 2) * nx + (nx - 1));
-  const double A_ex = s.c.coord == 1 ? r_ex * r_ex * pi : section_area(s.c, r_ex);
+  const double A_ex = section_area(s.c, r_ex);
   const double Fp1D = r.Fpv1D - A_ex * kSeaLevel;
   const double F1D = Fp1D + r.Fd1D;
   const double Fv1D = r.Fd1D + r.Fpv1D;

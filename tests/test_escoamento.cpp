@@ -12,6 +12,7 @@
 
 #include "caso.hpp"
 #include "erro.hpp"
+#include "fixture.hpp"
 #include "main.hpp"
 #include "registro.hpp"
 #include "tmpdir.hpp"
@@ -19,11 +20,12 @@
 namespace {
 
 using txtest::CaseFile;
+using txtest::lines_of;
+using txtest::np_of;
+using txtest::same_bits;
 using txtest::read_file;
 using txtest::run_tubrix;
 using txtest::ScratchDir;
-
-int np_of(const tx::State& s, int i, int j) { return i + (j - 1) * s.c.nx; }
 
 // Runs a case in-process so the final fields can be inspected.
 int run_in_process(tx::State& s) {
@@ -141,20 +143,13 @@ Restart read_restart(const std::string& path, int ny, int nxy) {
   return r;
 }
 
+// Report lines of an .itn file (its header dropped).
 std::vector<std::string> data_lines(const std::string& text) {
   std::vector<std::string> out;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find("\r\n", start);
-    if (end == std::string::npos) end = text.size();
-    const std::string l = text.substr(start, end - start);
+  for (const auto& l : lines_of(text))
     if (!l.empty() && l.find("Itera") == std::string::npos) out.push_back(l);
-    start = end + 2;
-  }
   return out;
 }
-
-bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 TEST(Escoamento, RestartContinuesBitForBit) {
   constexpr int N = 120;

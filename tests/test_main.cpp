@@ -24,24 +24,10 @@
 namespace {
 
 using txtest::CaseFile;
+using txtest::lines_of;
 using txtest::read_file;
 using txtest::run_tubrix;
 using txtest::ScratchDir;
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> out;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find("\r\n", start);
-    if (end == std::string::npos) {
-      out.push_back(text.substr(start));
-      break;
-    }
-    out.push_back(text.substr(start, end - start));
-    start = end + 2;
-  }
-  return out;
-}
 
 // Report lines of the residual file: the iteration numbers.
 std::vector<int> reported_iterations(const std::string& residuo) {

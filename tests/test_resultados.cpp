@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "fixture.hpp"
+#include "tmpdir.hpp"
 #include "malha.hpp"
 #include "resultados.hpp"
 
@@ -25,21 +26,7 @@ std::string slurp(const fs::path& p) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// Lines of a CR LF file, without their line ends.
-std::vector<std::string> lines_of(const std::string& bytes) {
-  std::vector<std::string> out;
-  std::size_t pos = 0;
-  while (pos < bytes.size()) {
-    const auto end = bytes.find("\r\n", pos);
-    if (end == std::string::npos) {
-      out.push_back(bytes.substr(pos));
-      break;
-    }
-    out.push_back(bytes.substr(pos, end - pos));
-    pos = end + 2;
-  }
-  return out;
-}
+using txtest::lines_of;
 
 // Numeric rows of a profile file (comment lines skipped).
 std::vector<std::vector<double>> rows_of(const fs::path& p) {

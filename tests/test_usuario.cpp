@@ -14,6 +14,7 @@
 
 #include "erro.hpp"
 #include "fixture.hpp"
+#include "tmpdir.hpp"
 #include "malha.hpp"
 #include "usuario.hpp"
 
@@ -53,7 +54,7 @@ tx::State nozzle(int nx_real, int ny_real, int coord = 1) {
   return s;
 }
 
-bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+using txtest::same_bits;
 
 // Runs each test in a fresh scratch directory (the restart file lives in the cwd).
 class InScratchDir : public ::testing::Test {

@@ -3,11 +3,13 @@
 // at the end of the test.
 #pragma once
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace txtest {
 
@@ -43,5 +45,23 @@ inline std::string read_file(const std::string& name) {
   std::ifstream f(name, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(f), {});
 }
+
+// Lines of a CR LF file, without their line ends.
+inline std::vector<std::string> lines_of(const std::string& bytes) {
+  std::vector<std::string> out;
+  std::size_t pos = 0;
+  while (pos < bytes.size()) {
+    const auto end = bytes.find("\r\n", pos);
+    if (end == std::string::npos) {
+      out.push_back(bytes.substr(pos));
+      break;
+    }
+    out.push_back(bytes.substr(pos, end - pos));
+    pos = end + 2;
+  }
+  return out;
+}
+
+inline bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 }  // namespace txtest
