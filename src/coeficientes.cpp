@@ -13,8 +13,14 @@ namespace tx {
 namespace {
 
 // Mass of volume P per unit depth (planar) or per radian (axisymmetric), at
-// the previous time level. Divide first, then multiply by the radius.
+// the previous time level. The energy source and the SIMPLEC face terms
+// multiply by the radius first; the momentum rows and the node-velocity
+// correction divide by Jp first. The two groupings round differently, and
+// each routine keeps its own.
 inline double mass_factor(const Fields& f, int P) {
+  return f.ro_old(P) * f.rp(P) / f.Jp(P);
+}
+inline double mass_factor_momentum(const Fields& f, int P) {
   return f.ro_old(P) / f.Jp(P) * f.rp(P);
 }
 
@@ -107,7 +113,7 @@ void build_momentum_coefficients(State& s) {
     for (int j = 2; j <= ny - 1; ++j) {
       const int P = i + (j - 1) * nx;
       const Faces k = faces_of(f, nx, P);
-      const double MP = mass_factor(f, P);
+      const double MP = mass_factor_momentum(f, P);
       f.a(P, 1) = -(k.ss + 0.5) * k.Fs;
       f.a(P, 2) = -(k.sw + 0.5) * k.Fw;
       f.a(P, 4) = (0.5 - k.se) * k.Fe;
@@ -342,7 +348,7 @@ void correct_node_velocities(State& s) {
   for (int i = 2; i <= nx - 1; ++i) {
     for (int j = 2; j <= ny - 1; ++j) {
       const int P = i + (j - 1) * nx;
-      const double MP = mass_factor(f, P);
+      const double MP = mass_factor_momentum(f, P);
       f.u(P) = pressure_force_u(f, nx, P, f.pl) / MP * dt + f.u(P);
       f.v(P) = pressure_force_v(f, nx, P, f.pl) / MP * dt + f.v(P);
     }

@@ -157,7 +157,10 @@ TEST(Energia, SteadyPressureAtRestLeavesOnlyTransient) {
   tx::build_momentum_coefficients(s);
   tx::build_energy_source(s);
   for_real(s, [&](int P, int, int) {
-    EXPECT_EQ(f.b(P), f.T_old(P) / s.k.dt * (f.ro_old(P) / f.Jp(P) * f.rp(P)));
+    // The energy source takes the mass as ro_old*rp/Jp, the momentum rows as
+    // ro_old/Jp*rp: the two round differently in axisymmetric volumes.
+    EXPECT_EQ(f.b(P), f.T_old(P) / s.k.dt * (f.ro_old(P) * f.rp(P) / f.Jp(P)));
+    EXPECT_EQ(f.a(P, 3), f.ro_old(P) / f.Jp(P) * f.rp(P) / s.k.dt - 0.0);
   });
 }
 
