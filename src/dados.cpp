@@ -2,10 +2,14 @@
 #include "dados.hpp"
 
 #include <array>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <fstream>
 #include <string>
+
+#include <sys/resource.h>
 
 #include "erro.hpp"
 #include "listread.hpp"
@@ -37,6 +41,35 @@ void need_min(const std::string& file, int item, const char* name, int v, int mi
 
 void need_positive(const std::string& file, int item, const char* name, double v) {
   if (!(v > 0.0)) bad_value(file, item, name, "um número real positivo", show(v));
+}
+
+std::string show_bytes(long long b) {
+  char buf[40];
+  if (b >= 1000000000LL)
+    std::snprintf(buf, sizeof buf, "%.1f GB", static_cast<double>(b) / 1e9);
+  else
+    std::snprintf(buf, sizeof buf, "%.1f MB", static_cast<double>(b) / 1e6);
+  return buf;
+}
+
+// The grid must be indexable (nxy in an int) and fit in memory; checked in
+// 64-bit arithmetic before nx and ny get their fictitious volumes.
+void check_grid_size(const std::string& file, int nx_real, int ny_real) {
+  const long long nx = static_cast<long long>(nx_real) + 2;
+  const long long ny = static_cast<long long>(ny_real) + 2;
+  const std::string head = "Erro no arquivo \"" + file + "\", itens 3 e 4 (nx, ny): a malha de " +
+                           std::to_string(nx_real) + " x " + std::to_string(ny_real) +
+                           " volumes reais ";
+  if (nx * ny > INT_MAX)
+    throw RunError(head + "tem " + std::to_string(nx * ny) +
+                   " volumes com os fictícios; o limite é 2147483647.");
+  const long long fields = field_storage_bytes(nx, ny);
+  const long long need = fields + run_work_bytes(nx, ny);
+  const long long have = memory_available();
+  if (need > have)
+    throw RunError(head + "precisa de " + show_bytes(need) + " de memória (" +
+                   show_bytes(fields) + " para os campos), mas este processo dispõe de " +
+                   show_bytes(have) + ".");
 }
 
 constexpr const char* kDataLayout =
@@ -83,7 +116,7 @@ void read_case_data(State& s) {
   std::string data_file;
   {
     ListReader in(kSelectionFile);
-    data_file = trimmed(in.read_char(1, "arquivo de dados"));
+    data_file = trimmed(in.read_name(1, "arquivo de dados"));
   }
   if (data_file.empty())
     throw RunError(std::string("Erro no arquivo \"") + kSelectionFile +
@@ -93,15 +126,20 @@ void read_case_data(State& s) {
 
   ListReader in(data_file);
   const std::string& f = data_file;
-  c.caso = in.read_char(1, "caso");
-  if (trimmed(c.caso).empty())
-    bad_value(f, 1, "caso", "o nome do experimento", "um nome em branco");
+  c.caso = in.read_name(1, "caso");
+  const std::string caso = trimmed(c.caso);
+  if (caso.empty()) bad_value(f, 1, "caso", "o nome do experimento", "um nome em branco");
+  // Every file of a run is in the working directory.
+  if (caso.find_first_of("/\\") != std::string::npos)
+    bad_value(f, 1, "caso", "um nome sem separador de pastas (/ ou \\)",
+              "\"" + caso + "\"");
   c.coord = in.read_int(2, "coord");
   c.nx = in.read_int(3, "nx");
   if (c.nx < 2 || c.nx % 2 != 0)
     bad_value(f, 3, "nx", "um número par de volumes reais, no mínimo 2", std::to_string(c.nx));
   c.ny = in.read_int(4, "ny");
   need_min(f, 4, "ny", c.ny, 1);
+  check_grid_size(f, c.nx, c.ny);
   c.po = in.read_real(5, "po");
   need_positive(f, 5, "po", c.po);
   c.T0 = in.read_real(6, "T0");
@@ -144,6 +182,39 @@ void read_case_data(State& s) {
   s.k.it_ini = 1;
   s.k.tcpuo = 0.0;
   c.nxy = c.nx * c.ny;
+  c.data_file = data_file;
+}
+
+long long field_storage_bytes(long long nx, long long ny) {
+  return 8 * (60 * (nx * ny) + 7 * ny + 4 * nx);
+}
+
+long long run_work_bytes(long long nx, long long ny) {
+  const long long nxy = nx * ny;
+  const long long restart = 8 * (15 * nxy + ny) + 20;
+  return 8 * nxy + 2 * restart;
+}
+
+long long memory_available() {
+  long long have = LLONG_MAX;
+  for (const int res : {RLIMIT_AS, RLIMIT_DATA}) {
+    rlimit rl{};
+    if (getrlimit(res, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY &&
+        rl.rlim_cur < static_cast<rlim_t>(have))
+      have = static_cast<long long>(rl.rlim_cur);
+  }
+  // Free memory as the kernel reckons it (reclaimable caches included).
+  std::ifstream meminfo("/proc/meminfo");
+  std::string key;
+  long long kb = 0, avail = -1, swap = 0;
+  std::string unit;
+  while (meminfo >> key >> kb) {
+    if (key == "MemAvailable:") avail = kb;
+    if (key == "SwapFree:") swap = kb;
+    std::getline(meminfo, unit);
+  }
+  if (avail >= 0 && (avail + swap) * 1024 < have) have = (avail + swap) * 1024;
+  return have;
 }
 
 std::string date_text(int year, int month, int day) {

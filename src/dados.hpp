@@ -1,6 +1,8 @@
 // Case data input, the data listing and the field storage.
 #pragma once
 
+#include <string>
+
 #include "estado.hpp"
 
 namespace tx {
@@ -16,6 +18,16 @@ void read_case_data(State& s);
 void write_date_time(State& s);
 void write_data_listing(State& s);
 void allocate_fields(State& s);
+
+// Bytes of the field arrays for nx x ny volumes (fictitious ones included):
+// 8 * (60 * nxy + 7 * ny + 4 * nx).
+long long field_storage_bytes(long long nx, long long ny);
+// Bytes a run needs beyond the field arrays: the solver's work vector and
+// the restart record, built once as values and once as the file image.
+long long run_work_bytes(long long nx, long long ny);
+// The memory this process can have: the smallest of its address-space and
+// data limits and of the memory the system has free (RAM and swap).
+long long memory_available();
 
 // Date and time texts of the listing: "(d/m/yyyy)" and "h:m:s".
 std::string date_text(int year, int month, int day);

@@ -33,6 +33,8 @@ struct CaseData {
   std::string hard = std::string(100, ' ');
   std::string titulo = std::string(100, ' ');
   double pi = 0;
+  // Name of the case data file as Tubrix_5p5.ent gives it (trimmed).
+  std::string data_file;
 };
 
 // Run counters and clock readings of the driver.
@@ -106,6 +108,8 @@ struct State {
   // Set asynchronously (signal handler) to end the loop after the current
   // iteration; points to a flag owned by the caller, may be null.
   volatile std::sig_atomic_t* stop_request = nullptr;
+  // The console (standard output) failed once and is no longer written.
+  bool console_lost = false;
 };
 
 }  // namespace tx

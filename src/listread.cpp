@@ -28,6 +28,8 @@ struct Value {
   std::string raw;   // as written, for messages
   bool quoted = false;
   char delim = 0;  // ' or " for a delimited value
+  bool spans_lines = false;  // a delimited value closed on a later line
+  bool comma_digits = false; // an undelimited value followed by ",<digit>"
 };
 
 Value next_value(const std::vector<std::string>& lines, std::size_t& next) {
@@ -87,6 +89,7 @@ Value next_value(const std::vector<std::string>& lines, std::size_t& next) {
           }
           cur = &lines[next++];
           k = 0;
+          v.spans_lines = true;
           continue;
         }
         const char c = (*cur)[k];
@@ -111,6 +114,13 @@ Value next_value(const std::vector<std::string>& lines, std::size_t& next) {
     v.kind = Value::kText;
     v.text = line.substr(p, e - p);
     v.raw = rep + v.text;
+    if (e + 1 < line.size() && line[e] == ',' && is_digit(line[e + 1])) {
+      // "3,0e6": a decimal comma, which would silently read as 3.
+      v.comma_digits = true;
+      std::size_t f = e + 1;
+      while (f < line.size() && !is_blank(line[f]) && line[f] != '/') ++f;
+      v.raw = rep + line.substr(p, f - p);
+    }
     return v;
   }
   return v;
@@ -151,6 +161,15 @@ void need_value(const Value& v, const std::string& path, int item, const std::st
     case Value::kText:
       break;
   }
+}
+
+// A number written with a decimal comma: refused, as the comma would end
+// the value and the digits after it would be lost without a word.
+void refuse_decimal_comma(const Value& v, const std::string& path, int item,
+                          const std::string& name) {
+  if (v.comma_digits)
+    fail(path, item, name,
+         "encontrado " + shown(v.raw) + ": o separador decimal é o ponto, não a vírgula");
 }
 
 // Fortran real forms: [sign] digits [. [digits]] | [sign] . digits, then an
@@ -244,6 +263,7 @@ int ListReader::read_int(int item, const std::string& name) {
   const std::string expected = "um número inteiro";
   const Value v = next_value(lines_, next_);
   need_value(v, path_, item, name, expected);
+  refuse_decimal_comma(v, path_, item, name);
   const std::string& s = v.text;
   std::size_t i = 0;
   if (!v.quoted && i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
@@ -265,6 +285,7 @@ double ListReader::read_real(int item, const std::string& name) {
   const std::string expected = "um número real";
   const Value v = next_value(lines_, next_);
   need_value(v, path_, item, name, expected);
+  refuse_decimal_comma(v, path_, item, name);
   double out = 0.0;
   bool overflow = false;
   // Infinities and NaN are refused: no item of the input has a use for them
@@ -282,6 +303,16 @@ double ListReader::read_real(int item, const std::string& name) {
 std::string ListReader::read_char(int item, const std::string& name) {
   const Value v = next_value(lines_, next_);
   need_value(v, path_, item, name, "um texto");
+  return padded(v.text, kCharLen);
+}
+
+std::string ListReader::read_name(int item, const std::string& name) {
+  const Value v = next_value(lines_, next_);
+  need_value(v, path_, item, name, "um nome");
+  if (v.spans_lines)
+    fail(path_, item, name,
+         std::string("o texto iniciado com ") + (v.delim == '"' ? "aspas" : "apóstrofo") +
+             " não foi fechado na mesma linha");
   return padded(v.text, kCharLen);
 }
 

@@ -20,6 +20,10 @@ class ListReader {
   double read_real(int item, const std::string& name);
   // 100 bytes, blank-padded (or cut); bytes are kept as they stand in the file.
   std::string read_char(int item, const std::string& name);
+  // The same for a name (of a file or of the case): a delimited value must
+  // close on its own line, so a missing apostrophe is reported here and not
+  // against a later item whose text happened to close it.
+  std::string read_name(int item, const std::string& name);
 
   const std::string& path() const { return path_; }
 

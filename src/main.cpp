@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cerrno>
+#include <cstdarg>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -12,12 +13,14 @@
 #include <optional>
 #include <string>
 
+#include "ajuda.hpp"
 #include "coeficientes.hpp"
 #include "dados.hpp"
 #include "erro.hpp"
 #include "listread.hpp"
 #include "malha.hpp"
 #include "resultados.hpp"
+#include "saidas.hpp"
 #include "solvers.hpp"
 #include "texto.hpp"
 #include "usuario.hpp"
@@ -80,36 +83,16 @@ std::string mapped_command(const std::string& line) {
   return line;
 }
 
-// Path of the folder holding the plot-script templates: TUBRIX_TEMPLATES if
-// set, else the installed folder, else the source tree's.
-std::string template_folder() {
-  if (const char* env = std::getenv("TUBRIX_TEMPLATES"); env != nullptr && *env != '\0')
-    return env;
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  // Installed beside the binary (bin/../share/tubrix/templates), wherever
-  // the prefix given at install time put both.
-  const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-  if (!ec) {
-    const fs::path beside = exe.parent_path().parent_path() / "share" / "tubrix" / "templates";
-    if (fs::is_directory(beside, ec)) return beside.string();
-  }
-  if (fs::is_directory(TUBRIX_INSTALLED_TEMPLATES, ec)) return TUBRIX_INSTALLED_TEMPLATES;
-  return TUBRIX_SOURCE_TEMPLATES;
-}
-
-// The case data file must not be one of the files the run rewrites.
-void check_data_file_kept(const State& s, const std::string& data_file) {
-  static const char* const kSuffixes[] = {
-      ".txt", ".itn", ".residuo.dat", ".bin", ".Extrapolix_3p0", ".contorno_sul.dat",
-      ".contorno_norte.dat", ".contorno_oeste.dat", ".contorno_leste.dat", ".malha.dat",
-      ".velocidade_u.dat", ".velocidade_v.dat", ".pressao.dat", ".temperatura.dat",
-      ".massa_especifica.dat", ".Mach.dat", ".empuxo.dat"};
-  const std::string caso = trimmed(s.c.caso);
-  for (const char* suffix : kSuffixes)
-    if (caso + suffix == data_file)
-      throw RunError("Erro no arquivo \"" + data_file + "\", item 1 (caso): o arquivo de dados "
-                     "seria sobrescrito pela saída \"" + data_file + "\"; escolha outro nome.");
+// One line on the console. The console is a convenience: when it fails (a
+// closed pipe, a full disk) it is dropped and the run goes on.
+void say(State& s, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+void say(State& s, const char* fmt, ...) {
+  if (s.console_lost) return;
+  va_list ap;
+  va_start(ap, fmt);
+  const int n = std::vprintf(fmt, ap);
+  va_end(ap);
+  if (n < 0 || std::fflush(stdout) != 0) s.console_lost = true;
 }
 
 void copy_old_levels(Fields& f) {
@@ -199,6 +182,9 @@ int run_command(std::string_view command_line) {
   const pid_t pid = ::fork();
   if (pid < 0) return -1;
   if (pid == 0) {
+    // The run ignores SIGPIPE (its console may be a closed pipe); the
+    // started program gets the usual behaviour back.
+    ::signal(SIGPIPE, SIG_DFL);
     ::execl("/bin/sh", "sh", "-c", line.c_str(), static_cast<char*>(nullptr));
     ::_exit(127);
   }
@@ -245,15 +231,23 @@ int run_case(State& s) {
   CaseData& c = s.c;
   Counters& k = s.k;
 
+  // Everything a user can get wrong is checked before any output exists:
+  // the case data (sizes and memory included), the outputs, the restart
+  // file, the templates; the fields are allocated before the first output
+  // is opened, and missing templates copied only then.
   read_case_data(s);
-
-  // Everything a user can get wrong is checked before any output exists.
-  {
-    ListReader sel(kSelectionFile);
-    check_data_file_kept(s, trimmed(sel.read_char(1, "arquivo de dados")));
-  }
+  check_outputs(s);
   if (c.ci == 2) check_restart_file(s);
-  ensure_templates(template_folder());
+  const std::string templates = template_folder();
+  const std::vector<std::string> to_copy = check_templates(templates);
+  try {
+    allocate_fields(s);
+  } catch (const std::bad_alloc&) {
+    throw RunError("Erro no arquivo \"" + c.data_file + "\", itens 3 e 4 (nx, ny): memória "
+                   "insuficiente para os campos da malha de " + std::to_string(c.nx - 2) +
+                   " x " + std::to_string(c.ny - 2) + " volumes reais.");
+  }
+  copy_templates(templates, to_copy);
 
   const std::string caso = trimmed(c.caso);
   s.io.u8.open(caso + ".itn");
@@ -263,7 +257,6 @@ int run_case(State& s) {
 
   write_date_time(s);
   write_data_listing(s);
-  allocate_fields(s);
   generate_boundary_nodes(s);
   generate_interior_nodes(s);
   write_grid_outputs(s);
@@ -279,10 +272,12 @@ int run_case(State& s) {
   k.tcpu1 = s.os.read_stopwatch();
 
   bool interrupted = false;
+  bool iterated = false;
   double ratio = 0.0;
   int it = k.it_ini;
   for (; it <= c.itmax; ++it) {
     advance_iteration(s, it);
+    iterated = true;
     ratio = k.norm / k.norm1;
     interrupted = s.stop_request != nullptr && *s.stop_request != 0;
     const bool diverged = !std::isfinite(ratio);
@@ -290,9 +285,8 @@ int run_case(State& s) {
       s.io.u10.write("(2X,I8,1P,E15.6,9X,1P,E15.6)", {it, ratio, k.dt});
       s.io.u11.write("(2X,I8,1P,E15.6,9X,1P,E15.6)", {it, ratio});
       write_iteration_globals(s);
-      std::printf("Iteração %8d   L1(R)n / L1(R)1 = %13.6E   dt = %13.6E s   tempo = %.3f s\n",
-                  it, ratio, k.dt, s.os.read_stopwatch() - k.tcpu1);
-      std::fflush(stdout);
+      say(s, "Iteração %8d   L1(R)n / L1(R)1 = %13.6E   dt = %13.6E s   tempo = %.3f s\n", it,
+          ratio, k.dt, s.os.read_stopwatch() - k.tcpu1);
     }
     if (diverged) {
       // The broken state is not stored: the previous restart file stays.
@@ -300,7 +294,7 @@ int run_case(State& s) {
           "Erro: a solução divergiu na iteração " + std::to_string(it) +
           " (L1(R)n / L1(R)1 não é um número finito); o arquivo de reinício \"" + caso +
           ".bin\" não foi regravado e os resultados não foram escritos.";
-      s.io.u10.write("(/,A)", {msg});
+      s.io.u10.write("(/,A)", {to_latin1(msg)});
       s.io.u8.close();
       s.io.u10.close();
       s.io.u11.close();
@@ -320,9 +314,17 @@ int run_case(State& s) {
 
   write_results(s);
 
-  std::printf("Fim: %d iterações   L1(R)n / L1(R)1 = %13.6E   tempo = %.3f s   listagem: %s.txt\n",
-              k.it, ratio, k.tcpu2 - k.tcpu1, caso.c_str());
-  std::fflush(stdout);
+  // Ended by itmax with the ratio still above tole: a finished run (status
+  // 0, restart chains rely on it), but one that says so.
+  const bool short_of_tole = iterated && !interrupted && !(ratio <= c.tole);
+  say(s, "Fim: %d iterações   L1(R)n / L1(R)1 = %13.6E   tempo = %.3f s   listagem: %s.txt%s\n",
+      k.it, ratio, k.tcpu2 - k.tcpu1, caso.c_str(),
+      short_of_tole ? "   (tolerância não atingida)" : "");
+  if (short_of_tole)
+    std::fprintf(stderr,
+                 "Aviso: a tolerância tole = %.6E não foi atingida em itmax = %d iterações; "
+                 "L1(R)n / L1(R)1 final = %.6E. Os resultados e o reinício foram gravados.\n",
+                 c.tole, k.it, ratio);
   if (interrupted) {
     std::fprintf(stderr, "Execução interrompida na iteração %d; reinício e resultados gravados.\n",
                  k.it);
@@ -341,17 +343,34 @@ extern "C" void on_stop_signal(int) { g_stop = 1; }
 int tubrix_main(int argc, char** argv) {
   if (argc > 1) {
     const std::string a = argv[1];
-    if (a == "--version") {
+    if (a == "--version" && argc == 2) {
       std::printf("Tubrix 5.5.08\n");
       return 0;
     }
-    std::fprintf(stderr, "Uso: %s (sem argumentos; o caso é lido de %s e %s na pasta atual)\n",
-                 argv[0], kSwitchFile, kSelectionFile);
-    return a == "--help" || a == "-h" ? 0 : kExitInput;
+    if ((a == "--help" || a == "-h") && argc == 2) {
+      print_help(stdout);
+      return 0;
+    }
+    if (a == "--exemplo" && argc == 3) {
+      try {
+        install_example(argv[2]);
+      } catch (const RunError& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return e.status();
+      }
+      return 0;
+    }
+    std::fprintf(stderr, "Uso: tubrix | tubrix --help | tubrix --exemplo PASTA | tubrix --version "
+                         "(sem argumentos, o caso é lido de %s e %s na pasta atual)\n",
+                 kSwitchFile, kSelectionFile);
+    return kExitInput;
   }
   g_stop = 0;
   std::signal(SIGINT, on_stop_signal);
   std::signal(SIGTERM, on_stop_signal);
+  // A console that goes away (the reader of a pipe ended, e.g. by the same
+  // Ctrl-C) must not end the run: failed console writes are ignored.
+  std::signal(SIGPIPE, SIG_IGN);
   State s;
   s.os = system_platform();
   s.stop_request = &g_stop;
@@ -361,7 +380,7 @@ int tubrix_main(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", e.what());
     return e.status();
   } catch (const std::bad_alloc&) {
-    std::fprintf(stderr, "Erro: memória insuficiente para os campos deste caso.\n");
+    std::fprintf(stderr, "Erro: memória insuficiente.\n");
     return kExitInput;
   }
 }

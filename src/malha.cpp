@@ -262,9 +262,8 @@ void plot_if_asked(State& s, const char* script) {
   if (s.c.sem_g == 0) s.os.run_command(std::string("wgnuplot ") + script);
 }
 
-std::string title_lines(const State& s) {
-  return format_record("('set title ''',A,'''',/,'replot')", {trimmed(s.c.titulo)});
-}
+// The grid scripts take the title left-adjusted and without trailing blanks.
+std::string title_lines(const State& s) { return script_title_lines(trimmed(s.c.titulo)); }
 
 // Whole file as bytes; false when it cannot be opened.
 bool read_bytes(const std::string& name, std::string& out) {
@@ -315,13 +314,14 @@ void write_boundary_files(State& s) {
 void write_domain_script(State& s) {
   const std::string caso = trimmed(s.c.caso);
   std::string tail;
-  tail += format_record("('plot ''',A,''' using 4:5 title ''sul''')", {caso + ".contorno_sul.dat"});
+  tail += format_record("('plot ''',A,''' using 4:5 title ''sul''')",
+                        {gnuplot_quoted(caso + ".contorno_sul.dat")});
   tail += format_record("('replot ''',A,''' using 4:5 title ''norte''')",
-                        {caso + ".contorno_norte.dat"});
+                        {gnuplot_quoted(caso + ".contorno_norte.dat")});
   tail += format_record("('replot ''',A,''' using 4:5 title ''oeste''')",
-                        {caso + ".contorno_oeste.dat"});
+                        {gnuplot_quoted(caso + ".contorno_oeste.dat")});
   tail += format_record("('replot ''',A,''' using 4:5 title ''leste''')",
-                        {caso + ".contorno_leste.dat"});
+                        {gnuplot_quoted(caso + ".contorno_leste.dat")});
   tail += title_lines(s);
   rewrite_script(kDomainScript, kept_lines(kDomainScript), tail);
   plot_if_asked(s, kDomainScript);
@@ -351,7 +351,8 @@ void write_grid_file(State& s) {
 
 void write_grid_script(State& s) {
   std::string tail =
-      format_record("('plot ''',A,''' notitle')", {trimmed(s.c.caso) + ".malha.dat"});
+      format_record("('plot ''',A,''' notitle')",
+                    {gnuplot_quoted(trimmed(s.c.caso) + ".malha.dat")});
   tail += title_lines(s);
   rewrite_script(kGridScript, kept_lines(kGridScript), tail);
   plot_if_asked(s, kGridScript);
@@ -360,30 +361,68 @@ void write_grid_script(State& s) {
 // ---------------------------------------------------------------------------
 // Plot-script templates
 
-void ensure_templates(const std::string& template_dir) {
+std::vector<std::string> check_templates(const std::string& template_dir) {
   namespace fs = std::filesystem;
+  std::vector<std::string> missing;
   for (const ScriptTemplate& t : kTemplates) {
     const std::string name = t.name;
     std::error_code ec;
-    if (!fs::exists(name, ec)) {
+    std::string from = name;
+    if (!fs::exists(fs::symlink_status(name, ec))) {
       const fs::path src = fs::path(template_dir) / name;
       if (!fs::is_regular_file(src, ec))
         throw RunError("Modelo de script de gráfico \"" + name +
                        "\" não encontrado: não está no diretório de trabalho nem em \"" +
                        template_dir + "\".");
-      // copy_options::none never replaces an existing file.
-      if (!fs::copy_file(src, name, fs::copy_options::none, ec) || ec)
-        throw RunError("Não foi possível copiar o modelo de script de gráfico \"" + src.string() +
-                       "\" para o diretório de trabalho" +
-                       (ec ? ": " + ec.message() : std::string()) + ".");
+      from = src.string();
+      missing.push_back(name);
+    } else if (!fs::is_regular_file(name, ec)) {
+      throw RunError("O script de gráfico \"" + name +
+                     "\" não é um arquivo comum (é uma pasta ou outro tipo de entrada); "
+                     "remova-o ou substitua-o pelo modelo.");
     }
     std::string bytes;
-    if (!read_bytes(name, bytes))
-      throw RunError("O script de gráfico \"" + name + "\" não pode ser lido.");
+    if (!read_bytes(from, bytes))
+      throw RunError("O script de gráfico \"" + from + "\" não pode ser lido.");
     int lines = 0;
     kept_prefix(bytes, t.kept, lines);
-    if (lines < t.kept) too_short(name, lines, t.kept);
+    if (lines < t.kept) too_short(from, lines, t.kept);
   }
+  return missing;
+}
+
+void copy_templates(const std::string& template_dir, const std::vector<std::string>& names) {
+  namespace fs = std::filesystem;
+  std::vector<std::string> copied;
+  for (const std::string& name : names) {
+    const fs::path src = fs::path(template_dir) / name;
+    std::error_code ec;
+    // copy_options::none never replaces an existing file.
+    if (!fs::copy_file(src, name, fs::copy_options::none, ec) || ec) {
+      const std::string why = ec ? ": " + ec.message() : std::string();
+      for (const std::string& c : copied) fs::remove(c, ec);
+      throw RunError("Não foi possível copiar o modelo de script de gráfico \"" + src.string() +
+                     "\" para o diretório de trabalho" + why + ".");
+    }
+    copied.push_back(name);
+  }
+}
+
+void ensure_templates(const std::string& template_dir) {
+  copy_templates(template_dir, check_templates(template_dir));
+}
+
+std::string gnuplot_quoted(std::string_view text) {
+  std::string r;
+  for (char ch : text) {
+    r += ch;
+    if (ch == '\'') r += '\'';
+  }
+  return r;
+}
+
+std::string script_title_lines(std::string_view title) {
+  return format_record("('set title ''',A,'''',/,'replot')", {gnuplot_quoted(title)});
 }
 
 void rewrite_script(const std::string& name, int kept, const std::string& tail) {

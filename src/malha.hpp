@@ -1,6 +1,10 @@
 // Nozzle grid, its metrics and radii, and the grid output files.
 #pragma once
 
+#include <string>
+#include <string_view>
+#include <vector>
+
 #include "estado.hpp"
 
 namespace tx {
@@ -38,10 +42,25 @@ inline constexpr ScriptTemplate kTemplates[] = {
     {"Tubrix_5p5_empuxo.gnu", 6},           {"Tubrix_5p5_residuo.gnu", 6},
 };
 
-// Copies missing templates into the current directory from the installed
-// template folder; throws RunError naming a template that is missing in both
-// places or shorter than its kept lines.
+// Checks every template without writing anything: the one in the current
+// directory (a readable file with at least its kept lines), or, when it is
+// missing, the one in `template_dir`. Throws RunError naming the template.
+// Returns the names that must be copied in.
+std::vector<std::string> check_templates(const std::string& template_dir);
+// Copies those templates in (never over an existing file); on failure
+// removes the copies it made and throws RunError.
+void copy_templates(const std::string& template_dir, const std::vector<std::string>& names);
+// check_templates, then copy_templates.
 void ensure_templates(const std::string& template_dir);
+
+// Text placed inside a single-quoted gnuplot string: every apostrophe is
+// doubled, which gnuplot reads back as one (a title such as "d'água" or a
+// file name with an apostrophe would end the string otherwise). Every
+// script line that quotes a name or a title goes through this.
+std::string gnuplot_quoted(std::string_view text);
+// The two closing lines of a script: "set title '<title>'" and "replot";
+// `title` is used as given (callers choose how it is trimmed).
+std::string script_title_lines(std::string_view title);
 
 // Rewrites a script: keeps its first `kept` lines as they are (bytes and line
 // ends), then appends `tail` (already formatted records). Throws RunError

@@ -22,26 +22,14 @@ int kept_lines(const char* script) {
   return 6;
 }
 
-// Text placed between single quotes in a plot script: an apostrophe of the
-// case name or title (e.g. "d'água") would end the string, so it is doubled,
-// which the plotting program reads back as one.
-std::string plot_quoted(std::string_view s) {
-  std::string r;
-  for (char ch : s) {
-    r += ch;
-    if (ch == '\'') r += '\'';
-  }
-  return r;
-}
-
 void run_if(State& s, bool on, const std::string& command) {
   if (on && s.os.run_command) s.os.run_command(command);
 }
 
-// The two closing lines of every profile and residual script.
+// The two closing lines of every profile and residual script: the title
+// without trailing blanks, its leading blanks kept.
 std::string title_lines(const State& s) {
-  return format_record("('set title ''',A,'''',/,'replot')",
-                       {plot_quoted(trimmed(s.c.titulo))});
+  return script_title_lines(without_trailing_blanks(s.c.titulo));
 }
 
 // Whether column i goes into a profile file whose first written column is first.
@@ -86,7 +74,7 @@ void write_profile(State& s, const ProfileKind& k) {
     }
     f7.close();
   }
-  const std::string q = plot_quoted(data);
+  const std::string q = gnuplot_quoted(data);
   std::string tail = format_record("('plot ''',A,''' using 1:2 title ''1D''')", {q});
   tail += format_record("('replot ''',A,''' using 1:3 title ''centro''')", {q});
   tail += format_record("('replot ''',A,''' using 1:4 title ''parede''')", {q});
@@ -390,7 +378,7 @@ double kliegel_levine_cd(double gama, double Rcag) {
 void write_residual_script(State& s) {
   const char* script = "Tubrix_5p5_residuo.gnu";
   std::string tail = format_record("('plot ''',A,''' using 1:2 notitle')",
-                                   {plot_quoted(trimmed(s.c.caso) + ".residuo.dat")});
+                                   {gnuplot_quoted(trimmed(s.c.caso) + ".residuo.dat")});
   tail += title_lines(s);
   rewrite_script(script, kept_lines(script), tail);
   run_if(s, s.c.sem_g == 0, "wgnuplot Tubrix_5p5_residuo.gnu");
@@ -449,7 +437,7 @@ void write_thrust_profile(State& s) {
     }
     f7.close();
   }
-  const std::string q = plot_quoted(data);
+  const std::string q = gnuplot_quoted(data);
   std::string tail = format_record("('plot ''',A,''' using 1:2 title ''dinâmico''')", {q});
   tail += format_record("('replot ''',A,''' using 1:3 title ''pressão-mar''')", {q});
   tail += format_record("('replot ''',A,''' using 1:4 title ''pressão-vácuo''')", {q});

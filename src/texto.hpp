@@ -17,6 +17,13 @@ inline std::string trimmed(std::string_view s) {
   return std::string(s.substr(first, last - first + 1));
 }
 
+// Cut at the last non-blank character; leading blanks kept.
+inline std::string without_trailing_blanks(std::string_view s) {
+  const auto last = s.find_last_not_of(' ');
+  if (last == std::string_view::npos) return {};
+  return std::string(s.substr(0, last + 1));
+}
+
 // Blank-padded (or cut) to n bytes.
 inline std::string padded(std::string_view s, std::size_t n = kCharLen) {
   std::string r(s.substr(0, n));
