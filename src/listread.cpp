@@ -163,8 +163,9 @@ void need_value(const Value& v, const std::string& path, int item, const std::st
   }
 }
 
-// A number written with a decimal comma: refused, as the comma would end
-// the value and the digits after it would be lost without a word.
+// A real written with a decimal comma ("3,0e6"): refused, as the comma would
+// end the value and the digits after it would be lost without a word. (An
+// integer item may be followed by more values: "12,13" reads 12.)
 void refuse_decimal_comma(const Value& v, const std::string& path, int item,
                           const std::string& name) {
   if (v.comma_digits)
@@ -263,7 +264,6 @@ int ListReader::read_int(int item, const std::string& name) {
   const std::string expected = "um número inteiro";
   const Value v = next_value(lines_, next_);
   need_value(v, path_, item, name, expected);
-  refuse_decimal_comma(v, path_, item, name);
   const std::string& s = v.text;
   std::size_t i = 0;
   if (!v.quoted && i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
