@@ -411,10 +411,16 @@ TEST_F(GridFiles, ScriptsRenderWithGnuplot) {
   copy_templates();
   auto s = make_state(20, 10, 1);
   s.c.w_g = 2;
-  s.c.titulo = tx::padded("Tubeira axissimétrica");  // UTF-8 here; bytes kept as given
+  // Apostrophes in the title and the case name, doubled inside the quotes;
+  // these two scripts also left-adjust the title.
+  s.c.titulo = tx::padded("  Tubeira d'água axissimétrica");  // UTF-8 here; bytes kept
+  s.c.caso = tx::padded("caso'1");
   s.io.u10.open("teste.txt");
   tx::write_grid_outputs(s);
   s.io.u10.close();
+  EXPECT_NE(slurp("Tubrix_5p5_malha.gnu")
+                .find("plot 'caso''1.malha.dat' notitle\r\nset title 'Tubeira d''água"),
+            std::string::npos);
   for (const char* script : {"Tubrix_5p5_dominio.gnu", "Tubrix_5p5_malha.gnu"}) {
     // A png file keeps the first plot of a script; the second command also
     // renders the finished plot (after the last replot) for a look by eye.

@@ -494,6 +494,7 @@ TEST_F(CaseDir, SecondRunRewritesEveryFile) {
     auto s = make_state(4, 2);
     set_flow(s);
     s.k.it = 1;
+    s.c.titulo = tx::padded("  Tubeira teste");  // leading blanks stay in these scripts
     run_listing(s);
     for (std::size_t n = 0; n < files.size(); ++n) {
       ASSERT_TRUE(fs::exists(files[n])) << files[n];
@@ -509,7 +510,7 @@ TEST_F(CaseDir, SecondRunRewritesEveryFile) {
   const auto res = lines_of(slurp("Tubrix_5p5_residuo.gnu"));
   ASSERT_EQ(res.size(), 6u + 3u);
   EXPECT_EQ(res[6], "plot 'teste.residuo.dat' using 1:2 notitle");
-  EXPECT_EQ(res[7], "set title 'Tubeira teste'");
+  EXPECT_EQ(res[7], "set title '  Tubeira teste'");
   EXPECT_EQ(res[8], "replot");
 }
 
