@@ -1,6 +1,7 @@
 # Entry points for users and CI. `make run` runs the example case in ./run,
 # `make test` builds and runs every test (an optimised build, then a debug
-# build with AddressSanitizer and UndefinedBehaviorSanitizer).
+# build with AddressSanitizer and UndefinedBehaviorSanitizer). Each target
+# first installs the Debian packages it needs and lacks (.ci/instala).
 JOBS ?= 2
 # pipefail: a failed run is not hidden by the tee of its console lines
 SHELL := /bin/bash
@@ -9,25 +10,43 @@ EXAMPLE ?= examples/bocal
 RELEASE := build
 SANITIZE := build-asan
 
-.PHONY: all run test test-release test-sanitize compare-builds bench plot clean
+# What each target needs, beyond make itself.
+PACKAGES_BUILD := cmake g++
+PACKAGES_TEST := $(PACKAGES_BUILD) libgtest-dev libbenchmark-dev gnuplot-nox
+PACKAGES_PLOT := gnuplot-nox
+PACKAGES_BENCH := $(PACKAGES_BUILD) libbenchmark-dev
+EXTRA_PACKAGES ?=
 
-all:
-	cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release
+.PHONY: all run test test-release test-sanitize compare-builds bench plot clean \
+        deps-build deps-test deps-plot deps-bench
+
+deps-build:
+	@.ci/instala $(PACKAGES_BUILD)
+deps-test:
+	@.ci/instala $(PACKAGES_TEST) $(EXTRA_PACKAGES)
+deps-plot:
+	@.ci/instala $(PACKAGES_PLOT)
+deps-bench:
+	@.ci/instala $(PACKAGES_BENCH)
+
+# The program alone: no test framework needed.
+all: deps-build
+	cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release -DTUBRIX_TESTS=OFF
 	cmake --build $(RELEASE) -j$(JOBS) --target tubrix
 
 run: all
 	rm -rf run && mkdir -p run && cp $(EXAMPLE)/* run/
 	cd run && TUBRIX_TEMPLATES=$(CURDIR)/templates ../$(RELEASE)/tubrix | tee ../$(RELEASE)/run.log
-	@echo "Listagem: $(CURDIR)/run/$$(sed -n 's/.*listagem: //p' $(RELEASE)/run.log)"
+	@echo "Listagem: $(CURDIR)/run/$$(sed -n 's/.*listagem: \([^ ]*\).*/\1/p' $(RELEASE)/run.log)"
 
 test: test-release test-sanitize compare-builds
 
-test-release:
-	cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release -DTUBRIX_BENCH=ON
+test-release: deps-test
+	cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release -DTUBRIX_TESTS=ON -DTUBRIX_BENCH=ON
 	cmake --build $(RELEASE) -j$(JOBS)
 	cd $(RELEASE) && ctest --output-on-failure -j$(JOBS)
 
-test-sanitize:
+test-sanitize: deps-test
 	cmake -S . -B $(SANITIZE) -DCMAKE_BUILD_TYPE=Debug -DTUBRIX_SANITIZE=ON
 	cmake --build $(SANITIZE) -j$(JOBS)
 	cd $(SANITIZE) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
@@ -37,7 +56,7 @@ test-sanitize:
 compare-builds:
 	tests/compare_builds.sh $(RELEASE)/tubrix $(SANITIZE)/tubrix $(EXAMPLE)
 
-bench:
+bench: deps-bench
 	cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release -DTUBRIX_BENCH=ON
 	cmake --build $(RELEASE) -j$(JOBS)
 	for b in $(RELEASE)/bench_*; do $$b; done
@@ -45,7 +64,9 @@ bench:
 # Mach profile of the example case as a PNG (after `make run`).
 # The scripts build the plot with successive replots; only the last, whole
 # one is drawn to the image.
-plot:
+plot: deps-plot
+	@if [ ! -f run/Tubrix_5p5_Mach.gnu ] || ! ls run/*.Mach.dat >/dev/null 2>&1; then \
+	  echo "Nada para desenhar em run/: rode antes 'make run' (depois, 'make plot')." >&2; exit 1; fi
 	cd run && gnuplot -e "set terminal dumb; set output '/dev/null'" Tubrix_5p5_Mach.gnu \
 	  -e "set terminal pngcairo size 900,560; set output 'Mach.png'; replot"
 	@echo "run/Mach.png"
