@@ -198,6 +198,26 @@ TEST(Run, MissingTemplateIsNamed) {
   EXPECT_FALSE(std::filesystem::exists("caso.txt"));
 }
 
+// --help lists every item of the case data; --exemplo makes a new folder
+// ready to run and never writes into one that exists.
+TEST(Run, HelpAndExampleFolder) {
+  ScratchDir dir;
+  const std::string exe = std::string("'") + TUBRIX_EXE + "'";
+  ASSERT_EQ(std::system((exe + " --help > help.txt").c_str()), 0);
+  const std::string help = read_file("help.txt");
+  for (const char* item : {"   1 caso", "   5 po      press", "(Pa)", "  28 titulo"})
+    EXPECT_NE(help.find(item), std::string::npos) << item;
+  ASSERT_EQ(std::system((exe + " --exemplo novo > out.log").c_str()), 0);
+  const std::string src = std::string(TUBRIX_SOURCE_DIR) + "/examples/bocal/";
+  for (const char* f : {"Tubrix_5p5.in", "Tubrix_5p5.ent", "bocal.dat"})
+    EXPECT_EQ(read_file(std::string("novo/") + f), read_file(src + f)) << f;
+  EXPECT_TRUE(std::filesystem::exists("novo/Tubrix_5p5_Mach.gnu"));
+  txtest::write_file("novo/bocal.dat", "meu");
+  EXPECT_NE(WEXITSTATUS(std::system((exe + " --exemplo novo 2> err.log").c_str())), 0);
+  EXPECT_NE(read_file("err.log").find("novo"), std::string::npos);
+  EXPECT_EQ(read_file("novo/bocal.dat"), "meu");
+}
+
 // SIGINT during the loop, with the console gone (the reader of the pipe
 // ended, as tee does on the same Ctrl-C): the run ends after the current
 // iteration, writes its restart file and results, and exits with 130.
