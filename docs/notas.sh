@@ -1,7 +1,7 @@
 #!/bin/bash
 # Runs the example case and the variants README's notes speak of, and prints
 # every figure the notes quote. usage: docs/notas.sh [tubrix] (default
-# build/tubrix; `make all` builds it). Takes about a minute on 2 cores.
+# build/tubrix; `make all` builds it). Takes a few minutes on 2 cores.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 exe=$(realpath "${1:-$root/build/tubrix}")
