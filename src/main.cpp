@@ -8,7 +8,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,7 +16,6 @@
 #include "coeficientes.hpp"
 #include "dados.hpp"
 #include "erro.hpp"
-#include "listread.hpp"
 #include "malha.hpp"
 #include "resultados.hpp"
 #include "saidas.hpp"
