@@ -12,11 +12,14 @@
 #include <optional>
 #include <string>
 
+#include "campo_vtk.hpp"
 #include "coeficientes.hpp"
 #include "dados.hpp"
 #include "erro.hpp"
+#include "graficos.hpp"
 #include "listread.hpp"
 #include "malha.hpp"
+#include "mapa_campo.hpp"
 #include "resultados.hpp"
 #include "solvers.hpp"
 #include "texto.hpp"
@@ -77,6 +80,12 @@ std::string mapped_command(const std::string& line) {
     }
     return "gnuplot -persist" + line.substr(8);
   }
+  // A script rendered to a picture (no display).
+  if (starts_with(line, "gnuplot ") && !on_path("gnuplot")) {
+    std::fprintf(stderr, "Aviso: programa de gráficos não disponível (gnuplot); "
+                         "a figura não foi gravada: %s\n", line.c_str());
+    return {};
+  }
   return line;
 }
 
@@ -104,12 +113,15 @@ void check_data_file_kept(const State& s, const std::string& data_file) {
       ".txt", ".itn", ".residuo.dat", ".bin", ".Extrapolix_3p0", ".contorno_sul.dat",
       ".contorno_norte.dat", ".contorno_oeste.dat", ".contorno_leste.dat", ".malha.dat",
       ".velocidade_u.dat", ".velocidade_v.dat", ".pressao.dat", ".temperatura.dat",
-      ".massa_especifica.dat", ".Mach.dat", ".empuxo.dat"};
+      ".massa_especifica.dat", ".Mach.dat", ".empuxo.dat", kFieldFileSuffix, kFieldMapSuffix};
   const std::string caso = trimmed(s.c.caso);
-  for (const char* suffix : kSuffixes)
-    if (caso + suffix == data_file)
-      throw RunError("Erro no arquivo \"" + data_file + "\", item 1 (caso): o arquivo de dados "
-                     "seria sobrescrito pela saída \"" + data_file + "\"; escolha outro nome.");
+  bool output = false;
+  for (const char* suffix : kSuffixes) output = output || caso + suffix == data_file;
+  for (const ScriptTemplate& t : kTemplates)
+    output = output || picture_name(caso, t.name) == data_file;
+  if (output)
+    throw RunError("Erro no arquivo \"" + data_file + "\", item 1 (caso): o arquivo de dados "
+                   "seria sobrescrito pela saída \"" + data_file + "\"; escolha outro nome.");
 }
 
 void copy_old_levels(Fields& f) {
@@ -224,6 +236,15 @@ Platform system_platform() {
     return static_cast<double>(ms.count()) / 1000.0;
   };
   // read_calendar left unset: the listing reads the system calendar.
+  p.has_display = [] {
+#ifdef _WIN32
+    return true;
+#else
+    for (const char* var : {"DISPLAY", "WAYLAND_DISPLAY"})
+      if (const char* v = std::getenv(var); v != nullptr && *v != '\0') return true;
+    return false;
+#endif
+  };
   return p;
 }
 
@@ -319,10 +340,12 @@ int run_case(State& s) {
   s.io.u11.close();
 
   write_results(s);
+  write_field_file(s);
 
   std::printf("Fim: %d iterações   L1(R)n / L1(R)1 = %13.6E   tempo = %.3f s   listagem: %s.txt\n",
               k.it, ratio, k.tcpu2 - k.tcpu1, caso.c_str());
   std::fflush(stdout);
+  report_pictures(s);
   if (interrupted) {
     std::fprintf(stderr, "Execução interrompida na iteração %d; reinício e resultados gravados.\n",
                  k.it);

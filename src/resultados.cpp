@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "graficos.hpp"
 #include "layout.hpp"
+#include "mapa_campo.hpp"
 #include "malha.hpp"
 #include "texto.hpp"
 
@@ -92,7 +94,7 @@ void write_profile(State& s, const ProfileKind& k) {
   tail += format_record("('replot ''',A,''' using 1:4 title ''parede''')", {q});
   tail += title_lines(s);
   rewrite_script(k.script, kept_lines(k.script), tail);
-  run_if(s, s.c.sem_g == 0, std::string("wgnuplot ") + k.script);
+  open_plot(s, k.script);
 }
 
 }  // namespace
@@ -393,7 +395,7 @@ void write_residual_script(State& s) {
                                    {plot_quoted(trimmed(s.c.caso) + ".residuo.dat")});
   tail += title_lines(s);
   rewrite_script(script, kept_lines(script), tail);
-  run_if(s, s.c.sem_g == 0, "wgnuplot Tubrix_5p5_residuo.gnu");
+  open_plot(s, script);
 }
 
 void write_profiles(State& s) {
@@ -458,7 +460,7 @@ void write_thrust_profile(State& s) {
   tail += title_lines(s);
   const char* script = "Tubrix_5p5_empuxo.gnu";
   rewrite_script(script, kept_lines(script), tail);
-  run_if(s, s.c.sem_g == 0, "wgnuplot Tubrix_5p5_empuxo.gnu");
+  open_plot(s, script);
 }
 
 void write_results(State& s) {
@@ -534,6 +536,7 @@ void write_results(State& s) {
 
   write_profiles(s);
   write_thrust_profile(s);
+  write_field_map(s);
 }
 
 }  // namespace tx
