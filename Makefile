@@ -42,13 +42,20 @@ bench:
 	cmake --build $(RELEASE) -j$(JOBS)
 	for b in $(RELEASE)/bench_*; do $$b; done
 
-# Mach profile of the example case as a PNG (after `make run`).
-# The scripts build the plot with successive replots; only the last, whole
-# one is drawn to the image.
+# Every plot of the example run as a picture beside its script (after
+# `make run`), drawn as a run without a display draws them: caso.<name>.png.
+# The profile and grid scripts build their plot with successive replots; only
+# the last, whole one is drawn to the picture. The field map draws once.
 plot:
-	cd run && gnuplot -e "set terminal dumb; set output '/dev/null'" Tubrix_5p5_Mach.gnu \
-	  -e "set terminal pngcairo size 900,560; set output 'Mach.png'; replot"
-	@echo "run/Mach.png"
+	@caso=$$(sed -n 's/.*listagem: \(.*\)\.txt$$/\1/p' $(RELEASE)/run.log); \
+	cd run && for s in Tubrix_5p5_*.gnu; do \
+	  n=$${s#Tubrix_5p5_}; png="$$caso.$${n%.gnu}.png"; \
+	  if [ "$$s" = Tubrix_5p5_campo.gnu ]; then \
+	    gnuplot -e "set terminal pngcairo size 900,1000; set output '$$png'" $$s || exit 1; \
+	  else \
+	    gnuplot -e "set terminal dumb; set output '/dev/null'" $$s \
+	      -e "set terminal pngcairo size 900,560; set output '$$png'; replot" || exit 1; \
+	  fi; echo "run/$$png"; done
 
 clean:
 	rm -rf $(RELEASE) $(SANITIZE) run
