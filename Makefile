@@ -9,7 +9,7 @@ EXAMPLE ?= examples/bocal
 RELEASE := build
 SANITIZE := build-asan
 
-.PHONY: all run test test-release test-sanitize compare-builds bench plot clean
+.PHONY: all run setup test test-release test-sanitize compare-builds bench plot clean
 
 all:
 	cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release
@@ -20,7 +20,17 @@ run: all
 	cd run && TUBRIX_TEMPLATES=$(CURDIR)/templates ../$(RELEASE)/tubrix | tee ../$(RELEASE)/run.log
 	@echo "Listagem: $(CURDIR)/run/$$(sed -n 's/.*listagem: //p' $(RELEASE)/run.log)"
 
-test: test-release test-sanitize compare-builds
+# Debian packages the tests start for real: gnuplot (pngcairo) and VTK's
+# reader for the field file. Installed when missing (.ci/run installs them too).
+TEST_PACKAGES := gnuplot-nox python3-vtk9
+setup:
+	@command -v dpkg >/dev/null || exit 0; \
+	missing=$$(for p in $(TEST_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || echo $$p; done); \
+	[ -z "$$missing" ] && exit 0; \
+	sudo=; [ "$$(id -u)" = 0 ] || sudo=sudo; \
+	$$sudo apt-get install -y --no-install-recommends $$missing
+
+test: setup test-release test-sanitize compare-builds
 
 test-release:
 	cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release -DTUBRIX_BENCH=ON
