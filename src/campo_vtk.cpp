@@ -106,7 +106,8 @@ void write_field_file(const State& s) {
     const std::size_t n = (a.where == W::CellData ? cells : points) * a.components;
     offset += 8 + 8 * static_cast<std::uint64_t>(n);
   };
-  // The table lists the point data, then the cell data, then the points.
+  // The table lists the point data, then the cell data, then the points, so
+  // the offsets below follow the order in which the arrays are written.
   head += format_record("('      <PointData Scalars=\"psi (kg/s)\">')", {});
   for (const Array& a : arrays)
     if (a.where == W::PointData) data_array(a);

@@ -7,8 +7,8 @@
 
 #include "graficos.hpp"
 #include "layout.hpp"
-#include "mapa_campo.hpp"
 #include "malha.hpp"
+#include "mapa_campo.hpp"
 #include "texto.hpp"
 
 namespace tx {
