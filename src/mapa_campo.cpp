@@ -58,7 +58,7 @@ void write_field_map(State& s) {
   }
 
   const std::string q = doubled_apostrophes(data);
-  const std::string axis = c.coord == 1 ? "eixo" : "plano de simetria";
+  const std::string axis = c.coord == 1 ? "eixo" : "simetria";  // the south boundary
   // The sonic line is contoured apart into a data block first, so that it
   // gets a style of its own; the isolines carry their values as labels.
   std::string tail = format_record(
