@@ -12,7 +12,8 @@ SANITIZE := build-asan
 
 # What each target needs, beyond make itself.
 PACKAGES_BUILD := cmake g++
-PACKAGES_TEST := $(PACKAGES_BUILD) libgtest-dev libbenchmark-dev gnuplot-nox
+# The tests start gnuplot (pngcairo) and VTK's reader of the field file for real.
+PACKAGES_TEST := $(PACKAGES_BUILD) libgtest-dev libbenchmark-dev gnuplot-nox python3-vtk9
 PACKAGES_PLOT := gnuplot-nox
 PACKAGES_BENCH := $(PACKAGES_BUILD) libbenchmark-dev
 EXTRA_PACKAGES ?=
@@ -61,15 +62,22 @@ bench: deps-bench
 	cmake --build $(RELEASE) -j$(JOBS)
 	for b in $(RELEASE)/bench_*; do $$b; done
 
-# Mach profile of the example case as a PNG (after `make run`).
-# The scripts build the plot with successive replots; only the last, whole
-# one is drawn to the image.
+# Every plot of the example run as a picture beside its script (after
+# `make run`), drawn as a run without a display draws them: caso.<name>.png.
+# The profile and grid scripts build their plot with successive replots; only
+# the last, whole one is drawn to the picture. The field map draws once.
 plot: deps-plot
 	@if [ ! -f run/Tubrix_5p5_Mach.gnu ] || ! ls run/*.Mach.dat >/dev/null 2>&1; then \
 	  echo "Nada para desenhar em run/: rode antes 'make run' (depois, 'make plot')." >&2; exit 1; fi
-	cd run && gnuplot -e "set terminal dumb; set output '/dev/null'" Tubrix_5p5_Mach.gnu \
-	  -e "set terminal pngcairo size 900,560; set output 'Mach.png'; replot"
-	@echo "run/Mach.png"
+	@caso=$$(sed -n 's/.*listagem: \([^ ]*\)\.txt.*/\1/p' $(RELEASE)/run.log); \
+	cd run && for s in Tubrix_5p5_*.gnu; do \
+	  n=$${s#Tubrix_5p5_}; png="$$caso.$${n%.gnu}.png"; \
+	  if [ "$$s" = Tubrix_5p5_campo.gnu ]; then \
+	    gnuplot -e "set terminal pngcairo size 900,1000; set output '$$png'" $$s || exit 1; \
+	  else \
+	    gnuplot -e "set terminal dumb; set output '/dev/null'" $$s \
+	      -e "set terminal pngcairo size 900,560; set output '$$png'; replot" || exit 1; \
+	  fi; echo "run/$$png"; done
 
 clean:
 	rm -rf $(RELEASE) $(SANITIZE) run

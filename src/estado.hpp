@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "array.hpp"
 #include "layout.hpp"
@@ -95,6 +96,9 @@ struct Platform {
   // Local calendar date and time: year, month, day, hour, minute, second.
   // When unset, the system calendar is read.
   std::function<std::array<int, 6>()> read_calendar;
+  // Whether plot windows can be shown (a graphical display is set). When
+  // unset, they are taken to be.
+  std::function<bool()> has_display;
 };
 
 struct State {
@@ -110,6 +114,8 @@ struct State {
   volatile std::sig_atomic_t* stop_request = nullptr;
   // The console (standard output) failed once and is no longer written.
   bool console_lost = false;
+  // Pictures rendered in place of plot windows (no display), in order.
+  std::vector<std::string> pictures;
 };
 
 }  // namespace tx

@@ -13,9 +13,11 @@
 #include <string>
 
 #include "ajuda.hpp"
+#include "campo_vtk.hpp"
 #include "coeficientes.hpp"
 #include "dados.hpp"
 #include "erro.hpp"
+#include "graficos.hpp"
 #include "malha.hpp"
 #include "resultados.hpp"
 #include "saidas.hpp"
@@ -77,6 +79,12 @@ std::string mapped_command(const std::string& line) {
       return {};
     }
     return "gnuplot -persist" + line.substr(8);
+  }
+  // A script rendered to a picture (no display).
+  if (starts_with(line, "gnuplot ") && !on_path("gnuplot")) {
+    std::fprintf(stderr, "Aviso: programa de gráficos não disponível (gnuplot); "
+                         "a figura não foi gravada: %s\n", line.c_str());
+    return {};
   }
   return line;
 }
@@ -208,6 +216,15 @@ Platform system_platform() {
     return static_cast<double>(ms.count()) / 1000.0;
   };
   // read_calendar left unset: the listing reads the system calendar.
+  p.has_display = [] {
+#ifdef _WIN32
+    return true;
+#else
+    for (const char* var : {"DISPLAY", "WAYLAND_DISPLAY"})
+      if (const char* v = std::getenv(var); v != nullptr && *v != '\0') return true;
+    return false;
+#endif
+  };
   return p;
 }
 
@@ -311,6 +328,7 @@ int run_case(State& s) {
   s.io.u11.close();
 
   write_results(s);
+  write_field_file(s);
 
   // Ended by itmax with the ratio still above tole: a finished run (status
   // 0, restart chains rely on it), but one that says so.
@@ -323,6 +341,7 @@ int run_case(State& s) {
                  "Aviso: a tolerância tole = %.6E não foi atingida em itmax = %d iterações; "
                  "L1(R)n / L1(R)1 final = %.6E. Os resultados e o reinício foram gravados.\n",
                  c.tole, k.it, ratio);
+  report_pictures(s);
   if (interrupted) {
     std::fprintf(stderr, "Execução interrompida na iteração %d; reinício e resultados gravados.\n",
                  k.it);

@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "erro.hpp"
+#include "graficos.hpp"
 #include "layout.hpp"
 #include "texto.hpp"
 
@@ -258,9 +259,7 @@ void write_boundary(State& s, const std::string& name, bool along_i, int fixed) 
   f.close();
 }
 
-void plot_if_asked(State& s, const char* script) {
-  if (s.c.sem_g == 0) s.os.run_command(std::string("wgnuplot ") + script);
-}
+void plot_if_asked(State& s, const char* script) { open_plot(s, script); }
 
 // The grid scripts take the title left-adjusted and without trailing blanks.
 std::string title_lines(const State& s) { return script_title_lines(trimmed(s.c.titulo)); }

@@ -40,6 +40,7 @@ inline constexpr ScriptTemplate kTemplates[] = {
     {"Tubrix_5p5_pressao.gnu", 6},          {"Tubrix_5p5_temperatura.gnu", 6},
     {"Tubrix_5p5_massa_especifica.gnu", 6}, {"Tubrix_5p5_Mach.gnu", 6},
     {"Tubrix_5p5_empuxo.gnu", 6},           {"Tubrix_5p5_residuo.gnu", 6},
+    {"Tubrix_5p5_campo.gnu", 6},
 };
 
 // Checks every template without writing anything: the one in the current

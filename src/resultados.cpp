@@ -5,8 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "graficos.hpp"
 #include "layout.hpp"
 #include "malha.hpp"
+#include "mapa_campo.hpp"
 #include "texto.hpp"
 
 namespace tx {
@@ -80,7 +82,7 @@ void write_profile(State& s, const ProfileKind& k) {
   tail += format_record("('replot ''',A,''' using 1:4 title ''parede''')", {q});
   tail += title_lines(s);
   rewrite_script(k.script, kept_lines(k.script), tail);
-  run_if(s, s.c.sem_g == 0, std::string("wgnuplot ") + k.script);
+  open_plot(s, k.script);
 }
 
 }  // namespace
@@ -381,7 +383,7 @@ void write_residual_script(State& s) {
                                    {gnuplot_quoted(trimmed(s.c.caso) + ".residuo.dat")});
   tail += title_lines(s);
   rewrite_script(script, kept_lines(script), tail);
-  run_if(s, s.c.sem_g == 0, "wgnuplot Tubrix_5p5_residuo.gnu");
+  open_plot(s, script);
 }
 
 void write_profiles(State& s) {
@@ -446,7 +448,7 @@ void write_thrust_profile(State& s) {
   tail += title_lines(s);
   const char* script = "Tubrix_5p5_empuxo.gnu";
   rewrite_script(script, kept_lines(script), tail);
-  run_if(s, s.c.sem_g == 0, "wgnuplot Tubrix_5p5_empuxo.gnu");
+  open_plot(s, script);
 }
 
 void write_results(State& s) {
@@ -522,6 +524,7 @@ void write_results(State& s) {
 
   write_profiles(s);
   write_thrust_profile(s);
+  write_field_map(s);
 }
 
 }  // namespace tx

@@ -10,6 +10,7 @@
 
 #include "dados.hpp"
 #include "erro.hpp"
+#include "graficos.hpp"
 #include "malha.hpp"
 #include "texto.hpp"
 
@@ -20,9 +21,11 @@ std::vector<std::string> run_output_files(const State& s) {
   std::vector<std::string> out;
   for (const char* suffix : kCaseOutputSuffixes) out.push_back(caso + suffix);
   out.push_back(caso + ".bin.tmp");
+  out.push_back(caso + ".vts.tmp");
   for (const ScriptTemplate& t : kTemplates) {
     out.push_back(t.name);
     out.push_back(std::string(t.name) + ".tmp");
+    if (s.c.sem_g == 0) out.push_back(picture_name(caso, t.name));
   }
   return out;
 }

@@ -29,12 +29,15 @@ inline constexpr const char* kCaseOutputSuffixes[] = {
     ".massa_especifica.dat",
     ".Mach.dat",
     ".empuxo.dat",
+    ".vts",
+    ".campo.dat",
 };
 
 // Every file of the working directory that a run creates or rewrites: the
-// case outputs, the plot scripts (kTemplates) and the temporary names under
-// which the restart file and the scripts are written before replacing the
-// old ones.
+// case outputs, the plot scripts (kTemplates), the temporary names under
+// which the restart file, the field file and the scripts are written before
+// replacing the old ones, and the pictures a run without a display renders
+// (sem_g = 0).
 std::vector<std::string> run_output_files(const State& s);
 
 // Before any output exists (case data read): no output may be the case data

@@ -462,7 +462,8 @@ TEST_F(CaseDir, CommandsInOrderAndListingClosedBeforeItsEditor) {
       "wgnuplot Tubrix_5p5_temperatura.gnu",
       "wgnuplot Tubrix_5p5_massa_especifica.gnu",
       "wgnuplot Tubrix_5p5_Mach.gnu",
-      "wgnuplot Tubrix_5p5_empuxo.gnu"};
+      "wgnuplot Tubrix_5p5_empuxo.gnu",
+      "wgnuplot Tubrix_5p5_campo.gnu"};
   EXPECT_EQ(cmds, expected);
   ASSERT_EQ(open.size(), expected.size());
   EXPECT_TRUE(open[1]);
@@ -659,7 +660,8 @@ TEST_F(CaseDir, ScriptsRenderWithGnuplot) {
   const char* scripts[] = {"Tubrix_5p5_residuo.gnu",     "Tubrix_5p5_velocidade_u.gnu",
                            "Tubrix_5p5_velocidade_v.gnu", "Tubrix_5p5_pressao.gnu",
                            "Tubrix_5p5_temperatura.gnu", "Tubrix_5p5_massa_especifica.gnu",
-                           "Tubrix_5p5_Mach.gnu",        "Tubrix_5p5_empuxo.gnu"};
+                           "Tubrix_5p5_Mach.gnu",        "Tubrix_5p5_empuxo.gnu",
+                           "Tubrix_5p5_campo.gnu"};
   for (const char* script : scripts) {
     SCOPED_TRACE(script);
     fs::remove("x.png");
