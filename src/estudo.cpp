@@ -71,6 +71,15 @@ struct Grid {
   bool ran_now = false;
 };
 
+// "text" in double quotes, appended piece by piece (g++ 12 warns falsely on
+// "literal" + std::string).
+std::string in_quotes(const std::string& text) {
+  std::string r(1, '"');
+  r += text;
+  r += '"';
+  return r;
+}
+
 std::string grid_name(GridSize g) { return std::to_string(g.nx) + "x" + std::to_string(g.ny); }
 
 [[noreturn]] void bad_argument(const std::string& arg, const std::string& what) {
@@ -274,8 +283,10 @@ void plan_grid(Grid& g) {
   switch (o.state) {
     case GridState::Converged:
     case GridState::NotConverged:
-      // Done, unless the tolerance or the iteration limit has been changed since.
-      if (!(o.ratio <= g.c.tole) && stopped_short && has_restart) {
+      // Judged again against the tolerance of today's data file; a grid
+      // short of it goes on if the iteration limit has been raised since.
+      g.outcome.state = o.ratio <= g.c.tole ? GridState::Converged : GridState::NotConverged;
+      if (g.outcome.state == GridState::NotConverged && stopped_short && has_restart) {
         g.run = true;
         g.continue_from = o.iterations;
       }
@@ -741,13 +752,13 @@ std::vector<GridSize> parse_grid_list(const std::string& text) {
       return !s.empty() && r.ec == std::errc() && r.ptr == s.data() + s.size() && v > 0;
     };
     if (x == std::string::npos || !num(t.substr(0, x), g.nx) || !num(t.substr(x + 1), g.ny))
-      bad_argument("--malhas", "\"" + t + "\" não é uma malha NXxNY (volumes reais), como 40x20");
+      bad_argument("--malhas", in_quotes(t) + " não é uma malha NXxNY (volumes reais), como 40x20");
     if (g.nx % 2 != 0)
-      bad_argument("--malhas", "\"" + t + "\": o número de volumes em x deve ser par");
+      bad_argument("--malhas", in_quotes(t) + ": o número de volumes em x deve ser par");
     for (const auto& o : out)
       if (o.nx == g.nx)
-        bad_argument("--malhas", "\"" + grid_name(o) + "\" e \"" + t +
-                                     "\" têm o mesmo nx e portanto o mesmo h");
+        bad_argument("--malhas", in_quotes(grid_name(o)) + " e " + in_quotes(t) +
+                                     " têm o mesmo nx e portanto o mesmo h");
     out.push_back(g);
     pos = end + 1;
   }
