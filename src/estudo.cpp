@@ -353,6 +353,7 @@ struct Running {
   std::string out_buf, err_buf;
   std::string closing;   // the closing line "Fim: ..."
   std::string last_err;  // last line on standard error
+  int last_reported = 0;  // iteration of the last report line
   std::chrono::steady_clock::time_point start;
 };
 
@@ -372,6 +373,8 @@ void take_lines(Running& r, std::string& buf, bool is_err, bool at_end) {
       if (!line.empty()) r.last_err = line;
     } else if (line.rfind("Fim: ", 0) == 0) {
       r.closing = line;
+    } else if (line.rfind("Iteração ", 0) == 0) {
+      r.last_reported = std::atoi(line.c_str() + std::strlen("Iteração "));
     }
     emit(is_err ? stderr : stdout, *r.grid, line);
   }
@@ -396,6 +399,9 @@ void judge(Running& r, int status, double secs) {
   if (status == 0 || status == kExitInterrupted) {
     o.iterations = it;
     o.ratio = ratio;
+  } else {
+    o.iterations = r.last_reported;  // where a diverged run stopped
+    o.ratio = kNotAvailable;
   }
   if (status == 0 && !std::isnan(ratio))
     o.state = ratio <= g.c.tole ? GridState::Converged : GridState::NotConverged;
@@ -589,7 +595,8 @@ Options parse_options(int argc, char** argv, bool& help) {
       if (v.empty() || *end != '\0' || !(o.order > 0.0) || !std::isfinite(o.order))
         bad_argument(a, "esperado um número real positivo, encontrado \"" + v + "\"");
     } else {
-      throw RunError("Erro: argumento desconhecido \"" + a + "\".\n" + kUsage);
+      throw RunError("Erro: argumento desconhecido " + in_quotes(a) +
+                     "; tubrix-estudo --help mostra os argumentos.");
     }
   }
   if (have_grids && have_levels) bad_argument("--niveis", "use --malhas ou --niveis, não ambos");
@@ -715,8 +722,10 @@ int run_study(int argc, char** argv) {
       pre.push_back("Malha " + g.name + " fora da extrapolação: parou em itmax acima de tole "
                     "(erro de iteração); --incluir-nao-convergidas a inclui.");
     } else {
+      std::string why = g.outcome.message;
+      while (!why.empty() && why.back() == '.') why.pop_back();
       pre.push_back("Malha " + g.name + " fora da extrapolação: " + state_text(g.outcome.state) +
-                    (g.outcome.message.empty() ? "" : " (" + g.outcome.message + ")") + ".");
+                    (why.empty() ? "" : " (" + why + ")") + ".");
     }
   }
   pre.push_back("");
