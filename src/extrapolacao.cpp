@@ -508,12 +508,12 @@ std::string csv_text(const GridStudy& g, const char* eol) {
     t += v;
   };
   t += "n,grandeza";
-  for (std::size_t i = 0; i < g.grids.size(); ++i) field("malha_" + std::to_string(i + 1));
+  for (std::size_t i = 0; i < g.grids.size(); ++i) {
+    char h[32];
+    std::snprintf(h, sizeof h, "%.6E", g.grids[i].h);
+    field("malha_" + std::to_string(i + 1) + " (h = " + h + " m)");
+  }
   t += ",p,extrapolado,e_a,e_ext,GCI,convergencia,razao_assintotica,p_mq,extrapolado_mq";
-  t += eol;
-  t += "0,\"h (m)\"";
-  for (const auto& s : g.grids) field(csv_number(s.h));
-  t += ",,,,,,,,,";
   t += eol;
   for (std::size_t q = 0; q < g.results.size(); ++q) {
     const Extrapolation& x = g.results[q];
