@@ -163,7 +163,8 @@ std::vector<Item> case_items(const CaseData& c) {
 // output switches, texts) may change between studies of the same folder.
 bool decides_solution(int item) { return item <= 12 || (item >= 15 && item <= 20); }
 
-// Items 14 (itmax) and 21 (ci) change when a grid is continued.
+// The three input files of a grid's folder; `c` holds the ci and itmax of
+// the run about to start (a continued grid has ci = 2 and the iterations left).
 void write_case_files(const Grid& g, const CaseData& c) {
   const fs::path dir = g.name;
   const auto write = [&](const std::string& file, const std::vector<std::string>& lines) {
@@ -178,7 +179,9 @@ void write_case_files(const Grid& g, const CaseData& c) {
 }
 
 // Key = value lines of a grid's status file.
-std::string status_path(const Grid& g) { return (fs::path(g.name) / (g.caso + kStatusSuffix)).string(); }
+std::string status_path(const Grid& g) {
+  return (fs::path(g.name) / (g.caso + kStatusSuffix)).string();
+}
 
 void write_status(const Grid& g) {
   const Outcome& o = g.outcome;
