@@ -1,0 +1,3 @@
+#include "extrapolacao.hpp"
+
+int main(int argc, char** argv) { return tx::extrapola_main(argc, argv); }
