@@ -58,8 +58,10 @@ void BM_Study(benchmark::State& state, const std::string& grids) {
     // The report gives the wall time of the runs alone, without the
     // extrapolation and the plot drawn after them.
     const std::string txt = txtest::read_file("estudo.txt");
-    const auto at = txt.find("Tempo do estudo: ");
-    const double runs_wall = at == std::string::npos ? 0.0 : std::atof(txt.c_str() + at + 17);
+    const std::string key = " do estudo: ";  // ASCII part of the Latin-1 line
+    const auto at = txt.find(key);
+    const double runs_wall =
+        at == std::string::npos ? 0.0 : std::atof(txt.c_str() + at + key.size());
     const double bound = std::max(longest, sum / kJobs);
     state.counters["sum_runs_s"] = sum;
     state.counters["longest_run_s"] = longest;

@@ -708,8 +708,8 @@ int run_study(int argc, char** argv) {
   for (auto& l : grid_table(grids, opt.fixed_dt)) pre.push_back(std::move(l));
   char buf[256];
   std::snprintf(buf, sizeof buf,
-                "Tempo do estudo: %.1f s com até %d execuções simultâneas; soma dos tempos "
-                "das malhas: %.1f s.",
+                "Tempo desta execução do estudo: %.1f s com até %d execuções simultâneas; "
+                "soma dos tempos das malhas (retomadas incluídas): %.1f s.",
                 wall, opt.jobs, sum);
   pre.push_back("");
   pre.push_back(buf);
