@@ -6,6 +6,7 @@
 #include <array>
 #include <csignal>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -95,6 +96,21 @@ struct Platform {
   std::function<std::array<int, 6>()> read_calendar;
 };
 
+class Team;
+
+// The threads of a run and what only a run on threads needs: the v momentum
+// system, solved beside the u system, has its own coefficients, source and
+// factors (allocated with the team).
+struct Parallel {
+  std::shared_ptr<Team> team;  // null: one thread
+  // The team the loops of the discretisation split their rows over: the
+  // run's team on grids where that pays, null otherwise and inside a job
+  // that already runs on one member.
+  Team* loops = nullptr;
+  Mat a_v, msi_l_v, msi_u_v;
+  Vec b_v;
+};
+
 struct State {
   CaseData c;
   Counters k;
@@ -103,6 +119,7 @@ struct State {
   Fields f;
   Units io;
   Platform os;
+  Parallel par;
   // Set asynchronously (signal handler) to end the loop after the current
   // iteration; points to a flag owned by the caller, may be null.
   volatile std::sig_atomic_t* stop_request = nullptr;

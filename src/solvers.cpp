@@ -13,7 +13,10 @@
 #include <cassert>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 #include <vector>
+
+#include "paralelo.hpp"
 
 namespace tx {
 
@@ -92,11 +95,8 @@ double solve_residual(const double* a, const double* b, const double* phi, doubl
 //   u_e  = (a_e - l_se*u_n(SE) - 2alpha*phi1) / l_p
 //   u_nw = -l_w*u_n(W) / l_p
 //   u_n  = (a_n - alpha*phi4) / l_p
-inline void factor_full(const double* a, double* L, double* U, Index q, Index nx, double alpha) {
-  const double* r = a + 5 * q;
-  const double* uS = U + 3 * (q - nx);
-  const double* uSE = U + 3 * (q - nx + 1);
-  const double* uW = U + 3 * (q - 1);
+inline void factor_core(const double* r, const double* uS, const double* uSE, const double* uW,
+                        double alpha, double* l, double* u) {
   const double ls = r[AS] / (1.0 - alpha * uS[UE] * uSE[UE]);
   const double lse = -ls * uS[UE];
   const double lw = (r[AW] - ls * uS[UNW]) / (1.0 + 2.0 * alpha * uW[UNW]);
@@ -104,8 +104,6 @@ inline void factor_full(const double* a, double* L, double* U, Index q, Index nx
   const double phi4 = lw * uW[UNW];
   const double lp =
       r[AP] - lw * uW[UE] - ls * uS[UN] - lse * uSE[UNW] + 2.0 * alpha * (phi1 + phi4);
-  double* l = L + 4 * q;
-  double* u = U + 3 * q;
   l[LP] = lp;
   l[LW] = lw;
   l[LSE] = lse;
@@ -113,6 +111,11 @@ inline void factor_full(const double* a, double* L, double* U, Index q, Index nx
   u[UE] = (r[AE] - lse * uSE[UN] - 2.0 * alpha * phi1) / lp;
   u[UNW] = -lw * uW[UN] / lp;
   u[UN] = (r[AN] - alpha * phi4) / lp;
+}
+
+inline void factor_full(const double* a, double* L, double* U, Index q, Index nx, double alpha) {
+  factor_core(a + 5 * q, U + 3 * (q - nx), U + 3 * (q - nx + 1), U + 3 * (q - 1), alpha,
+              L + 4 * q, U + 3 * q);
 }
 
 // Factor row q of the first grid row (q < nx): no south row exists, so
@@ -207,9 +210,265 @@ inline double abs_residual_checked(const double* a, const double* b, const doubl
   return std::fabs(band_sum_checked(a, x, q, nx, n) - b[q]);
 }
 
+// ---- Pipelined sweeps on a team of threads -------------------------------
+//
+// Row r of the grid depends only on rows r - 1 (factorisation, forward
+// sweep) or r + 1 (backward sweep), and volume i of it only on volumes up to
+// i + 1 of that row. Member k of a team of T takes the rows r with r % T == k
+// (counted from the far end for the backward sweep) and follows the row of
+// the member before it a chunk behind, each volume with exactly the
+// operations of the plain sweeps above.
+//
+// The one exception is the band rule's wrap-around term: the west neighbour
+// of i = 1 is the last volume of the row below (the east neighbour of
+// i = nx, the first of the row above, in the backward sweep), which the
+// pipeline has not reached yet. Those volumes are computed with that
+// neighbour read as +0 (every system the program builds has zero there) and
+// checked once the sweep is over by recomputing them with the true
+// neighbour: when every one of them has the same bits, so has every other
+// volume (its inputs are the same), otherwise the sweep is done again on one
+// thread. Signed zeros, infinities and NaNs are therefore covered too.
+
+constexpr Index kChunk = 16;                 // volumes between progress reports
+const double kZeroFactorRow[3] = {0.0, 0.0, 0.0};
+
+bool same_bits(const double* x, const double* y, int n) {
+  return std::memcmp(x, y, sizeof(double) * static_cast<std::size_t>(n)) == 0;
+}
+
+// Scratch of the pipelined sweeps, owned by the calling thread.
+struct PipeScratch {
+  RowProgress progress;
+  std::vector<double> saved;  // one value per row: the input of its wrapped volume
+  void reset(int rows) {
+    progress.reset(rows);
+    if (static_cast<int>(saved.size()) < rows) saved.resize(static_cast<std::size_t>(rows));
+  }
+};
+
+PipeScratch& pipe_scratch() {
+  thread_local PipeScratch p;
+  return p;
+}
+
+// Waits until row r of the pipeline has reached `need` volumes.
+inline void await_row(RowProgress& prog, int r, int need, int& known) {
+  if (known < need) known = wait_at_least(prog[r], need);
+}
+
+bool factorize_pipelined(const double* A, double* L, double* U, Index nx, int ny, Team& team) {
+  PipeScratch& ps = pipe_scratch();
+  ps.reset(ny);
+  RowProgress& prog = ps.progress;
+  const int T = team.size();
+  team.run([&](int k) {
+    for (int r = k; r < ny; r += T) {
+      const Index row = static_cast<Index>(r) * nx;
+      const double alpha_in = r < ny - 1 ? 0.5 : 0.0;
+      int known = 0;
+      for (Index i0 = 0; i0 < nx; i0 += kChunk) {
+        const Index i1 = i0 + kChunk < nx ? i0 + kChunk : nx;
+        if (r == 0) {
+          for (Index q = i0; q < i1; ++q) factor_first_row(A, L, U, q, nx, 0.0);
+        } else {
+          await_row(prog, r - 1, static_cast<int>(i1 + 1 < nx ? i1 + 1 : nx), known);
+          Index i = i0;
+          if (i == 0) {
+            const Index q = row;
+            factor_core(A + 5 * q, U + 3 * (q - nx), U + 3 * (q - nx + 1), kZeroFactorRow, 0.0,
+                        L + 4 * q, U + 3 * q);
+            ++i;
+          }
+          for (; i < i1; ++i) factor_full(A, L, U, row + i, nx, i == nx - 1 ? 0.0 : alpha_in);
+        }
+        prog[r].store(static_cast<int>(i1), std::memory_order_release);
+      }
+    }
+  });
+  for (int r = 1; r < ny; ++r) {
+    const Index q = static_cast<Index>(r) * nx;
+    double l[4], u[3];
+    factor_core(A + 5 * q, U + 3 * (q - nx), U + 3 * (q - nx + 1), U + 3 * (q - 1), 0.0, l, u);
+    if (!same_bits(l, L + 4 * q, 4) || !same_bits(u, U + 3 * q, 3)) return false;
+  }
+  return true;
+}
+
+bool forward_pipelined(const double* L, double* w, Index nx, int ny, Team& team) {
+  PipeScratch& ps = pipe_scratch();
+  ps.reset(ny);
+  RowProgress& prog = ps.progress;
+  double* saved = ps.saved.data();
+  const int T = team.size();
+  team.run([&](int k) {
+    for (int r = k; r < ny; r += T) {
+      const Index row = static_cast<Index>(r) * nx;
+      int known = 0;
+      for (Index i0 = 0; i0 < nx; i0 += kChunk) {
+        const Index i1 = i0 + kChunk < nx ? i0 + kChunk : nx;
+        if (r == 0) {
+          for (Index q = i0; q < i1; ++q) {
+            const double* l = L + 4 * q;
+            if (q == 0) {
+              w[0] = w[0] / l[LP];
+            } else if (q < nx - 1) {
+              w[q] = (w[q] - l[LW] * w[q - 1]) / l[LP];
+            } else {
+              w[q] = (w[q] - l[LW] * w[q - 1] - l[LSE] * w[0]) / l[LP];
+            }
+          }
+        } else {
+          await_row(prog, r - 1, static_cast<int>(i1 + 1 < nx ? i1 + 1 : nx), known);
+          Index q = row + i0;
+          if (i0 == 0) {
+            const double* l = L + 4 * q;
+            saved[r] = w[q];
+            w[q] = (w[q] - l[LS] * w[q - nx] - l[LW] * 0.0 - l[LSE] * w[q - nx + 1]) / l[LP];
+            ++q;
+          }
+          for (; q < row + i1; ++q) {
+            const double* l = L + 4 * q;
+            w[q] = (w[q] - l[LS] * w[q - nx] - l[LW] * w[q - 1] - l[LSE] * w[q - nx + 1]) / l[LP];
+          }
+        }
+        prog[r].store(static_cast<int>(i1), std::memory_order_release);
+      }
+    }
+  });
+  for (int r = 1; r < ny; ++r) {
+    const Index q = static_cast<Index>(r) * nx;
+    const double* l = L + 4 * q;
+    const double y =
+        (saved[r] - l[LS] * w[q - nx] - l[LW] * w[q - 1] - l[LSE] * w[q - nx + 1]) / l[LP];
+    if (!same_bits(&y, &w[q], 1)) return false;
+  }
+  return true;
+}
+
+// Backward sweep without the update of phi, which the caller adds once the
+// sweep has been checked.
+bool backward_pipelined(const double* U, double* w, Index nx, int ny, Team& team) {
+  PipeScratch& ps = pipe_scratch();
+  ps.reset(ny);
+  RowProgress& prog = ps.progress;
+  double* saved = ps.saved.data();
+  const int T = team.size();
+  const Index n = static_cast<Index>(ny) * nx;
+  team.run([&](int k) {
+    for (int t = k; t < ny; t += T) {  // t-th row from the top
+      const int r = ny - 1 - t;
+      const Index row = static_cast<Index>(r) * nx;
+      int known = 0;
+      for (Index c0 = 0; c0 < nx; c0 += kChunk) {  // c counts volumes from the east end
+        const Index c1 = c0 + kChunk < nx ? c0 + kChunk : nx;
+        if (t == 0) {
+          for (Index c = c0; c < c1; ++c) {
+            const Index q = row + nx - 1 - c;
+            const double* u = U + 3 * q;
+            if (q == n - 1) {
+              // the increment of the last row is y itself
+            } else if (q > n - nx) {
+              w[q] = w[q] - u[UE] * w[q + 1];
+            } else {
+              w[q] = w[q] - u[UNW] * w[q + nx - 1] - u[UE] * w[q + 1];
+            }
+          }
+        } else {
+          await_row(prog, t - 1, static_cast<int>(c1 + 1 < nx ? c1 + 1 : nx), known);
+          Index c = c0;
+          if (c == 0) {
+            const Index q = row + nx - 1;
+            const double* u = U + 3 * q;
+            saved[r] = w[q];
+            w[q] = w[q] - u[UN] * w[q + nx] - u[UNW] * w[q + nx - 1] - u[UE] * 0.0;
+            ++c;
+          }
+          for (; c < c1; ++c) {
+            const Index q = row + nx - 1 - c;
+            const double* u = U + 3 * q;
+            w[q] = w[q] - u[UN] * w[q + nx] - u[UNW] * w[q + nx - 1] - u[UE] * w[q + 1];
+          }
+        }
+        prog[t].store(static_cast<int>(c1), std::memory_order_release);
+      }
+    }
+  });
+  for (int r = 0; r < ny - 1; ++r) {
+    const Index q = static_cast<Index>(r) * nx + nx - 1;
+    const double* u = U + 3 * q;
+    const double d = saved[r] - u[UN] * w[q + nx] - u[UNW] * w[q + nx - 1] - u[UE] * w[q + 1];
+    if (!same_bits(&d, &w[q], 1)) return false;
+  }
+  return true;
+}
+
+// R = b - A.phi over the volumes [q0, q1), ascending; returns the sum of R^2
+// over that range in the same order.
+double residual_range(const double* a, const double* b, const double* phi, double* R, Index nx,
+                      Index n, Index q0, Index q1) {
+  const Index head_end = nx;
+  const Index tail_begin = n - nx > nx ? n - nx : nx;
+  double ss = 0.0;
+  Index q = q0;
+  for (; q < q1 && q < head_end; ++q) {
+    R[q] = b[q] - band_sum_checked(a, phi, q, nx, n);
+    ss = ss + R[q] * R[q];
+  }
+  for (; q < q1 && q < tail_begin; ++q) {
+    R[q] = b[q] - band_sum_full(a, phi, q, nx);
+    ss = ss + R[q] * R[q];
+  }
+  for (; q < q1; ++q) {
+    R[q] = b[q] - band_sum_checked(a, phi, q, nx, n);
+    ss = ss + R[q] * R[q];
+  }
+  return ss;
+}
+
+// The residual on the team. Its sum of squares is added in another order
+// than the solver's, so it is returned as `approx`, good to a relative
+// n * 2^-52 of the solver's value (all terms are non-negative).
+void residual_on_team(const double* a, const double* b, const double* phi, double* R, Index nx,
+                      int ny, Team& team, double& approx) {
+  const Index n = static_cast<Index>(ny) * nx;
+  double parts[64];
+  const int T = team.size() < 64 ? team.size() : 64;
+  team.run([&](int k) {
+    if (k >= T) return;
+    int r0, r1;
+    Team::share(0, ny, k, T, r0, r1);
+    parts[k] = residual_range(a, b, phi, R, nx, n, r0 * nx, r1 * nx);
+  });
+  approx = 0.0;
+  for (int k = 0; k < T; ++k) approx = approx + parts[k];
+}
+
+// The stop test r <= r0 * tol decided from an approximate sum of squares,
+// or -1 when the bound on its error leaves the answer open.
+int stop_test_from_bounds(double approx, double ss0, double tol, Index n) {
+  if (!std::isfinite(approx)) return -1;
+  const double rel = 4.0 * static_cast<double>(n) * 0x1.0p-52 + 0x1.0p-40;
+  const double target = std::sqrt(ss0) * tol;
+  if (std::sqrt(approx * (1.0 + rel)) <= target) return 1;
+  if (std::sqrt(approx * (1.0 - rel)) > target) return 0;
+  return -1;
+}
+
+void add_increment(double* phi, const double* w, Index n, Team& team) {
+  team.run([&](int k) {
+    int q0, q1;
+    Team::share(0, static_cast<int>(n), k, team.size(), q0, q1);
+    for (Index q = q0; q < q1; ++q) phi[q] = phi[q] + w[q];
+  });
+}
+
+bool use_team(const Team* team, int nx, int ny) {
+  return team != nullptr && team->size() > 1 && nx >= 2 && ny >= 2;
+}
+
 }  // namespace
 
-void msi_factorize(const Mat& a, Mat& msi_l, Mat& msi_u, int nxy, int nx, int ny) {
+void msi_factorize(const Mat& a, Mat& msi_l, Mat& msi_u, int nxy, int nx, int ny, Team* team) {
   if (nxy <= 0) return;
   assert(nx >= 2 && ny >= 1 && nxy == nx * ny);
   assert(a.rows() >= nxy && a.cols() == 5);
@@ -219,6 +478,8 @@ void msi_factorize(const Mat& a, Mat& msi_l, Mat& msi_u, int nxy, int nx, int ny
   double* L = msi_l.data();
   double* U = msi_u.data();
   const Index NX = nx;
+
+  if (use_team(team, nx, ny) && factorize_pipelined(A, L, U, NX, ny, *team)) return;
 
   // alpha is 0.5 inside and 0 on the first and last rows and columns.
   for (Index q = 0; q < NX; ++q) factor_first_row(A, L, U, q, NX, 0.0);
@@ -232,7 +493,7 @@ void msi_factorize(const Mat& a, Mat& msi_l, Mat& msi_u, int nxy, int nx, int ny
 }
 
 void msi_solve(const Mat& a, const Mat& msi_l, const Mat& msi_u, int ny, int nx, int nxy,
-               Vec& phi, double tol, int nitm, const Vec& b) {
+               Vec& phi, double tol, int nitm, const Vec& b, Team* team) {
   if (nxy <= 0) return;
   assert(nx >= 2 && ny >= 1 && nxy == nx * ny);
   assert(a.rows() >= nxy && a.cols() == 5);
@@ -248,15 +509,49 @@ void msi_solve(const Mat& a, const Mat& msi_l, const Mat& msi_u, int ny, int nx,
   const Index NX = nx;
   double* w = solve_scratch(n);
 
-  const double r0 = std::sqrt(solve_residual(A, B, x, w, NX, n));
-  const double target = r0 * tol;
-  // At least one iteration; a limit below 1 therefore acts as 1 instead of
-  // never being reached.
+  if (!use_team(team, nx, ny)) {
+    const double r0 = std::sqrt(solve_residual(A, B, x, w, NX, n));
+    const double target = r0 * tol;
+    // At least one iteration; a limit below 1 therefore acts as 1 instead of
+    // never being reached.
+    for (int it = 1;; ++it) {
+      forward_sweep(L, w, NX, n);
+      backward_sweep(U, w, x, NX, n);
+      const double r = std::sqrt(solve_residual(A, B, x, w, NX, n));
+      if (it >= nitm || r <= target) break;
+    }
+    return;
+  }
+
+  // The same iteration on the team. The exact sum of squares (ascending
+  // order) is formed only where the stop test needs it: always for r0, and
+  // for r when the team's sum lies too close to the target to decide.
+  auto exact_sum = [&] {
+    double ss = 0.0;
+    for (Index q = 0; q < n; ++q) ss = ss + w[q] * w[q];
+    return ss;
+  };
+  double approx = 0.0;
+  residual_on_team(A, B, x, w, NX, ny, *team, approx);
+  const double ss0 = exact_sum();
+  const double target = std::sqrt(ss0) * tol;
   for (int it = 1;; ++it) {
-    forward_sweep(L, w, NX, n);
-    backward_sweep(U, w, x, NX, n);
-    const double r = std::sqrt(solve_residual(A, B, x, w, NX, n));
-    if (it >= nitm || r <= target) break;
+    if (!forward_pipelined(L, w, NX, ny, *team)) {
+      residual_on_team(A, B, x, w, NX, ny, *team, approx);
+      forward_sweep(L, w, NX, n);
+    }
+    if (backward_pipelined(U, w, NX, ny, *team)) {
+      add_increment(x, w, n, *team);
+    } else {
+      residual_on_team(A, B, x, w, NX, ny, *team, approx);
+      forward_sweep(L, w, NX, n);
+      backward_sweep(U, w, x, NX, n);
+    }
+    residual_on_team(A, B, x, w, NX, ny, *team, approx);
+    if (it >= nitm) break;
+    int stop = tol >= 0.0 ? stop_test_from_bounds(approx, ss0, tol, n) : -1;
+    if (stop < 0) stop = std::sqrt(exact_sum()) <= target ? 1 : 0;
+    if (stop == 1) break;
   }
 }
 
