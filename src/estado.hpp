@@ -98,13 +98,35 @@ struct Platform {
 
 class Team;
 
+// How an outer iteration uses the team: nothing on it, the u and v solves
+// side by side and the assembly loops split by rows, or that and the T and
+// pl solves pipelined row by row. Every mode gives the same bits.
+enum class TeamMode : int { kOff = 0, kTasks = 1, kPipelined = 2 };
+
+// Picks the mode from the measured time of whole outer iterations: the cost
+// of a handover between cores differs from machine to machine (and with what
+// else the machine runs), so it is measured rather than assumed.
+struct ModeTuner {
+  int held = 0;          // iterations left in the current choice
+  int probe = 0;         // next mode to probe; kModes when the choice stands
+  double best[3] = {0, 0, 0};
+  TeamMode current = TeamMode::kPipelined;
+};
+
 // The threads of a run and what only a run on threads needs: the v momentum
 // system, solved beside the u system, has its own coefficients, source and
-// factors (allocated with the team).
+// factors (allocated when first used).
 struct Parallel {
   std::shared_ptr<Team> team;  // null: one thread
-  // The team the loops of the discretisation split their rows over: the
-  // run's team on grids where that pays, null otherwise and inside a job
+  // Grids with fewer volumes start no thread: below it the handovers cost
+  // more than the second core gains on any mode (measured).
+  int min_volumes = 2000;
+  // Set: always this mode; unset: the tuner's choice.
+  bool fixed = false;
+  TeamMode mode = TeamMode::kPipelined;
+  ModeTuner tuner;
+  // The team the loops of the discretisation split their rows over: set by
+  // the driver for the current iteration, null otherwise and inside a job
   // that already runs on one member.
   Team* loops = nullptr;
   Mat a_v, msi_l_v, msi_u_v;

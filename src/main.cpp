@@ -135,13 +135,16 @@ void solve_iteration(State& s) {
   Fields& f = s.f;
   Parallel& par = s.par;
   const int nx = c.nx, ny = c.ny, nxy = c.nxy;
-  Team* team = par.team != nullptr && par.team->size() > 1 && nxy >= kMinParallelVolumes
+  const TeamMode mode = next_team_mode(par);
+  Team* team = par.team != nullptr && par.team->size() > 1 && nxy >= par.min_volumes &&
+                       mode != TeamMode::kOff
                    ? par.team.get()
                    : nullptr;
   par.loops = team;
+  Team* msi_team = mode == TeamMode::kPipelined ? team : nullptr;
   auto solve = [&](Vec& phi, double tol, int nitm) {
-    msi_factorize(f.a, f.msi_l, f.msi_u, nxy, nx, ny, team);
-    msi_solve(f.a, f.msi_l, f.msi_u, ny, nx, nxy, phi, tol, nitm, f.b, team);
+    msi_factorize(f.a, f.msi_l, f.msi_u, nxy, nx, ny, msi_team);
+    msi_solve(f.a, f.msi_l, f.msi_u, ny, nx, nxy, phi, tol, nitm, f.b, msi_team);
   };
 
   update_inlet_state(s);
@@ -227,7 +230,14 @@ void advance_iteration(State& s, int it) {
   k.dt = time_step(s.c, it);
   k.norm = 0.0;
   copy_old_levels(s.f);
-  solve_iteration(s);
+  if (s.par.team != nullptr) {
+    const auto t0 = std::chrono::steady_clock::now();
+    solve_iteration(s);
+    const auto t1 = std::chrono::steady_clock::now();
+    record_iteration_time(s.par, std::chrono::duration<double>(t1 - t0).count());
+  } else {
+    solve_iteration(s);
+  }
   if (it == 1) k.norm1 = k.norm;
 }
 
@@ -292,7 +302,7 @@ int run_case(State& s) {
   read_case_data(s);
   if (s.par.team == nullptr) {
     const int threads = threads_from_environment();
-    if (threads > 1 && c.nxy >= kMinParallelVolumes) s.par.team = std::make_shared<Team>(threads);
+    if (threads > 1 && c.nxy >= s.par.min_volumes) s.par.team = std::make_shared<Team>(threads);
   }
 
   // Everything a user can get wrong is checked before any output exists.

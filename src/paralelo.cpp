@@ -7,7 +7,7 @@
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
-#define TX_PAUSE() _mm_pause()
+#define TX_PAUSE() ((void)0)
 #else
 #define TX_PAUSE() ((void)0)
 #endif
@@ -87,6 +87,37 @@ void RowProgress::reset(int rows) {
     size_ = rows;
   }
   for (int r = 0; r < rows; ++r) c_[static_cast<std::size_t>(r)].v.store(0, std::memory_order_relaxed);
+}
+
+namespace {
+constexpr int kModes = 3;
+constexpr int kSamples = 2;      // timed iterations per mode and round
+constexpr int kHold = 300;       // iterations between rounds
+}  // namespace
+
+TeamMode next_team_mode(const Parallel& par) {
+  if (par.fixed) return par.mode;
+  const ModeTuner& t = par.tuner;
+  if (t.probe < kModes * kSamples) return static_cast<TeamMode>(kModes - 1 - t.probe / kSamples);
+  return t.current;
+}
+
+void record_iteration_time(Parallel& par, double seconds) {
+  if (par.fixed) return;
+  ModeTuner& t = par.tuner;
+  if (t.probe < kModes * kSamples) {
+    const int m = kModes - 1 - t.probe / kSamples;
+    if (t.probe % kSamples == 0 || seconds < t.best[m]) t.best[m] = seconds;
+    if (++t.probe == kModes * kSamples) {
+      int pick = kModes - 1;
+      for (int m2 = kModes - 2; m2 >= 0; --m2)
+        if (t.best[m2] < t.best[pick]) pick = m2;
+      t.current = static_cast<TeamMode>(pick);
+      t.held = kHold;
+    }
+    return;
+  }
+  if (--t.held <= 0) t.probe = 0;
 }
 
 int threads_from_environment() {

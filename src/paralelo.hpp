@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "estado.hpp"
+
 namespace tx {
 
 class Team {
@@ -71,13 +73,16 @@ class RowProgress {
   int size_ = 0;
 };
 
+// The mode of the next outer iteration, and the time that iteration took
+// once it is done. The tuner runs each mode twice in turn (from the most
+// parallel down), keeps the fastest for a few hundred iterations, then
+// measures again.
+TeamMode next_team_mode(const Parallel& par);
+void record_iteration_time(Parallel& par, double seconds);
+
 // Threads to use: TUBRIX_THREADS if set (an integer >= 1), at most the
 // number of cores; otherwise every core. Throws RunError naming the
 // variable for a value that is not a positive integer.
 int threads_from_environment();
-
-// Grids with fewer volumes than this run on one thread: below it the
-// handovers cost more than the second core gains.
-inline constexpr int kMinParallelVolumes = 2000;
 
 }  // namespace tx

@@ -222,15 +222,18 @@ inline double abs_residual_checked(const double* a, const double* b, const doubl
 // The one exception is the band rule's wrap-around term: the west neighbour
 // of i = 1 is the last volume of the row below (the east neighbour of
 // i = nx, the first of the row above, in the backward sweep), which the
-// pipeline has not reached yet. Those volumes are computed with that
-// neighbour read as +0 (every system the program builds has zero there) and
-// checked once the sweep is over by recomputing them with the true
-// neighbour: when every one of them has the same bits, so has every other
-// volume (its inputs are the same), otherwise the sweep is done again on one
-// thread. Signed zeros, infinities and NaNs are therefore covered too.
+// pipeline has not reached yet. Those volumes are computed with a stand-in
+// for that neighbour (+0 in the sweeps; in the factorisation the factor row
+// it had in the previous factorisation, whose signs the zero products there
+// inherit) and checked once the sweep is over by recomputing them with the
+// true neighbour: when every one of them has the same bits, so has every
+// other volume (its inputs are the same), otherwise the sweep is done again
+// on one thread. Signed zeros, infinities and NaNs are therefore covered.
+//
+// Row after row crosses from one core to the other; the lag of a chunk or
+// more between the members hides the time a counter takes to get across.
 
 constexpr Index kChunk = 16;                 // volumes between progress reports
-const double kZeroFactorRow[3] = {0.0, 0.0, 0.0};
 
 bool same_bits(const double* x, const double* y, int n) {
   return std::memcmp(x, y, sizeof(double) * static_cast<std::size_t>(n)) == 0;
@@ -239,10 +242,11 @@ bool same_bits(const double* x, const double* y, int n) {
 // Scratch of the pipelined sweeps, owned by the calling thread.
 struct PipeScratch {
   RowProgress progress;
-  std::vector<double> saved;  // one value per row: the input of its wrapped volume
+  std::vector<double> saved;  // per row: what its wrapped volume needs checked
   void reset(int rows) {
     progress.reset(rows);
-    if (static_cast<int>(saved.size()) < rows) saved.resize(static_cast<std::size_t>(rows));
+    const auto n = static_cast<std::size_t>(3 * rows);
+    if (saved.size() < n) saved.resize(n);
   }
 };
 
@@ -260,6 +264,9 @@ bool factorize_pipelined(const double* A, double* L, double* U, Index nx, int ny
   PipeScratch& ps = pipe_scratch();
   ps.reset(ny);
   RowProgress& prog = ps.progress;
+  double* guess = ps.saved.data();
+  for (int r = 1; r < ny; ++r)
+    std::memcpy(guess + 3 * r, U + 3 * (static_cast<Index>(r) * nx - 1), 3 * sizeof(double));
   const int T = team.size();
   team.run([&](int k) {
     for (int r = k; r < ny; r += T) {
@@ -275,7 +282,7 @@ bool factorize_pipelined(const double* A, double* L, double* U, Index nx, int ny
           Index i = i0;
           if (i == 0) {
             const Index q = row;
-            factor_core(A + 5 * q, U + 3 * (q - nx), U + 3 * (q - nx + 1), kZeroFactorRow, 0.0,
+            factor_core(A + 5 * q, U + 3 * (q - nx), U + 3 * (q - nx + 1), guess + 3 * r, 0.0,
                         L + 4 * q, U + 3 * q);
             ++i;
           }
