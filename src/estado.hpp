@@ -107,10 +107,12 @@ enum class TeamMode : int { kOff = 0, kTasks = 1, kPipelined = 2 };
 // of a handover between cores differs from machine to machine (and with what
 // else the machine runs), so it is measured rather than assumed.
 struct ModeTuner {
-  int held = 0;          // iterations left in the current choice
-  int probe = 0;         // next mode to probe; kModes when the choice stands
+  // Iterations left in the current choice; the first round waits for the
+  // quick first iterations of a fresh start to pass.
+  int held = 20;
+  int probe = 0;         // next probe of the round
   double best[3] = {0, 0, 0};
-  TeamMode current = TeamMode::kPipelined;
+  TeamMode current = TeamMode::kTasks;
 };
 
 // The threads of a run and what only a run on threads needs: the v momentum

@@ -5,19 +5,15 @@
 
 #include "erro.hpp"
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#define TX_PAUSE() ((void)0)
-#else
-#define TX_PAUSE() ((void)0)
-#endif
 
 namespace tx {
 
 namespace {
 // Spins before a waiting member gives up its core: long enough to cover the
 // gaps between the jobs of one outer iteration, short enough not to burn a
-// core while the program writes its results.
+// core while the program writes its results. The loops only load: on the
+// virtual machines measured, a pause instruction in them made the hypervisor
+// take the core away, and a handover cost tens of microseconds.
 constexpr int kSpinsBeforeSleep = 1 << 14;
 constexpr int kSpinsBeforeYield = 1 << 10;
 }  // namespace
@@ -53,11 +49,7 @@ void Team::worker(int k) {
   for (;;) {
     std::uint64_t g = generation_.load(std::memory_order_acquire);
     for (int spin = 0; g == seen; ++spin) {
-      if (spin < kSpinsBeforeSleep) {
-        TX_PAUSE();
-      } else {
-        generation_.wait(seen, std::memory_order_acquire);
-      }
+      if (spin >= kSpinsBeforeSleep) generation_.wait(seen, std::memory_order_acquire);
       g = generation_.load(std::memory_order_acquire);
     }
     seen = g;
@@ -70,12 +62,8 @@ void Team::worker(int k) {
 int wait_at_least(const std::atomic<int>& counter, int target) {
   int v = counter.load(std::memory_order_acquire);
   for (int spin = 0; v < target; ++spin) {
-    if (spin < kSpinsBeforeYield) {
-      TX_PAUSE();
-    } else {
-      // The other member may have lost its core on a busy machine.
-      std::this_thread::yield();
-    }
+    // The other member may have lost its core on a busy machine.
+    if (spin >= kSpinsBeforeYield) std::this_thread::yield();
     v = counter.load(std::memory_order_acquire);
   }
   return v;
@@ -91,23 +79,27 @@ void RowProgress::reset(int rows) {
 
 namespace {
 constexpr int kModes = 3;
-constexpr int kSamples = 2;      // timed iterations per mode and round
+constexpr int kSamples = 2;      // timed iterations per mode and round, interleaved
 constexpr int kHold = 300;       // iterations between rounds
 }  // namespace
 
 TeamMode next_team_mode(const Parallel& par) {
   if (par.fixed) return par.mode;
   const ModeTuner& t = par.tuner;
-  if (t.probe < kModes * kSamples) return static_cast<TeamMode>(kModes - 1 - t.probe / kSamples);
-  return t.current;
+  if (t.held > 0 || t.probe >= kModes * kSamples) return t.current;
+  return static_cast<TeamMode>(kModes - 1 - t.probe % kModes);
 }
 
 void record_iteration_time(Parallel& par, double seconds) {
   if (par.fixed) return;
   ModeTuner& t = par.tuner;
+  if (t.held > 0) {
+    if (--t.held == 0) t.probe = 0;
+    return;
+  }
   if (t.probe < kModes * kSamples) {
-    const int m = kModes - 1 - t.probe / kSamples;
-    if (t.probe % kSamples == 0 || seconds < t.best[m]) t.best[m] = seconds;
+    const int m = kModes - 1 - t.probe % kModes;
+    if (t.probe < kModes || seconds < t.best[m]) t.best[m] = seconds;
     if (++t.probe == kModes * kSamples) {
       int pick = kModes - 1;
       for (int m2 = kModes - 2; m2 >= 0; --m2)
@@ -115,9 +107,7 @@ void record_iteration_time(Parallel& par, double seconds) {
       t.current = static_cast<TeamMode>(pick);
       t.held = kHold;
     }
-    return;
   }
-  if (--t.held <= 0) t.probe = 0;
 }
 
 int threads_from_environment() {

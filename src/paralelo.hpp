@@ -74,8 +74,8 @@ class RowProgress {
 };
 
 // The mode of the next outer iteration, and the time that iteration took
-// once it is done. The tuner runs each mode twice in turn (from the most
-// parallel down), keeps the fastest for a few hundred iterations, then
+// once it is done. The tuner runs the modes in turn, twice round (from the
+// most parallel down), keeps the fastest for a few hundred iterations, then
 // measures again.
 TeamMode next_team_mode(const Parallel& par);
 void record_iteration_time(Parallel& par, double seconds);
