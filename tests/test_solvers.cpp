@@ -433,10 +433,11 @@ TEST(ResidualL1Norm, EveryVolumeCountsOnce) {
   EXPECT_EQ(norm, 3.0);
 }
 
-TEST(MsiOnTeam, SameBitsAsOneThread) {
-  // Boundary-style west/east rows leave the wrap-around terms at zero (the
-  // pipelined path); without them every wrap-around term is present and
-  // the team must notice and redo the sweep. Zeros of both signs in b and
+TEST(MsiOrders, SameBitsAsThePlainOrder) {
+  // The wavefront order (one thread) and the pipeline (a team) against the
+  // plain order. Boundary-style west/east rows leave the wrap-around terms
+  // at zero; without them every wrap-around term is present and both must
+  // notice and redo the sweep. Zeros of both signs in b and
   // phi check that skipping the zero terms changes no sign.
   struct Case {
     int nx, ny;
@@ -457,12 +458,15 @@ TEST(MsiOnTeam, SameBitsAsOneThread) {
         }
       }
       for (int nitm : {1, 7}) {
-        Mat l1(sy.nxy, 4), u1(sy.nxy, 3), l2(sy.nxy, 4), u2(sy.nxy, 3);
-        Vec phi1 = phi0, phi2 = phi0;
-        tx::msi_factorize(sy.a, l1, u1, sy.nxy, sy.nx, sy.ny);
-        tx::msi_solve(sy.a, l1, u1, sy.ny, sy.nx, sy.nxy, phi1, 1e-3, nitm, sy.b);
+        Mat l1(sy.nxy, 4), u1(sy.nxy, 3), l2(sy.nxy, 4), u2(sy.nxy, 3), l3(sy.nxy, 4),
+            u3(sy.nxy, 3);
+        Vec phi1 = phi0, phi2 = phi0, phi3 = phi0;
+        tx::msi_factorize_rows(sy.a, l1, u1, sy.nxy, sy.nx, sy.ny);
+        tx::msi_solve_rows(sy.a, l1, u1, sy.ny, sy.nx, sy.nxy, phi1, 1e-3, nitm, sy.b);
         tx::msi_factorize(sy.a, l2, u2, sy.nxy, sy.nx, sy.ny, &team);
         tx::msi_solve(sy.a, l2, u2, sy.ny, sy.nx, sy.nxy, phi2, 1e-3, nitm, sy.b, &team);
+        tx::msi_factorize(sy.a, l3, u3, sy.nxy, sy.nx, sy.ny);
+        tx::msi_solve(sy.a, l3, u3, sy.ny, sy.nx, sy.nxy, phi3, 1e-3, nitm, sy.b);
         const auto bits = [](const double* p, int n) {
           return std::vector<unsigned char>(reinterpret_cast<const unsigned char*>(p),
                                             reinterpret_cast<const unsigned char*>(p + n));
@@ -472,6 +476,9 @@ TEST(MsiOnTeam, SameBitsAsOneThread) {
         EXPECT_EQ(bits(l1.data(), 4 * sy.nxy), bits(l2.data(), 4 * sy.nxy)) << where;
         EXPECT_EQ(bits(u1.data(), 3 * sy.nxy), bits(u2.data(), 3 * sy.nxy)) << where;
         EXPECT_EQ(bits(phi1.data(), sy.nxy), bits(phi2.data(), sy.nxy)) << where;
+        EXPECT_EQ(bits(l1.data(), 4 * sy.nxy), bits(l3.data(), 4 * sy.nxy)) << where;
+        EXPECT_EQ(bits(u1.data(), 3 * sy.nxy), bits(u3.data(), 3 * sy.nxy)) << where;
+        EXPECT_EQ(bits(phi1.data(), sy.nxy), bits(phi3.data(), sy.nxy)) << where;
       }
     }
   }
