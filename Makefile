@@ -42,7 +42,7 @@ compare-builds:
 # Every run probes each mode of the team in its first iterations.
 compare-threads:
 	THREADS_A=1 tests/compare_builds.sh $(RELEASE)/tubrix $(RELEASE)/tubrix $(EXAMPLE)
-	THREADS_A=1 tests/compare_builds.sh $(RELEASE)/tubrix $(RELEASE)/tubrix $(EXAMPLE) 300 2=0 3=80 4=40 10=5.0e-6
+	THREADS_A=1 tests/compare_builds.sh $(RELEASE)/tubrix $(RELEASE)/tubrix $(EXAMPLE) 300 2=0 3=120 4=60 10=3.0e-6
 	THREADS_A=1 tests/compare_builds.sh $(RELEASE)/tubrix $(RELEASE)/tubrix $(EXAMPLE) 60 2=1 3=160 4=80 10=2.0e-6
 	THREADS_A=1 tests/compare_builds.sh $(RELEASE)/tubrix $(SANITIZE)/tubrix $(EXAMPLE) 40 2=0 3=120 4=60 10=2.0e-6
 

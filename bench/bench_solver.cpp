@@ -87,7 +87,7 @@ void BM_OuterIterations(benchmark::State& state) {
 // volumes, fictitious ones included) the team is used for. The last rows
 // put the team on every grid, to see where it starts to pay.
 BENCHMARK(BM_OuterIterations)
-    ->Args({40, 2, 2000})->Args({80, 2, 2000})->Args({160, 2, 2000})->Args({320, 2, 2000})
+    ->Args({40, 2, 5000})->Args({80, 2, 5000})->Args({160, 2, 5000})->Args({320, 2, 5000})
     ->Args({20, 2, 0})->Args({40, 2, 0})->Args({80, 2, 0})
     ->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 

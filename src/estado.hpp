@@ -122,7 +122,7 @@ struct Parallel {
   std::shared_ptr<Team> team;  // null: one thread
   // Grids with fewer volumes start no thread: below it the handovers cost
   // more than the second core gains on any mode (measured).
-  int min_volumes = 2000;
+  int min_volumes = 5000;
   // Set: always this mode; unset: the tuner's choice.
   bool fixed = false;
   TeamMode mode = TeamMode::kPipelined;
