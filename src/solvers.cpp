@@ -85,6 +85,47 @@ double solve_residual(const double* a, const double* b, const double* phi, doubl
   return ss;
 }
 
+// R as solve_residual, with the sum of R^2 kept in four running sums so that
+// its additions do not wait on each other. The total is only an
+// approximation of solve_residual's sum (see stop_test_from_bounds).
+double residual_split(const double* a, const double* b, const double* phi, double* R, Index nx,
+                      Index n) {
+  const Index head_end = nx;
+  const Index tail_begin = n - nx > nx ? n - nx : nx;
+  double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+  for (Index q = 0; q < head_end; ++q) {
+    R[q] = b[q] - band_sum_checked(a, phi, q, nx, n);
+    s0 = s0 + R[q] * R[q];
+  }
+  Index q = head_end;
+  for (; q + 3 < tail_begin; q += 4) {
+    R[q] = b[q] - band_sum_full(a, phi, q, nx);
+    R[q + 1] = b[q + 1] - band_sum_full(a, phi, q + 1, nx);
+    R[q + 2] = b[q + 2] - band_sum_full(a, phi, q + 2, nx);
+    R[q + 3] = b[q + 3] - band_sum_full(a, phi, q + 3, nx);
+    s0 = s0 + R[q] * R[q];
+    s1 = s1 + R[q + 1] * R[q + 1];
+    s2 = s2 + R[q + 2] * R[q + 2];
+    s3 = s3 + R[q + 3] * R[q + 3];
+  }
+  for (; q < tail_begin; ++q) {
+    R[q] = b[q] - band_sum_full(a, phi, q, nx);
+    s1 = s1 + R[q] * R[q];
+  }
+  for (q = tail_begin; q < n; ++q) {
+    R[q] = b[q] - band_sum_checked(a, phi, q, nx, n);
+    s2 = s2 + R[q] * R[q];
+  }
+  return (s0 + s1) + (s2 + s3);
+}
+
+// The sum of R^2 in ascending order, as solve_residual forms it.
+double ordered_squares(const double* R, Index n) {
+  double ss = 0.0;
+  for (Index q = 0; q < n; ++q) ss = ss + R[q] * R[q];
+  return ss;
+}
+
 // Factor row q when the south (S), south-east (SE) and west (W) factor rows
 // all exist, i.e. q >= nx.
 //   l_s  = a_s / (1 - alpha*u_e(S)*u_e(SE))
@@ -690,8 +731,10 @@ void msi_solve(const Mat& a, const Mat& msi_l, const Mat& msi_u, int ny, int nx,
   double* w = solve_scratch(n);
 
   if (!use_team(team, nx, ny)) {
-    const double r0 = std::sqrt(solve_residual(A, B, x, w, NX, n));
-    const double target = r0 * tol;
+    // The stop test r <= r0 * tol on the ordered sums of R^2: exact for r0;
+    // for r from the quicker split sum when its error bound decides it.
+    const double ss0 = solve_residual(A, B, x, w, NX, n);
+    const double target = std::sqrt(ss0) * tol;
     // At least one iteration; a limit below 1 therefore acts as 1 instead of
     // never being reached.
     for (int it = 1;; ++it) {
@@ -704,8 +747,11 @@ void msi_solve(const Mat& a, const Mat& msi_l, const Mat& msi_u, int ny, int nx,
         forward_sweep(L, w, NX, n);
         backward_sweep(U, w, x, NX, n);
       }
-      const double r = std::sqrt(solve_residual(A, B, x, w, NX, n));
-      if (it >= nitm || r <= target) break;
+      const double approx = residual_split(A, B, x, w, NX, n);
+      if (it >= nitm) break;
+      int stop = tol >= 0.0 ? stop_test_from_bounds(approx, ss0, tol, n) : -1;
+      if (stop < 0) stop = std::sqrt(ordered_squares(w, n)) <= target ? 1 : 0;
+      if (stop == 1) break;
     }
     return;
   }
@@ -713,11 +759,7 @@ void msi_solve(const Mat& a, const Mat& msi_l, const Mat& msi_u, int ny, int nx,
   // The same iteration on the team. The exact sum of squares (ascending
   // order) is formed only where the stop test needs it: always for r0, and
   // for r when the team's sum lies too close to the target to decide.
-  auto exact_sum = [&] {
-    double ss = 0.0;
-    for (Index q = 0; q < n; ++q) ss = ss + w[q] * w[q];
-    return ss;
-  };
+  auto exact_sum = [&] { return ordered_squares(w, n); };
   double approx = 0.0;
   residual_on_team(A, B, x, w, NX, ny, *team, approx);
   const double ss0 = exact_sum();
