@@ -18,7 +18,7 @@ PACKAGES_PLOT := gnuplot-nox
 PACKAGES_BENCH := $(PACKAGES_BUILD) libbenchmark-dev
 EXTRA_PACKAGES ?=
 
-.PHONY: all run test test-release test-sanitize compare-builds bench plot clean \
+.PHONY: all run test test-release test-sanitize compare-builds compare-threads bench plot clean \
         deps-build deps-test deps-plot deps-bench
 
 deps-build:
@@ -40,7 +40,7 @@ run: all
 	cd run && TUBRIX_TEMPLATES=$(CURDIR)/templates ../$(RELEASE)/tubrix | tee ../$(RELEASE)/run.log
 	@echo "Listagem: $(CURDIR)/run/$$(sed -n 's/.*listagem: \([^ ]*\).*/\1/p' $(RELEASE)/run.log)"
 
-test: test-release test-sanitize compare-builds
+test: test-release test-sanitize compare-builds compare-threads
 
 test-release: deps-test
 	cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release -DTUBRIX_TESTS=ON -DTUBRIX_BENCH=ON
@@ -56,6 +56,15 @@ test-sanitize: deps-test
 # The optimised and the debug build must write the same numbers.
 compare-builds:
 	tests/compare_builds.sh $(RELEASE)/tubrix $(SANITIZE)/tubrix $(EXAMPLE)
+
+# One thread and every core must write the same numbers: the example (too
+# small for threads) and grids where the team runs, planar and axisymmetric.
+# Every run probes each mode of the team in its first iterations.
+compare-threads:
+	THREADS_A=1 tests/compare_builds.sh $(RELEASE)/tubrix $(RELEASE)/tubrix $(EXAMPLE)
+	THREADS_A=1 tests/compare_builds.sh $(RELEASE)/tubrix $(RELEASE)/tubrix $(EXAMPLE) 300 2=0 3=120 4=60 10=3.0e-6
+	THREADS_A=1 tests/compare_builds.sh $(RELEASE)/tubrix $(RELEASE)/tubrix $(EXAMPLE) 60 2=1 3=160 4=80 10=2.0e-6
+	THREADS_A=1 tests/compare_builds.sh $(RELEASE)/tubrix $(SANITIZE)/tubrix $(EXAMPLE) 40 2=0 3=120 4=60 10=2.0e-6
 
 bench: deps-bench
 	cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release -DTUBRIX_BENCH=ON

@@ -12,6 +12,8 @@ void face_densities(State& s);
 void build_momentum_coefficients(State& s);
 void build_u_source(State& s);
 void build_v_source(State& s);
+// The same into another source vector (the v system of a run on threads).
+void build_v_source(State& s, Vec& b);
 void build_energy_source(State& s);
 void simplec_d_coefficients(State& s);
 void face_velocities(State& s);

@@ -6,6 +6,7 @@
 #include <array>
 #include <csignal>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -101,6 +102,45 @@ struct Platform {
   std::function<bool()> has_display;
 };
 
+class Team;
+
+// How an outer iteration uses the team: nothing on it, the u and v solves
+// side by side and the assembly loops split by rows, or that and the T and
+// pl solves pipelined row by row. Every mode gives the same bits.
+enum class TeamMode : int { kOff = 0, kTasks = 1, kPipelined = 2 };
+
+// Picks the mode from the measured time of whole outer iterations: the cost
+// of a handover between cores differs from machine to machine (and with what
+// else the machine runs), so it is measured rather than assumed.
+struct ModeTuner {
+  // Iterations left in the current choice; the first round waits, on one
+  // thread, for the quick first iterations of a fresh start to pass.
+  int held = 20;
+  int probe = 0;         // next probe of the round
+  double best[3] = {0, 0, 0};
+  TeamMode current = TeamMode::kOff;
+};
+
+// The threads of a run and what only a run on threads needs: the v momentum
+// system, solved beside the u system, has its own coefficients, source and
+// factors (allocated when first used).
+struct Parallel {
+  std::shared_ptr<Team> team;  // null: one thread
+  // Grids with fewer volumes start no thread: below it the handovers cost
+  // more than the second core gains on any mode (measured).
+  int min_volumes = 5000;
+  // Set: always this mode; unset: the tuner's choice.
+  bool fixed = false;
+  TeamMode mode = TeamMode::kPipelined;
+  ModeTuner tuner;
+  // The team the loops of the discretisation split their rows over: set by
+  // the driver for the current iteration, null otherwise and inside a job
+  // that already runs on one member.
+  Team* loops = nullptr;
+  Mat a_v, msi_l_v, msi_u_v;
+  Vec b_v;
+};
+
 struct State {
   CaseData c;
   Counters k;
@@ -109,6 +149,7 @@ struct State {
   Fields f;
   Units io;
   Platform os;
+  Parallel par;
   // Set asynchronously (signal handler) to end the loop after the current
   // iteration; points to a flag owned by the caller, may be null.
   volatile std::sig_atomic_t* stop_request = nullptr;

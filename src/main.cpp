@@ -19,6 +19,7 @@
 #include "erro.hpp"
 #include "graficos.hpp"
 #include "malha.hpp"
+#include "paralelo.hpp"
 #include "resultados.hpp"
 #include "saidas.hpp"
 #include "solvers.hpp"
@@ -115,13 +116,24 @@ void copy_old_levels(Fields& f) {
 }
 
 // Steps 4 to 10 of an outer iteration; norm holds the four norms after it.
+// On a team the u and v systems are assembled and solved at the same time,
+// each on one member with its own coefficients, source and factors (neither
+// reads the other's solution), and their norms are added in the order u, v.
 void solve_iteration(State& s) {
   CaseData& c = s.c;
   Fields& f = s.f;
+  Parallel& par = s.par;
   const int nx = c.nx, ny = c.ny, nxy = c.nxy;
+  const TeamMode mode = next_team_mode(par);
+  Team* team = par.team != nullptr && par.team->size() > 1 && nxy >= par.min_volumes &&
+                       mode != TeamMode::kOff
+                   ? par.team.get()
+                   : nullptr;
+  par.loops = team;
+  Team* msi_team = mode == TeamMode::kPipelined ? team : nullptr;
   auto solve = [&](Vec& phi, double tol, int nitm) {
-    msi_factorize(f.a, f.msi_l, f.msi_u, nxy, nx, ny);
-    msi_solve(f.a, f.msi_l, f.msi_u, ny, nx, nxy, phi, tol, nitm, f.b);
+    msi_factorize(f.a, f.msi_l, f.msi_u, nxy, nx, ny, msi_team);
+    msi_solve(f.a, f.msi_l, f.msi_u, ny, nx, nxy, phi, tol, nitm, f.b, msi_team);
   };
 
   update_inlet_state(s);
@@ -129,15 +141,49 @@ void solve_iteration(State& s) {
   set_specific_heat(s);
 
   build_momentum_coefficients(s);
-  build_u_source(s);
-  apply_u_boundary_conditions(s);
-  solve(f.u, c.tolu, c.nitm_u);
-  residual_l1_norm(nx, ny, nxy, f.a, f.b, f.u, s.k.norm);
+  if (team == nullptr) {
+    build_u_source(s);
+    apply_u_boundary_conditions(s);
+    solve(f.u, c.tolu, c.nitm_u);
+    residual_l1_norm(nx, ny, nxy, f.a, f.b, f.u, s.k.norm);
 
-  build_v_source(s);
-  apply_v_boundary_conditions(s);
-  solve(f.v, c.tolu, c.nitm_u);
-  residual_l1_norm(nx, ny, nxy, f.a, f.b, f.v, s.k.norm);
+    build_v_source(s);
+    apply_v_boundary_conditions(s);
+    solve(f.v, c.tolu, c.nitm_u);
+    residual_l1_norm(nx, ny, nxy, f.a, f.b, f.v, s.k.norm);
+  } else {
+    // The v system starts from the same rows as the u system: the momentum
+    // coefficients and what the other rows hold (the corners).
+    if (par.a_v.rows() != nxy) {
+      par.a_v.assign(nxy, 5);
+      par.msi_l_v.assign(nxy, 4);
+      par.msi_u_v.assign(nxy, 3);
+      par.b_v.assign(nxy);
+    }
+    par.a_v = f.a;
+    par.b_v = f.b;
+    double norm_u = 0.0, norm_v = 0.0;
+    par.loops = nullptr;
+    team->run([&](int k) {
+      if (k == 0) {
+        build_u_source(s);
+        apply_u_boundary_conditions(s);
+        msi_factorize(f.a, f.msi_l, f.msi_u, nxy, nx, ny);
+        msi_solve(f.a, f.msi_l, f.msi_u, ny, nx, nxy, f.u, c.tolu, c.nitm_u, f.b);
+        residual_l1_norm(nx, ny, nxy, f.a, f.b, f.u, norm_u);
+      } else if (k == 1) {
+        build_v_source(s, par.b_v);
+        apply_v_boundary_conditions(s, par.a_v, par.b_v);
+        msi_factorize(par.a_v, par.msi_l_v, par.msi_u_v, nxy, nx, ny);
+        msi_solve(par.a_v, par.msi_l_v, par.msi_u_v, ny, nx, nxy, f.v, c.tolu, c.nitm_u,
+                  par.b_v);
+        residual_l1_norm(nx, ny, nxy, par.a_v, par.b_v, f.v, norm_v);
+      }
+    });
+    par.loops = team;
+    s.k.norm = s.k.norm + norm_u;
+    s.k.norm = s.k.norm + norm_v;
+  }
 
   build_energy_source(s);
   apply_T_boundary_conditions(s);
@@ -162,6 +208,7 @@ void solve_iteration(State& s) {
     correct_boundary_face_velocities(s);
   }
   residual_l1_norm(nx, ny, nxy, f.a, f.b, f.pl, s.k.norm);
+  par.loops = nullptr;
 }
 
 }  // namespace
@@ -172,7 +219,14 @@ void advance_iteration(State& s, int it) {
   k.dt = time_step(s.c, it);
   k.norm = 0.0;
   copy_old_levels(s.f);
-  solve_iteration(s);
+  if (s.par.team != nullptr) {
+    const auto t0 = std::chrono::steady_clock::now();
+    solve_iteration(s);
+    const auto t1 = std::chrono::steady_clock::now();
+    record_iteration_time(s.par, std::chrono::duration<double>(t1 - t0).count());
+  } else {
+    solve_iteration(s);
+  }
   if (it == 1) k.norm1 = k.norm;
 }
 
@@ -252,6 +306,10 @@ int run_case(State& s) {
   // is opened, and missing templates copied only then.
   read_case_data(s);
   check_outputs(s);
+  if (s.par.team == nullptr) {
+    const int threads = threads_from_environment();
+    if (threads > 1 && c.nxy >= s.par.min_volumes) s.par.team = std::make_shared<Team>(threads);
+  }
   if (c.ci == 2) check_restart_file(s);
   const std::string templates = template_folder();
   const std::vector<std::string> to_copy = check_templates(templates);

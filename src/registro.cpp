@@ -1,6 +1,7 @@
 #include "registro.hpp"
 
 #include <bit>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -72,27 +73,83 @@ std::vector<unsigned char> encode_record_file(const std::vector<unsigned char>& 
   return out;
 }
 
-void write_record_file(const std::string& path, const std::vector<unsigned char>& payload) {
-  const std::vector<unsigned char> image = encode_record_file(payload);
-  // The old file is replaced only by a complete new one.
-  const std::string tmp = path + ".tmp";
-  std::FILE* f = std::fopen(tmp.c_str(), "wb");
-  if (f == nullptr) write_failed(path);
-  bool ok = std::fwrite(image.data(), 1, image.size(), f) == image.size();
-  ok = std::fflush(f) == 0 && ok;
+RecordFileWriter::RecordFileWriter(std::string path)
+    : path_(std::move(path)), tmp_(path_ + ".tmp") {
+  f_ = std::fopen(tmp_.c_str(), "wb");
+  if (f_ == nullptr) write_failed(path_);
+  ok_ = std::fputc(kStartByte, f_) != EOF;
+}
+
+RecordFileWriter::~RecordFileWriter() {
+  if (f_ != nullptr) {
+    std::fclose(f_);
+    std::error_code ec;
+    std::filesystem::remove(tmp_, ec);
+  }
+}
+
+void RecordFileWriter::emit_segment(unsigned char len) {
+  ok_ = ok_ && std::fputc(len, f_) != EOF;
+  ok_ = ok_ && std::fwrite(seg_, 1, fill_, f_) == fill_;
+  ok_ = ok_ && std::fputc(len, f_) != EOF;
+  fill_ = 0;
+}
+
+void RecordFileWriter::put_bytes(const unsigned char* p, std::size_t n) {
+  while (n > 0) {
+    // A full segment is emitted only once more bytes follow it: the last
+    // segment carries its own count.
+    if (fill_ == kSegment) emit_segment(kFullSegment);
+    const std::size_t take = n < kSegment - fill_ ? n : kSegment - fill_;
+    std::memcpy(seg_ + fill_, p, take);
+    fill_ += take;
+    p += take;
+    n -= take;
+  }
+}
+
+void RecordFileWriter::put_int(std::int32_t v) {
+  const auto u = static_cast<std::uint32_t>(v);
+  unsigned char b[4];
+  for (int k = 0; k < 4; ++k) b[k] = static_cast<unsigned char>(u >> (8 * k));
+  put_bytes(b, 4);
+}
+
+void RecordFileWriter::put_real(double v) {
+  const auto u = std::bit_cast<std::uint64_t>(v);
+  unsigned char b[8];
+  for (int k = 0; k < 8; ++k) b[k] = static_cast<unsigned char>(u >> (8 * k));
+  put_bytes(b, 8);
+}
+
+void RecordFileWriter::put_reals(const double* v, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) put_real(v[i]);
+}
+
+void RecordFileWriter::commit() {
+  emit_segment(static_cast<unsigned char>(fill_));
+  bool ok = ok_ && std::fputc(kEndByte, f_) != EOF;
+  ok = std::fflush(f_) == 0 && ok;
 #if defined(__unix__) || defined(__APPLE__)
-  ok = ::fsync(::fileno(f)) == 0 && ok;
+  ok = ::fsync(::fileno(f_)) == 0 && ok;
 #endif
-  ok = std::fclose(f) == 0 && ok;
+  ok = std::fclose(f_) == 0 && ok;
+  f_ = nullptr;
   std::error_code ec;
   if (ok) {
-    std::filesystem::rename(tmp, path, ec);
+    std::filesystem::rename(tmp_, path_, ec);
     ok = !ec;
   }
   if (!ok) {
-    std::filesystem::remove(tmp, ec);
-    write_failed(path);
+    std::filesystem::remove(tmp_, ec);
+    write_failed(path_);
   }
+}
+
+void write_record_file(const std::string& path, const std::vector<unsigned char>& payload) {
+  RecordFileWriter w(path);
+  w.put_bytes(payload.data(), payload.size());
+  w.commit();
 }
 
 std::vector<unsigned char> read_record_file(const std::string& path) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,36 @@ class RecordWriter {
 
  private:
   std::vector<unsigned char> bytes_;
+};
+
+// Writes one record straight into its file, segment by segment, so that no
+// copy of the payload is ever held in memory. The file is first written
+// under a temporary name in the same folder and renamed over `path` by
+// commit(), so an interrupted write never destroys the previous file; without
+// commit() (an exception on the way) the temporary file is removed.
+class RecordFileWriter {
+ public:
+  // Throws RunError naming `path` when the temporary file cannot be created.
+  explicit RecordFileWriter(std::string path);
+  ~RecordFileWriter();
+  RecordFileWriter(const RecordFileWriter&) = delete;
+  RecordFileWriter& operator=(const RecordFileWriter&) = delete;
+
+  void put_int(std::int32_t v);
+  void put_real(double v);
+  void put_reals(const double* v, std::size_t n);
+  void put_bytes(const unsigned char* p, std::size_t n);
+  // Ends the record and the file and puts it in place; throws RunError
+  // naming the file on any failure, the previous file kept.
+  void commit();
+
+ private:
+  void emit_segment(unsigned char len);
+  std::string path_, tmp_;
+  std::FILE* f_ = nullptr;
+  unsigned char seg_[128];
+  std::size_t fill_ = 0;
+  bool ok_ = true;
 };
 
 // The whole file image (start byte, segments, end byte) for one payload.

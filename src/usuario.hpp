@@ -26,6 +26,7 @@ void check_restart_file(const State& s);
 
 void apply_u_boundary_conditions(State& s);
 void apply_v_boundary_conditions(State& s);
+void apply_v_boundary_conditions(State& s, Mat& a, Vec& b);
 void set_fictitious_velocities(State& s);
 void set_boundary_face_velocities(State& s);
 void correct_boundary_face_velocities(State& s);

@@ -1,10 +1,15 @@
 #!/bin/bash
-# Runs one case with two builds of tubrix (optimised and debug) and checks
-# that they write the same bytes: every output file except the run-time
-# readings (the date line, the CPU-time values and the stored run time).
-# usage: compare_builds.sh <tubrix-a> <tubrix-b> <case-folder> [iterations]
+# Runs one case with two builds of tubrix (optimised and debug, or one build
+# on one thread and on all cores) and checks that they write the same bytes:
+# every output file except the run-time readings (the date line, the
+# CPU-time values and the stored run time).
+# usage: compare_builds.sh <tubrix-a> <tubrix-b> <case-folder> [iterations] [item=value ...]
+#   item=value sets further items of the case data (e.g. 2=0 3=160 4=80 for a
+#   planar grid of 160 x 80); THREADS_A and THREADS_B in the environment set
+#   TUBRIX_THREADS for each side.
 set -euo pipefail
 a=$(realpath "$1"); b=$(realpath "$2"); case_dir=$(realpath "$3"); iters=${4:-200}
+shift $(( $# < 4 ? $# : 4 ))
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 for side in a b; do
@@ -13,9 +18,12 @@ for side in a b; do
   data=$(head -n1 "$root/$side/Tubrix_5p5.ent" | tr -d "'\"\r" | awk '{print $1}')
   # fewer iterations (item 14) and no editor or plot windows
   sed -i "14s/^ *[0-9]*/$iters/; 25s/^ *[0-9]*/1/; 26s/^ *[0-9]*/1/" "$root/$side/$data"
+  for set in "$@"; do
+    sed -i "${set%%=*}s/^ *[^ ]*/${set#*=}/" "$root/$side/$data"
+  done
 done
-(cd "$root/a" && TUBRIX_TEMPLATES="$case_dir/../../templates" "$a" >/dev/null)
-(cd "$root/b" && TUBRIX_TEMPLATES="$case_dir/../../templates" "$b" >/dev/null)
+(cd "$root/a" && TUBRIX_THREADS=${THREADS_A:-} TUBRIX_TEMPLATES="$case_dir/../../templates" "$a" >/dev/null)
+(cd "$root/b" && TUBRIX_THREADS=${THREADS_B:-} TUBRIX_TEMPLATES="$case_dir/../../templates" "$b" >/dev/null)
 status=0
 for f in "$root"/a/*; do
   name=$(basename "$f")
@@ -34,5 +42,5 @@ for f in "$root"/a/*; do
     *) cmp -s "$f" "$root/b/$name" || { echo "differs: $name"; status=1; } ;;
   esac
 done
-[ "$status" = 0 ] && echo "optimised and debug builds wrote the same results ($(ls "$root/a" | wc -l) files)"
+[ "$status" = 0 ] && echo "both runs wrote the same results ($(ls "$root/a" | wc -l) files; $*)"
 exit $status

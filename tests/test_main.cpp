@@ -167,6 +167,13 @@ TEST(Run, BadInputCreatesNothing) {
       {"dt2 zero", [] { CaseFile cf; cf.dt2 = "0"; cf.write(); }, "item 10 (dt2)"},
       {"texto em po", [] { CaseFile cf; cf.po = "alto"; cf.write(); }, "item 5 (po)"},
       {"reinício ausente", [] { CaseFile cf; cf.ci = 2; cf.write(); }, "caso.bin"},
+      {"threads inválido",
+       [] {
+         CaseFile cf;
+         cf.write();
+         setenv("TUBRIX_THREADS", "dois", 1);
+       },
+       "TUBRIX_THREADS = \"dois\""},
   };
   for (const Case& k : cases) {
     ScratchDir dir;
@@ -183,6 +190,7 @@ TEST(Run, BadInputCreatesNothing) {
     for (auto& e : std::filesystem::directory_iterator(".")) after.push_back(e.path().string());
     EXPECT_EQ(after.size(), before.size()) << k.what;
   }
+  unsetenv("TUBRIX_THREADS");
 }
 
 TEST(Run, MissingTemplateIsNamed) {
