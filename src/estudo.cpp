@@ -617,6 +617,16 @@ void absolute_template_folder() {
   if (!ec) ::setenv("TUBRIX_TEMPLATES", abs.string().c_str(), 1);
 }
 
+// Runs side by side share the cores: each run gets its share of threads
+// (cores / J, at least one) unless TUBRIX_THREADS already says how many, so
+// J runs never spin more threads than there are cores.
+void share_threads(int jobs) {
+  const char* env = std::getenv("TUBRIX_THREADS");
+  if (env != nullptr && *env != '\0') return;
+  const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  ::setenv("TUBRIX_THREADS", std::to_string(std::max(1, cores / std::max(1, jobs))).c_str(), 1);
+}
+
 int run_study(int argc, char** argv) {
   bool help = false;
   const Options opt = parse_options(argc, argv, help);
@@ -691,6 +701,7 @@ int run_study(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);  // a closed console must not end the study
 
   const auto t0 = std::chrono::steady_clock::now();
+  share_threads(opt.jobs);
   const bool interrupted = run_grids(grids, tubrix, opt.jobs);
   const double wall = seconds_since(t0);
 
