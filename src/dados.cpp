@@ -191,8 +191,11 @@ long long field_storage_bytes(long long nx, long long ny) {
 
 long long run_work_bytes(long long nx, long long ny) {
   const long long nxy = nx * ny;
+  // The solver's work vector; the restart record as read back whole (the
+  // writer streams it); the second thread's v system (13 values a volume)
+  // and work vector.
   const long long restart = 8 * (15 * nxy + ny) + 20;
-  return 8 * nxy + 2 * restart;
+  return 8 * nxy + restart + 8 * 14 * nxy;
 }
 
 long long memory_available() {

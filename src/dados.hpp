@@ -22,8 +22,8 @@ void allocate_fields(State& s);
 // Bytes of the field arrays for nx x ny volumes (fictitious ones included):
 // 8 * (60 * nxy + 7 * ny + 4 * nx).
 long long field_storage_bytes(long long nx, long long ny);
-// Bytes a run needs beyond the field arrays: the solver's work vector and
-// the restart record, built once as values and once as the file image.
+// Bytes a run needs beyond the field arrays: the solvers' work vectors, the
+// restart record as read back and the second thread's own v system.
 long long run_work_bytes(long long nx, long long ny);
 // The memory this process can have: the smallest of its address-space and
 // data limits and of the memory the system has free (RAM and swap).
