@@ -3,7 +3,10 @@
 #include <bit>
 #include <cstring>
 #include <cstdio>
+#include <algorithm>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <fstream>
 #include <iterator>
 #include <system_error>
@@ -152,54 +155,155 @@ void write_record_file(const std::string& path, const std::vector<unsigned char>
   w.commit();
 }
 
-std::vector<unsigned char> read_record_file(const std::string& path) {
+namespace {
+
+// Buffered bytes of a file, counted from 0.
+class ByteSource {
+ public:
+  explicit ByteSource(std::ifstream& in) : in_(in) {}
+  // False at the end of the file.
+  bool next(unsigned char& b) {
+    if (at_ == have_ && !refill()) return false;
+    b = buf_[at_++];
+    return true;
+  }
+  // Up to n bytes into out; returns how many there were.
+  std::size_t take(unsigned char* out, std::size_t n) {
+    std::size_t got = 0;
+    while (got < n) {
+      if (at_ == have_ && !refill()) break;
+      const std::size_t k = std::min(n - got, have_ - at_);
+      std::memcpy(out + got, buf_ + at_, k);
+      at_ += k;
+      got += k;
+    }
+    return got;
+  }
+  bool bad() const { return in_.bad(); }
+
+ private:
+  bool refill() {
+    in_.read(reinterpret_cast<char*>(buf_), sizeof buf_);
+    have_ = static_cast<std::size_t>(in_.gcount());
+    at_ = 0;
+    return have_ > 0;
+  }
+  std::ifstream& in_;
+  unsigned char buf_[1 << 16];
+  std::size_t have_ = 0, at_ = 0;
+};
+
+}  // namespace
+
+void walk_record_file(const std::string& path,
+                      const std::function<void(const unsigned char*, std::size_t)>& sink) {
   std::error_code ec;
   std::ifstream in;
   if (!std::filesystem::is_directory(path, ec)) in.open(path, std::ios::binary);
   if (!in.is_open()) throw RunError("Erro: não foi possível ler o arquivo \"" + path + "\".");
-  const std::vector<unsigned char> file((std::istreambuf_iterator<char>(in)),
-                                        std::istreambuf_iterator<char>());
-  if (in.bad()) throw RunError("Erro: não foi possível ler o arquivo \"" + path + "\".");
-
-  if (file.empty()) corrupt(path, "o arquivo está vazio");
-  if (file[0] != kStartByte)
-    corrupt(path, "o primeiro byte vale " + std::to_string(file[0]) + " em vez de 75; " +
+  const auto unreadable = [&] {
+    throw RunError("Erro: não foi possível ler o arquivo \"" + path + "\".");
+  };
+  // Streamed segment by segment: a restart file is never held whole in memory.
+  auto src = std::make_unique<ByteSource>(in);
+  unsigned char first = 0;
+  if (!src->next(first)) {
+    if (src->bad()) unreadable();
+    corrupt(path, "o arquivo está vazio");
+  }
+  if (first != kStartByte)
+    corrupt(path, "o primeiro byte vale " + std::to_string(first) + " em vez de 75; " +
                       "o arquivo não está no formato esperado");
 
-  std::vector<unsigned char> payload;
+  unsigned char seg[kSegment + 1];
   std::size_t pos = 1;
-  for (int seg = 1;; ++seg) {
+  for (int seg_no = 1;; ++seg_no) {
     const std::string where =
-        "segmento " + std::to_string(seg) + " do registro (byte " + std::to_string(pos) + ")";
-    if (pos >= file.size()) {
-      if (seg == 1) corrupt(path, "o arquivo não contém nenhum registro");
+        "segmento " + std::to_string(seg_no) + " do registro (byte " + std::to_string(pos) + ")";
+    unsigned char len = 0;
+    if (!src->next(len)) {
+      if (src->bad()) unreadable();
+      if (seg_no == 1) corrupt(path, "o arquivo não contém nenhum registro");
       corrupt(path, "o arquivo termina antes do " + where + "; o arquivo está incompleto");
     }
-    const unsigned char len = file[pos];
     if (len == kEndByte) {
-      if (seg == 1) corrupt(path, "o arquivo não contém nenhum registro");
+      if (seg_no == 1) corrupt(path, "o arquivo não contém nenhum registro");
       corrupt(path, "o arquivo termina antes do " + where + "; o arquivo está incompleto");
     }
     if (len > kEndByte)
       corrupt(path, "o " + where + " tem o comprimento inválido " + std::to_string(len) +
                         "; o arquivo está corrompido");
     const std::size_t count = len == kFullSegment ? kSegment : len;
-    if (file.size() - pos < count + 2)
+    // The segment's bytes and its trailing length byte.
+    if (src->take(seg, count + 1) != count + 1) {
+      if (src->bad()) unreadable();
       corrupt(path, "o arquivo termina no meio do " + where + "; o arquivo está incompleto");
-    payload.insert(payload.end(), file.begin() + pos + 1, file.begin() + pos + 1 + count);
-    const unsigned char trail = file[pos + 1 + count];
+    }
+    const unsigned char trail = seg[count];
     if (trail != len)
       corrupt(path, "o " + where + " começa com o comprimento " + std::to_string(len) +
                         " e termina com " + std::to_string(trail) + "; o arquivo está corrompido");
+    sink(seg, count);
     pos += count + 2;
     if (len != kFullSegment) break;
   }
-  if (pos >= file.size())
+  unsigned char last = 0;
+  if (!src->next(last)) {
+    if (src->bad()) unreadable();
     corrupt(path, "falta o byte final 130 depois do registro; o arquivo está incompleto");
-  if (file[pos] != kEndByte)
-    corrupt(path, "depois do registro vem o byte " + std::to_string(file[pos]) +
+  }
+  if (last != kEndByte)
+    corrupt(path, "depois do registro vem o byte " + std::to_string(last) +
                       " em vez do byte final 130; o arquivo não está no formato esperado");
+}
+
+std::vector<unsigned char> read_record_file(const std::string& path) {
+  std::vector<unsigned char> payload;
+  walk_record_file(path, [&](const unsigned char* p, std::size_t n) {
+    payload.insert(payload.end(), p, p + n);
+  });
   return payload;
+}
+
+std::size_t scan_record_file(const std::string& path, unsigned char* head,
+                             std::size_t head_bytes) {
+  std::size_t total = 0;
+  walk_record_file(path, [&](const unsigned char* p, std::size_t n) {
+    if (total < head_bytes) std::memcpy(head + total, p, std::min(n, head_bytes - total));
+    total += n;
+  });
+  return total;
+}
+
+void RecordScatter::add_int(std::int32_t* v) { items_.push_back({v, nullptr, 1, 4}); }
+void RecordScatter::add_real(double* v) { items_.push_back({nullptr, v, 1, 8}); }
+void RecordScatter::add_reals(double* v, std::size_t n) {
+  if (n > 0) items_.push_back({nullptr, v, n, 8});
+}
+
+std::size_t RecordScatter::bytes() const {
+  std::size_t b = 0;
+  for (const Item& it : items_) b += it.count * it.width;
+  return b;
+}
+
+void RecordScatter::feed(const unsigned char* p, std::size_t n) {
+  for (std::size_t k = 0; k < n && item_ < items_.size(); ++k) {
+    const Item& it = items_[item_];
+    acc_ |= std::uint64_t{p[k]} << (8 * fill_);
+    if (++fill_ < it.width) continue;
+    // One value complete, little-endian as written.
+    if (it.i32 != nullptr)
+      *it.i32 = static_cast<std::int32_t>(static_cast<std::uint32_t>(acc_));
+    else
+      it.f64[index_] = std::bit_cast<double>(acc_);
+    acc_ = 0;
+    fill_ = 0;
+    if (++index_ == it.count) {
+      index_ = 0;
+      ++item_;
+    }
+  }
 }
 
 namespace {

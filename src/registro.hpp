@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,40 @@ void write_record_file(const std::string& path, const std::vector<unsigned char>
 // from the leading one (or a file that ends inside a segment, a length byte
 // above 130, no record at all, or no closing byte 130 after the record).
 std::vector<unsigned char> read_record_file(const std::string& path);
+
+// The same checks, the file streamed: `sink` gets the payload segment by
+// segment, and nothing but one buffer is held in memory.
+void walk_record_file(const std::string& path,
+                      const std::function<void(const unsigned char*, std::size_t)>& sink);
+
+// Checks the file as read_record_file does and returns its payload size;
+// the first `head_bytes` of the payload (or as many as there are) go to
+// `head`.
+std::size_t scan_record_file(const std::string& path, unsigned char* head,
+                             std::size_t head_bytes);
+
+// Destinations of a payload in the order it was written: integers, reals
+// and arrays of reals, filled as the bytes arrive (walk_record_file), so a
+// restart file goes straight into the fields.
+class RecordScatter {
+ public:
+  void add_int(std::int32_t* v);
+  void add_real(double* v);
+  void add_reals(double* v, std::size_t n);
+  std::size_t bytes() const;
+  // Bytes beyond the destinations are ignored; the caller checks the size.
+  void feed(const unsigned char* p, std::size_t n);
+
+ private:
+  struct Item {
+    std::int32_t* i32;
+    double* f64;
+    std::size_t count, width;
+  };
+  std::vector<Item> items_;
+  std::size_t item_ = 0, index_ = 0, fill_ = 0;
+  std::uint64_t acc_ = 0;
+};
 
 // Takes items from a payload in order. A get_* that asks for more bytes than
 // remain throws RunError (kExitInput) with a message that does not name the

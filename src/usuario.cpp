@@ -72,18 +72,20 @@ std::size_t expected_restart_bytes(const CaseData& c) {
   return 20 + 8 * static_cast<std::size_t>(c.ny) + 112 * static_cast<std::size_t>(c.nxy);
 }
 
-// The payload of the restart file, checked against the current grid.
-std::vector<unsigned char> read_checked_restart(const State& s) {
+// The restart file checked against the current grid, streamed (never held
+// whole in memory); returns the stored iteration count.
+std::int32_t checked_restart_iteration(const State& s) {
   const std::string name = restart_file_name(s);
   if (!std::filesystem::is_regular_file(name))
     throw RunError("Erro: o item 21 (ci = 2, reinício) pede o arquivo de reinício \"" + name +
                        "\", que não existe nesta pasta; rode antes o caso com ci = 1.",
                    kExitInput);
-  std::vector<unsigned char> payload = read_record_file(name);
+  unsigned char head[4] = {0, 0, 0, 0};
+  const std::size_t size = scan_record_file(name, head, sizeof head);
   const std::size_t want = expected_restart_bytes(s.c);
-  if (payload.size() != want) {
+  if (size != want) {
     throw RunError("Erro no arquivo \"" + name + "\": o registro de reinício tem " +
-                       std::to_string(payload.size()) + " bytes, mas a malha atual de " +
+                       std::to_string(size) + " bytes, mas a malha atual de " +
                        std::to_string(s.c.nx - 2) + " x " + std::to_string(s.c.ny - 2) +
                        " volumes reais (nx = " + std::to_string(s.c.nx) +
                        ", ny = " + std::to_string(s.c.ny) +
@@ -91,7 +93,9 @@ std::vector<unsigned char> read_checked_restart(const State& s) {
                        " bytes (arquivo de outra malha ou corrompido).",
                    kExitInput);
   }
-  return payload;
+  std::uint32_t u = 0;
+  for (int k = 0; k < 4; ++k) u |= std::uint32_t{head[k]} << (8 * k);
+  return static_cast<std::int32_t>(u);
 }
 
 // The stored count shifts it_ini and itmax; both must stay valid iteration
@@ -249,19 +253,22 @@ void write_restart_file(const State& s) {
 }
 
 void check_restart_file(const State& s) {
-  const std::vector<unsigned char> payload = read_checked_restart(s);
-  RecordReader r(payload);
-  check_stored_iteration(s, r.get_int());
+  check_stored_iteration(s, checked_restart_iteration(s));
 }
 
 void read_restart_file(State& s) {
-  const std::vector<unsigned char> payload = read_checked_restart(s);
-  RecordReader r(payload);
-  const std::int32_t it = r.get_int();
-  const double norm1 = r.get_real();
-  const double tcpu = r.get_real();
+  check_stored_iteration(s, checked_restart_iteration(s));
+  // Straight from the file into the fields, in the order they were written.
+  std::int32_t it = 0;
+  double norm1 = 0.0, tcpu = 0.0;
+  RecordScatter r;
+  r.add_int(&it);
+  r.add_real(&norm1);
+  r.add_real(&tcpu);
+  for (Vec* v : restart_fields(s.f)) r.add_reals(v->data(), static_cast<std::size_t>(v->size()));
+  walk_record_file(restart_file_name(s),
+                   [&](const unsigned char* p, std::size_t n) { r.feed(p, n); });
   check_stored_iteration(s, it);
-  for (Vec* v : restart_fields(s.f)) r.get_reals(v->data(), static_cast<std::size_t>(v->size()));
   s.k.it_ini = it;
   s.k.norm1 = norm1;
   s.k.tcpuo = tcpu;
