@@ -2,20 +2,12 @@
 
 #include <bit>
 #include <cstdint>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
 #include <string>
-#include <system_error>
 #include <vector>
 
-#include "erro.hpp"
+#include "gravacao.hpp"
 #include "layout.hpp"
 #include "texto.hpp"
-
-#if defined(__unix__) || defined(__APPLE__)
-#include <unistd.h>
-#endif
 
 namespace tx {
 
@@ -33,34 +25,20 @@ struct Array {
 
 // The appended section holds each array as a 64-bit byte count followed by
 // the values, little-endian, in the order of the table.
-class AppendedWriter {
- public:
-  explicit AppendedWriter(std::FILE* f) : f_(f) {}
-  void array(const std::vector<double>& v) {
-    const std::uint64_t bytes = 8u * v.size();
-    put_u64(bytes);
-    if constexpr (std::endian::native == std::endian::little) {
-      ok_ = std::fwrite(v.data(), 1, bytes, f_) == bytes && ok_;
-    } else {
-      for (double d : v) put_u64(std::bit_cast<std::uint64_t>(d));
-    }
-  }
-  bool ok() const { return ok_; }
+void put_u64(ReplacingFile& out, std::uint64_t u) {
+  unsigned char b[8];
+  for (int k = 0; k < 8; ++k) b[k] = static_cast<unsigned char>(u >> (8 * k));
+  out.write(b, 8);
+}
 
- private:
-  void put_u64(std::uint64_t u) {
-    unsigned char b[8];
-    for (int k = 0; k < 8; ++k) b[k] = static_cast<unsigned char>(u >> (8 * k));
-    ok_ = std::fwrite(b, 1, 8, f_) == 8 && ok_;
+void put_array(ReplacingFile& out, const std::vector<double>& v) {
+  const std::uint64_t bytes = 8u * v.size();
+  put_u64(out, bytes);
+  if constexpr (std::endian::native == std::endian::little) {
+    out.write(v.data(), bytes);
+  } else {
+    for (double d : v) put_u64(out, std::bit_cast<std::uint64_t>(d));
   }
-  std::FILE* f_;
-  bool ok_ = true;
-};
-
-[[noreturn]] void write_failed(const std::string& path) {
-  throw RunError("Erro: não foi possível gravar o arquivo \"" + path +
-                     "\"; o conteúdo anterior, se havia, foi mantido.",
-                 kExitInput);
 }
 
 }  // namespace
@@ -124,13 +102,9 @@ void write_field_file(const State& s) {
   // The raw data begin right after the underscore: no line end there.
   head.resize(head.size() - 2);
 
-  const std::string path = trimmed(s.c.caso) + kFieldFileSuffix;
-  const std::string tmp = path + ".tmp";
-  std::FILE* out = std::fopen(tmp.c_str(), "wb");
-  if (out == nullptr) write_failed(path);
-  bool ok = std::fwrite(head.data(), 1, head.size(), out) == head.size();
+  ReplacingFile out(trimmed(s.c.caso) + kFieldFileSuffix);
+  out.write(head.data(), head.size());
 
-  AppendedWriter w(out);
   std::vector<double> v;
   for (const Array& a : arrays) {
     v.clear();
@@ -161,24 +135,11 @@ void write_field_file(const State& s) {
           }
         }
     }
-    w.array(v);
+    put_array(out, v);
   }
   const std::string tail = format_record("(/,'  </AppendedData>',/,'</VTKFile>')", {});
-  ok = w.ok() && std::fwrite(tail.data(), 1, tail.size(), out) == tail.size() && ok;
-  ok = std::fflush(out) == 0 && ok;
-#if defined(__unix__) || defined(__APPLE__)
-  ok = ::fsync(::fileno(out)) == 0 && ok;
-#endif
-  ok = std::fclose(out) == 0 && ok;
-  std::error_code ec;
-  if (ok) {
-    std::filesystem::rename(tmp, path, ec);
-    ok = !ec;
-  }
-  if (!ok) {
-    std::filesystem::remove(tmp, ec);
-    write_failed(path);
-  }
+  out.write(tail.data(), tail.size());
+  out.commit();
 }
 
 }  // namespace tx

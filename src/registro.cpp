@@ -13,10 +13,6 @@
 
 #include "erro.hpp"
 
-#if defined(__unix__) || defined(__APPLE__)
-#include <unistd.h>
-#endif
-
 namespace tx {
 
 namespace {
@@ -28,12 +24,6 @@ constexpr std::size_t kSegment = 128;
 
 [[noreturn]] void corrupt(const std::string& path, const std::string& detail) {
   throw RunError("Erro no arquivo \"" + path + "\": " + detail + ".", kExitInput);
-}
-
-[[noreturn]] void write_failed(const std::string& path) {
-  throw RunError("Erro: não foi possível gravar o arquivo \"" + path +
-                     "\"; o conteúdo anterior, se havia, foi mantido.",
-                 kExitInput);
 }
 
 }  // namespace
@@ -76,25 +66,14 @@ std::vector<unsigned char> encode_record_file(const std::vector<unsigned char>& 
   return out;
 }
 
-RecordFileWriter::RecordFileWriter(std::string path)
-    : path_(std::move(path)), tmp_(path_ + ".tmp") {
-  f_ = std::fopen(tmp_.c_str(), "wb");
-  if (f_ == nullptr) write_failed(path_);
-  ok_ = std::fputc(kStartByte, f_) != EOF;
-}
-
-RecordFileWriter::~RecordFileWriter() {
-  if (f_ != nullptr) {
-    std::fclose(f_);
-    std::error_code ec;
-    std::filesystem::remove(tmp_, ec);
-  }
+RecordFileWriter::RecordFileWriter(std::string path) : file_(std::move(path)) {
+  file_.put(kStartByte);
 }
 
 void RecordFileWriter::emit_segment(unsigned char len) {
-  ok_ = ok_ && std::fputc(len, f_) != EOF;
-  ok_ = ok_ && std::fwrite(seg_, 1, fill_, f_) == fill_;
-  ok_ = ok_ && std::fputc(len, f_) != EOF;
+  file_.put(len);
+  file_.write(seg_, fill_);
+  file_.put(len);
   fill_ = 0;
 }
 
@@ -131,22 +110,8 @@ void RecordFileWriter::put_reals(const double* v, std::size_t n) {
 
 void RecordFileWriter::commit() {
   emit_segment(static_cast<unsigned char>(fill_));
-  bool ok = ok_ && std::fputc(kEndByte, f_) != EOF;
-  ok = std::fflush(f_) == 0 && ok;
-#if defined(__unix__) || defined(__APPLE__)
-  ok = ::fsync(::fileno(f_)) == 0 && ok;
-#endif
-  ok = std::fclose(f_) == 0 && ok;
-  f_ = nullptr;
-  std::error_code ec;
-  if (ok) {
-    std::filesystem::rename(tmp_, path_, ec);
-    ok = !ec;
-  }
-  if (!ok) {
-    std::filesystem::remove(tmp_, ec);
-    write_failed(path_);
-  }
+  file_.put(kEndByte);
+  file_.commit();
 }
 
 void write_record_file(const std::string& path, const std::vector<unsigned char>& payload) {

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "gravacao.hpp"
+
 namespace tx {
 
 // Builds the payload of one record.
@@ -34,9 +36,6 @@ class RecordFileWriter {
  public:
   // Throws RunError naming `path` when the temporary file cannot be created.
   explicit RecordFileWriter(std::string path);
-  ~RecordFileWriter();
-  RecordFileWriter(const RecordFileWriter&) = delete;
-  RecordFileWriter& operator=(const RecordFileWriter&) = delete;
 
   void put_int(std::int32_t v);
   void put_real(double v);
@@ -48,11 +47,9 @@ class RecordFileWriter {
 
  private:
   void emit_segment(unsigned char len);
-  std::string path_, tmp_;
-  std::FILE* f_ = nullptr;
+  ReplacingFile file_;
   unsigned char seg_[128];
   std::size_t fill_ = 0;
-  bool ok_ = true;
 };
 
 // The whole file image (start byte, segments, end byte) for one payload.
