@@ -108,11 +108,6 @@ std::string apostrophed(const std::string& value) {
   return r + "'";
 }
 
-std::string rtrimmed(const std::string& s) {
-  const auto last = s.find_last_not_of(' ');
-  return last == std::string::npos ? std::string() : s.substr(0, last + 1);
-}
-
 // The value of each item as the reader returns it (unquoted), and as written.
 struct Item {
   const char* name;
@@ -123,7 +118,7 @@ struct Item {
 
 std::vector<Item> case_items(const CaseData& c) {
   auto i = [](int v) { return std::to_string(v); };
-  auto ch = [](const std::string& v) { return rtrimmed(v); };
+  auto ch = [](const std::string& v) { return without_trailing_blanks(v); };
   std::vector<Item> it = {
       {"caso", trimmed(c.caso), "", "caso: nome do experimento numérico"},
       {"coord", i(c.coord), "", "coord: 0 = plano; 1 = axissimétrico"},
@@ -261,7 +256,7 @@ void check_grid_folder(const Grid& g) {
   ListReader r(data);
   const std::vector<Item> want = case_items(g.c);
   for (int k = 1; k <= 28; ++k) {
-    const std::string found = rtrimmed(r.read_char(k, want[k - 1].name));
+    const std::string found = without_trailing_blanks(r.read_char(k, want[k - 1].name));
     const std::string& expected = want[k - 1].value;
     if (decides_solution(k) && trimmed(found) != trimmed(expected))
       throw RunError("Erro no arquivo \"" + data + "\", item " + std::to_string(k) + " (" +
