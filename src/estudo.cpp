@@ -634,11 +634,7 @@ int run_study(int argc, char** argv) {
   State s;
   s.os.run_command = [](std::string_view) { return 0; };
   read_case_data(s);
-  std::string data_file;
-  {
-    ListReader sel(kSelectionFile);
-    data_file = trimmed(sel.read_char(1, "arquivo de dados"));
-  }
+  const std::string data_file = s.c.data_file;
   CaseData base = s.c;
   base.nx -= 2;
   base.ny -= 2;
