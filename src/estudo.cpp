@@ -180,24 +180,22 @@ std::string status_path(const Grid& g) {
 
 void write_status(const Grid& g) {
   const Outcome& o = g.outcome;
-  const std::string path = status_path(g), tmp = path + ".tmp";
   char ratio[32] = "";
   if (!std::isnan(o.ratio)) std::snprintf(ratio, sizeof ratio, "%.6E", o.ratio);
   char secs[32];
   std::snprintf(secs, sizeof secs, "%.3f", o.seconds);
-  TextFile f;
-  f.open(tmp);
-  f.write("('situação = ',A,/,'saída = ',I0,/,'iterações = ',I0,/,'L1(R)n / L1(R)1 = ',A,/,"
-          "'tempo (s) = ',A,/,'mensagem = ',A)",
-          {to_latin1(state_text(o.state)), o.exit_status, o.iterations, std::string(ratio),
-           std::string(secs), to_latin1(o.message)});
-  f.close();
-  std::error_code ec;
-  fs::rename(tmp, path, ec);
-  if (ec) {
-    fs::remove(tmp, ec);
-    throw RunError("Erro: não foi possível gravar o arquivo \"" + path + "\".");
-  }
+  // Appended piece by piece (g++ 12 warns falsely on "literal" + std::string).
+  const auto line = [](const char* key, const std::string& value) {
+    std::string l = key;
+    l += " = ";
+    l += value;
+    return l;
+  };
+  write_text_file(status_path(g), {line("situação", state_text(o.state)),
+                                   line("saída", std::to_string(o.exit_status)),
+                                   line("iterações", std::to_string(o.iterations)),
+                                   line("L1(R)n / L1(R)1", ratio), line("tempo (s)", secs),
+                                   line("mensagem", o.message)});
 }
 
 // Reads a status file; false when there is none.

@@ -654,6 +654,10 @@ std::vector<std::string> split_lines(const std::string& text) {
 
 void write_report_file(const std::vector<std::string>& lines) { commit({{kReportFile, lines}}); }
 
+void write_text_file(const std::string& name, const std::vector<std::string>& lines) {
+  commit({{name, lines}});
+}
+
 bool write_study_files(const GridStudy& g, const std::vector<std::string>& preamble,
                        bool csv_file) {
   std::vector<std::string> report = preamble;
