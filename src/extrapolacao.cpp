@@ -73,7 +73,7 @@ std::string csv_number(double v) {
   return buf;
 }
 
-// Shortest text that reads back as the same double (for the plot script).
+// Text that reads back as the same double (17 significant digits; for the plot script).
 std::string exact(double v) {
   char buf[40];
   std::snprintf(buf, sizeof buf, "%.17g", v);
