@@ -108,54 +108,45 @@ std::string apostrophed(const std::string& value) {
   return r + "'";
 }
 
-std::string rtrimmed(const std::string& s) {
-  const auto last = s.find_last_not_of(' ');
-  return last == std::string::npos ? std::string() : s.substr(0, last + 1);
-}
-
-// The value of each item as the reader returns it (unquoted), and as written.
+// The value of each item as the reader returns it (unquoted).
 struct Item {
   const char* name;
   std::string value;
-  std::string written;
   const char* description;
 };
 
 std::vector<Item> case_items(const CaseData& c) {
   auto i = [](int v) { return std::to_string(v); };
-  auto ch = [](const std::string& v) { return rtrimmed(v); };
   std::vector<Item> it = {
-      {"caso", trimmed(c.caso), "", "caso: nome do experimento numérico"},
-      {"coord", i(c.coord), "", "coord: 0 = plano; 1 = axissimétrico"},
-      {"nx", i(c.nx), "", "nx: número de volumes reais na direção x (par)"},
-      {"ny", i(c.ny), "", "ny: número de volumes reais na direção y"},
-      {"po", real_text(c.po), "", "po: pressão de estagnação (Pa)"},
-      {"T0", real_text(c.T0), "", "T0: temperatura de estagnação (K)"},
-      {"gama", real_text(c.gama), "", "gama: razão entre os calores específicos"},
-      {"Rg", real_text(c.Rg), "", "Rg: constante do gás (J/kg.K)"},
-      {"dt1", real_text(c.dt1), "", "dt1: incremento de tempo até It1 (s)"},
-      {"dt2", real_text(c.dt2), "", "dt2: incremento de tempo a partir de It2 (s)"},
-      {"It1", i(c.It1), "", "It1: iteração até a qual dt = dt1"},
-      {"It2", i(c.It2), "", "It2: iteração a partir da qual dt = dt2"},
-      {"tole", real_text(c.tole), "", "tole: tolerância sobre as iterações externas"},
-      {"itmax", i(c.itmax), "", "itmax: número máximo de iterações externas"},
-      {"imax", i(c.imax), "", "imax: iterações do ciclo da massa"},
-      {"tolu", real_text(c.tolu), "", "tolu: tolerância do MSI para u, v, T"},
-      {"tolp", real_text(c.tolp), "", "tolp: tolerância do MSI para p'"},
-      {"nitm_u", i(c.nitm_u), "", "nitm_u: iterações internas do MSI para u, v, T"},
-      {"nitm_p", i(c.nitm_p), "", "nitm_p: iterações internas do MSI para p'"},
-      {"beta", real_text(c.beta), "", "beta: 0 = UDS; 1 = CDS"},
-      {"ci", i(c.ci), "", "ci: 1 = solução analítica Q1D; 2 = reinício"},
-      {"w_cam", i(c.w_cam), "", "w_cam: 1 = escreve campos na listagem"},
-      {"w_r", i(c.w_r), "", "w_r: freqüência de escrita dos resíduos"},
-      {"w_g", i(c.w_g), "", "w_g: freqüência de escrita nos gráficos"},
-      {"sem_a", i(c.sem_a), "", "sem_a: 1 = não abre arquivos; 0 = abre"},
-      {"sem_g", i(c.sem_g), "", "sem_g: 1 = não abre gráficos; 0 = abre"},
-      {"hard", ch(c.hard), "", "hard: hardware"},
-      {"titulo", ch(c.titulo), "", "titulo: título do caso"},
+      {"caso", trimmed(c.caso), "caso: nome do experimento numérico"},
+      {"coord", i(c.coord), "coord: 0 = plano; 1 = axissimétrico"},
+      {"nx", i(c.nx), "nx: número de volumes reais na direção x (par)"},
+      {"ny", i(c.ny), "ny: número de volumes reais na direção y"},
+      {"po", real_text(c.po), "po: pressão de estagnação (Pa)"},
+      {"T0", real_text(c.T0), "T0: temperatura de estagnação (K)"},
+      {"gama", real_text(c.gama), "gama: razão entre os calores específicos"},
+      {"Rg", real_text(c.Rg), "Rg: constante do gás (J/kg.K)"},
+      {"dt1", real_text(c.dt1), "dt1: incremento de tempo até It1 (s)"},
+      {"dt2", real_text(c.dt2), "dt2: incremento de tempo a partir de It2 (s)"},
+      {"It1", i(c.It1), "It1: iteração até a qual dt = dt1"},
+      {"It2", i(c.It2), "It2: iteração a partir da qual dt = dt2"},
+      {"tole", real_text(c.tole), "tole: tolerância sobre as iterações externas"},
+      {"itmax", i(c.itmax), "itmax: número máximo de iterações externas"},
+      {"imax", i(c.imax), "imax: iterações do ciclo da massa"},
+      {"tolu", real_text(c.tolu), "tolu: tolerância do MSI para u, v, T"},
+      {"tolp", real_text(c.tolp), "tolp: tolerância do MSI para p'"},
+      {"nitm_u", i(c.nitm_u), "nitm_u: iterações internas do MSI para u, v, T"},
+      {"nitm_p", i(c.nitm_p), "nitm_p: iterações internas do MSI para p'"},
+      {"beta", real_text(c.beta), "beta: 0 = UDS; 1 = CDS"},
+      {"ci", i(c.ci), "ci: 1 = solução analítica Q1D; 2 = reinício"},
+      {"w_cam", i(c.w_cam), "w_cam: 1 = escreve campos na listagem"},
+      {"w_r", i(c.w_r), "w_r: freqüência de escrita dos resíduos"},
+      {"w_g", i(c.w_g), "w_g: freqüência de escrita nos gráficos"},
+      {"sem_a", i(c.sem_a), "sem_a: 1 = não abre arquivos; 0 = abre"},
+      {"sem_g", i(c.sem_g), "sem_g: 1 = não abre gráficos; 0 = abre"},
+      {"hard", without_trailing_blanks(c.hard), "hard: hardware"},
+      {"titulo", without_trailing_blanks(c.titulo), "titulo: título do caso"},
   };
-  for (auto& x : it) x.written = x.value;
-  for (int k : {0, 26, 27}) it[k].written = apostrophed(it[k].value);
   return it;
 }
 
@@ -185,24 +176,22 @@ std::string status_path(const Grid& g) {
 
 void write_status(const Grid& g) {
   const Outcome& o = g.outcome;
-  const std::string path = status_path(g), tmp = path + ".tmp";
   char ratio[32] = "";
   if (!std::isnan(o.ratio)) std::snprintf(ratio, sizeof ratio, "%.6E", o.ratio);
   char secs[32];
   std::snprintf(secs, sizeof secs, "%.3f", o.seconds);
-  TextFile f;
-  f.open(tmp);
-  f.write("('situação = ',A,/,'saída = ',I0,/,'iterações = ',I0,/,'L1(R)n / L1(R)1 = ',A,/,"
-          "'tempo (s) = ',A,/,'mensagem = ',A)",
-          {to_latin1(state_text(o.state)), o.exit_status, o.iterations, std::string(ratio),
-           std::string(secs), to_latin1(o.message)});
-  f.close();
-  std::error_code ec;
-  fs::rename(tmp, path, ec);
-  if (ec) {
-    fs::remove(tmp, ec);
-    throw RunError("Erro: não foi possível gravar o arquivo \"" + path + "\".");
-  }
+  // Appended piece by piece (g++ 12 warns falsely on "literal" + std::string).
+  const auto line = [](const char* key, const std::string& value) {
+    std::string l = key;
+    l += " = ";
+    l += value;
+    return l;
+  };
+  write_text_file(status_path(g), {line("situação", state_text(o.state)),
+                                   line("saída", std::to_string(o.exit_status)),
+                                   line("iterações", std::to_string(o.iterations)),
+                                   line("L1(R)n / L1(R)1", ratio), line("tempo (s)", secs),
+                                   line("mensagem", o.message)});
 }
 
 // Reads a status file; false when there is none.
@@ -261,7 +250,7 @@ void check_grid_folder(const Grid& g) {
   ListReader r(data);
   const std::vector<Item> want = case_items(g.c);
   for (int k = 1; k <= 28; ++k) {
-    const std::string found = rtrimmed(r.read_char(k, want[k - 1].name));
+    const std::string found = without_trailing_blanks(r.read_char(k, want[k - 1].name));
     const std::string& expected = want[k - 1].value;
     if (decides_solution(k) && trimmed(found) != trimmed(expected))
       throw RunError("Erro no arquivo \"" + data + "\", item " + std::to_string(k) + " (" +
@@ -639,11 +628,7 @@ int run_study(int argc, char** argv) {
   State s;
   s.os.run_command = [](std::string_view) { return 0; };
   read_case_data(s);
-  std::string data_file;
-  {
-    ListReader sel(kSelectionFile);
-    data_file = trimmed(sel.read_char(1, "arquivo de dados"));
-  }
+  const std::string data_file = s.c.data_file;
   CaseData base = s.c;
   base.nx -= 2;
   base.ny -= 2;
@@ -815,10 +800,13 @@ CaseData grid_case_data(const CaseData& base, GridSize g, bool fixed_dt, double&
 
 std::vector<std::string> case_data_lines(const CaseData& c) {
   std::vector<std::string> lines;
-  for (const Item& it : case_items(c)) {
-    std::string l = it.written;
+  const std::vector<Item> items = case_items(c);
+  for (std::size_t k = 0; k < items.size(); ++k) {
+    // The character items (caso, hard, titulo) go in apostrophes.
+    const bool text = k == 0 || k >= 26;
+    std::string l = text ? apostrophed(items[k].value) : items[k].value;
     l += std::string(l.size() < 15 ? 15 - l.size() : 0, ' ');
-    lines.push_back(l + " " + to_latin1(it.description));
+    lines.push_back(l + " " + to_latin1(items[k].description));
   }
   return lines;
 }

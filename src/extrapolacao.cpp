@@ -73,7 +73,7 @@ std::string csv_number(double v) {
   return buf;
 }
 
-// Shortest text that reads back as the same double (for the plot script).
+// Text that reads back as the same double (17 significant digits; for the plot script).
 std::string exact(double v) {
   char buf[40];
   std::snprintf(buf, sizeof buf, "%.17g", v);
@@ -653,6 +653,10 @@ std::vector<std::string> split_lines(const std::string& text) {
 }  // namespace
 
 void write_report_file(const std::vector<std::string>& lines) { commit({{kReportFile, lines}}); }
+
+void write_text_file(const std::string& name, const std::vector<std::string>& lines) {
+  commit({{name, lines}});
+}
 
 bool write_study_files(const GridStudy& g, const std::vector<std::string>& preamble,
                        bool csv_file) {

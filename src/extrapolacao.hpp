@@ -86,6 +86,9 @@ bool write_study_files(const GridStudy& g, const std::vector<std::string>& pream
                        bool csv_file);
 // The same report file with the preamble alone (no extrapolation possible).
 void write_report_file(const std::vector<std::string>& lines);
+// Writes UTF-8 `lines` as Latin-1 with CR LF to `name`, under a temporary
+// name first and renamed into place only when complete; throws RunError.
+void write_text_file(const std::string& name, const std::vector<std::string>& lines);
 
 // UTF-8 <-> Latin-1 for labels read from files and text written to them.
 std::string latin1_to_utf8(const std::string& latin1);
