@@ -12,6 +12,7 @@
 
 #include "erro.hpp"
 #include "layout.hpp"
+#include "texto.hpp"
 #include "processo.hpp"
 
 namespace tx {
@@ -169,21 +170,6 @@ bool solve3(double a[3][3], double b[3], double x[3]) {
 }
 
 }  // namespace
-
-std::string latin1_to_utf8(const std::string& latin1) {
-  std::string r;
-  r.reserve(latin1.size());
-  for (char ch : latin1) {
-    const auto b = static_cast<unsigned char>(ch);
-    if (b < 0x80) {
-      r += ch;
-    } else {
-      r += static_cast<char>(0xC0 | (b >> 6));
-      r += static_cast<char>(0x80 | (b & 0x3F));
-    }
-  }
-  return r;
-}
 
 SummaryFile read_summary_file(const std::string& path) {
   std::error_code ec;
@@ -536,11 +522,7 @@ std::string csv_text(const GridStudy& g, const char* eol) {
 namespace {
 
 // Text inside a gnuplot single-quoted string: apostrophes doubled.
-std::string gp_quoted(const std::string& s) {
-  std::string r = "'";
-  for (char ch : s) r += ch == '\'' ? std::string("''") : std::string(1, ch);
-  return r + "'";
-}
+std::string gp_quoted(const std::string& s) { return "'" + gnuplot_quoted(s) + "'"; }
 
 // The plot script, UTF-8 lines (converted to Latin-1 when written).
 std::vector<std::string> plot_script(const GridStudy& g) {

@@ -90,9 +90,6 @@ void write_report_file(const std::vector<std::string>& lines);
 // name first and renamed into place only when complete; throws RunError.
 void write_text_file(const std::string& name, const std::vector<std::string>& lines);
 
-// UTF-8 <-> Latin-1 for labels read from files and text written to them.
-std::string latin1_to_utf8(const std::string& latin1);
-
 // Entry point of tubrix-extrapola.
 int extrapola_main(int argc, char** argv);
 

@@ -605,6 +605,21 @@ std::string format_record(std::string_view layout, std::span<const FmtValue> val
   return out;
 }
 
+std::string latin1_to_utf8(std::string_view latin1) {
+  std::string r;
+  r.reserve(latin1.size());
+  for (char ch : latin1) {
+    const auto b = static_cast<unsigned char>(ch);
+    if (b < 0x80) {
+      r += ch;
+    } else {
+      r += static_cast<char>(0xC0 | (b >> 6));
+      r += static_cast<char>(0x80 | (b & 0x3F));
+    }
+  }
+  return r;
+}
+
 std::string to_latin1(std::string_view u) {
   std::string r;
   r.reserve(u.size());

@@ -43,6 +43,8 @@ inline std::string format_record(std::string_view layout,
 
 // UTF-8 text to Latin-1 bytes (code points above 255 become '?').
 std::string to_latin1(std::string_view utf8);
+// Latin-1 bytes (as read back from the program's files) to UTF-8.
+std::string latin1_to_utf8(std::string_view latin1);
 
 // A text file written record by record (created, or rewritten from the start).
 class TextFile {

@@ -411,14 +411,6 @@ void ensure_templates(const std::string& template_dir) {
   copy_templates(template_dir, check_templates(template_dir));
 }
 
-std::string gnuplot_quoted(std::string_view text) {
-  std::string r;
-  for (char ch : text) {
-    r += ch;
-    if (ch == '\'') r += '\'';
-  }
-  return r;
-}
 
 std::string script_title_lines(std::string_view title) {
   return format_record("('set title ''',A,'''',/,'replot')", {gnuplot_quoted(title)});

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "estado.hpp"
+#include "texto.hpp"
 
 namespace tx {
 
@@ -54,11 +55,6 @@ void copy_templates(const std::string& template_dir, const std::vector<std::stri
 // check_templates, then copy_templates.
 void ensure_templates(const std::string& template_dir);
 
-// Text placed inside a single-quoted gnuplot string: every apostrophe is
-// doubled, which gnuplot reads back as one (a title such as "d'água" or a
-// file name with an apostrophe would end the string otherwise). Every
-// script line that quotes a name or a title goes through this.
-std::string gnuplot_quoted(std::string_view text);
 // The two closing lines of a script: "set title '<title>'" and "replot";
 // `title` is used as given (callers choose how it is trimmed).
 std::string script_title_lines(std::string_view title);

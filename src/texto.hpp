@@ -31,4 +31,17 @@ inline std::string padded(std::string_view s, std::size_t n = kCharLen) {
   return r;
 }
 
+// Text placed inside a single-quoted gnuplot string: every apostrophe is
+// doubled, which gnuplot reads back as one (a title such as "d'água" or a
+// file name with an apostrophe would end the string otherwise). Every
+// script line that quotes a name or a title goes through this.
+inline std::string gnuplot_quoted(std::string_view text) {
+  std::string r;
+  for (char ch : text) {
+    r += ch;
+    if (ch == '\'') r += '\'';
+  }
+  return r;
+}
+
 }  // namespace tx
