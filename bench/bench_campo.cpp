@@ -4,11 +4,11 @@
 
 #include <filesystem>
 
-#include "campo_vtk.hpp"
-#include "fixture.hpp"
-#include "main.hpp"
-#include "tmpdir.hpp"
-#include "usuario.hpp"
+#include "resultados/campo_vtk.hpp"
+#include "apoio/fixture.hpp"
+#include "execucao/main.hpp"
+#include "apoio/tmpdir.hpp"
+#include "escoamento/usuario.hpp"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <filesystem>
 #include <string>
 
-#include "caso.hpp"
-#include "tmpdir.hpp"
+#include "apoio/caso.hpp"
+#include "apoio/tmpdir.hpp"
 
 namespace {
 

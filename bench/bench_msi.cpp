@@ -8,8 +8,8 @@
 #include <cstddef>
 #include <memory>
 
-#include "paralelo.hpp"
-#include "solvers.hpp"
+#include "base/paralelo.hpp"
+#include "lineares/solvers.hpp"
 
 namespace {
 

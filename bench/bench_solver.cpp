@@ -16,10 +16,10 @@
 #include <memory>
 #include <stdexcept>
 
-#include "fixture.hpp"
-#include "main.hpp"
-#include "paralelo.hpp"
-#include "usuario.hpp"
+#include "apoio/fixture.hpp"
+#include "execucao/main.hpp"
+#include "base/paralelo.hpp"
+#include "escoamento/usuario.hpp"
 
 namespace {
 

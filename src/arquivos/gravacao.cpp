@@ -1,0 +1,61 @@
+#include "arquivos/gravacao.hpp"
+
+#include <filesystem>
+#include <system_error>
+
+#include "base/erro.hpp"
+
+#if defined(__unix__) || defined(__APPLE__)
+#include <unistd.h>
+#endif
+
+namespace tx {
+
+namespace {
+
+[[noreturn]] void write_failed(const std::string& path) {
+  throw RunError("Erro: não foi possível gravar o arquivo \"" + path +
+                     "\"; o conteúdo anterior, se havia, foi mantido.",
+                 kExitInput);
+}
+
+}  // namespace
+
+ReplacingFile::ReplacingFile(std::string path) : path_(std::move(path)), tmp_(path_ + ".tmp") {
+  f_ = std::fopen(tmp_.c_str(), "wb");
+  if (f_ == nullptr) write_failed(path_);
+}
+
+ReplacingFile::~ReplacingFile() {
+  if (f_ != nullptr) {
+    std::fclose(f_);
+    std::error_code ec;
+    std::filesystem::remove(tmp_, ec);
+  }
+}
+
+void ReplacingFile::write(const void* p, std::size_t n) {
+  ok_ = ok_ && std::fwrite(p, 1, n, f_) == n;
+}
+
+void ReplacingFile::put(unsigned char b) { ok_ = ok_ && std::fputc(b, f_) != EOF; }
+
+void ReplacingFile::commit() {
+  bool ok = ok_ && std::fflush(f_) == 0;
+#if defined(__unix__) || defined(__APPLE__)
+  ok = ::fsync(::fileno(f_)) == 0 && ok;
+#endif
+  ok = std::fclose(f_) == 0 && ok;
+  f_ = nullptr;
+  std::error_code ec;
+  if (ok) {
+    std::filesystem::rename(tmp_, path_, ec);
+    ok = !ec;
+  }
+  if (!ok) {
+    std::filesystem::remove(tmp_, ec);
+    write_failed(path_);
+  }
+}
+
+}  // namespace tx

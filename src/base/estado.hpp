@@ -1,0 +1,162 @@
+// The shared data of one run: case parameters, run counters, throat data,
+// global results, field arrays and the open text units. Every routine of the
+// program takes the state by reference; two states never share anything.
+#pragma once
+
+#include <array>
+#include <csignal>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/array.hpp"
+#include "arquivos/layout.hpp"
+
+namespace tx {
+
+// Case data (read from the data file) and the values derived from them.
+struct CaseData {
+  std::string caso = std::string(100, ' ');    // 100 bytes, blank-padded
+  int coord = 0;
+  int nx = 0;  // volumes per grid line, fictitious ones included (real + 2)
+  int ny = 0;
+  int nxy = 0;
+  double po = 0, T0 = 0, gama = 0, Rg = 0;
+  double dt1 = 0, dt2 = 0;
+  int It1 = 0, It2 = 0;
+  double tole = 0;
+  int itmax = 0, imax = 0;
+  double tolu = 0, tolp = 0;
+  int nitm_u = 0, nitm_p = 0;
+  double beta = 0;
+  int ci = 1, w_cam = 0, w_r = 1, w_g = 1, sem_a = 1, sem_g = 1;
+  std::string hard = std::string(100, ' ');
+  std::string titulo = std::string(100, ' ');
+  double pi = 0;
+  // Name of the case data file as Tubrix_5p5.ent gives it (trimmed).
+  std::string data_file;
+};
+
+// Run counters and clock readings of the driver.
+struct Counters {
+  int it = 0;
+  int it_ini = 1;
+  double dt = 0;
+  double norm = 0;
+  double norm1 = 0;
+  double tcpuo = 0, tcpu1 = 0, tcpu2 = 0, tcpu = 0;
+};
+
+// Throat data of the grid.
+struct Throat {
+  int ig = 0;
+  double Sg = 0;
+  double Rcag = 0;
+};
+
+// Quasi-1D reference values and the per-iteration global results.
+struct Globals {
+  double fm1D = 0, Fd1D = 0, Fpv1D = 0;
+  double fmi = 0, fme = 0, Fd = 0;
+};
+
+// Every field array; sizes are set once by allocate_fields.
+struct Fields {
+  // nxy values, indexed by np
+  Vec xp, Y, yp, X, re, rn, rc, rp, ye, xk, yk, Jp, xe;
+  Vec v, p, T, ro, u, Uce, Vcn, roe, ron, pl;
+  Vec v_old, p_old, T_old, ro_old, u_old;
+  Vec ve, un, vn, ue, ve_old, un_old, vn_old, ue_old;
+  Vec dn, psi, M, de, dun, dve, dvn, due, bc_u, bc_v, cp;
+  Vec b;
+  Mat msi_l;  // nxy x 4
+  Mat msi_u;  // nxy x 3
+  Mat a;      // nxy x 5: s, w, p, e, n
+  // ny values, indexed by j
+  Vec vin, Tin, pin, uin, dpin, pin_old, Min;
+  // nx values, indexed by i
+  Vec p1D, T1D, M1D, u1D;
+};
+
+// The text files that stay open during the run.
+struct Units {
+  TextFile u8;   // caso.itn
+  TextFile u10;  // caso.txt
+  TextFile u11;  // caso.residuo.dat
+};
+
+// Services of the operating system, replaceable in tests.
+struct Platform {
+  // Runs one command line through the system shell and waits; returns its
+  // exit status (callers ignore it).
+  std::function<int(std::string_view)> run_command;
+  // Wall-clock stopwatch in seconds: the first reading returns 0.
+  std::function<double()> read_stopwatch;
+  // Local calendar date and time: year, month, day, hour, minute, second.
+  // When unset, the system calendar is read.
+  std::function<std::array<int, 6>()> read_calendar;
+  // Whether plot windows can be shown (a graphical display is set). When
+  // unset, they are taken to be.
+  std::function<bool()> has_display;
+};
+
+class Team;
+
+// How an outer iteration uses the team: nothing on it, the u and v solves
+// side by side and the assembly loops split by rows, or that and the T and
+// pl solves pipelined row by row. Every mode gives the same bits.
+enum class TeamMode : int { kOff = 0, kTasks = 1, kPipelined = 2 };
+
+// Picks the mode from the measured time of whole outer iterations: the cost
+// of a handover between cores differs from machine to machine (and with what
+// else the machine runs), so it is measured rather than assumed.
+struct ModeTuner {
+  // Iterations left in the current choice; the first round waits, on one
+  // thread, for the quick first iterations of a fresh start to pass.
+  int held = 20;
+  int probe = 0;         // next probe of the round
+  double best[3] = {0, 0, 0};
+  TeamMode current = TeamMode::kOff;
+};
+
+// The threads of a run and what only a run on threads needs: the v momentum
+// system, solved beside the u system, has its own coefficients, source and
+// factors (allocated when first used).
+struct Parallel {
+  std::shared_ptr<Team> team;  // null: one thread
+  // Grids with fewer volumes start no thread: below it the handovers cost
+  // more than the second core gains on any mode (measured).
+  int min_volumes = 5000;
+  // Set: always this mode; unset: the tuner's choice.
+  bool fixed = false;
+  TeamMode mode = TeamMode::kPipelined;
+  ModeTuner tuner;
+  // The team the loops of the discretisation split their rows over: set by
+  // the driver for the current iteration, null otherwise and inside a job
+  // that already runs on one member.
+  Team* loops = nullptr;
+  Mat a_v, msi_l_v, msi_u_v;
+  Vec b_v;
+};
+
+struct State {
+  CaseData c;
+  Counters k;
+  Throat g;
+  Globals r;
+  Fields f;
+  Units io;
+  Platform os;
+  Parallel par;
+  // Set asynchronously (signal handler) to end the loop after the current
+  // iteration; points to a flag owned by the caller, may be null.
+  volatile std::sig_atomic_t* stop_request = nullptr;
+  // The console (standard output) failed once and is no longer written.
+  bool console_lost = false;
+  // Pictures rendered in place of plot windows (no display), in order.
+  std::vector<std::string> pictures;
+};
+
+}  // namespace tx

@@ -1,0 +1,129 @@
+#include "base/paralelo.hpp"
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "base/erro.hpp"
+
+
+namespace tx {
+
+namespace {
+// Spins before a waiting member gives up its core: long enough to cover the
+// gaps between the jobs of one outer iteration, short enough not to burn a
+// core while the program writes its results. The loops only load: on the
+// virtual machines measured, a pause instruction in them made the hypervisor
+// take the core away, and a handover cost tens of microseconds.
+constexpr int kSpinsBeforeSleep = 1 << 14;
+constexpr int kSpinsBeforeYield = 1 << 10;
+}  // namespace
+
+Team::Team(int threads) : n_(threads < 1 ? 1 : threads) {
+  threads_.reserve(static_cast<std::size_t>(n_ - 1));
+  for (int k = 1; k < n_; ++k) threads_.emplace_back([this, k] { worker(k); });
+}
+
+Team::~Team() {
+  stop_.store(true, std::memory_order_relaxed);
+  generation_.fetch_add(1, std::memory_order_release);
+  generation_.notify_all();
+  for (auto& t : threads_) t.join();
+}
+
+void Team::run_raw(RawFn fn, void* ctx) {
+  if (n_ == 1) {
+    fn(ctx, 0);
+    return;
+  }
+  fn_ = fn;
+  ctx_ = ctx;
+  finished_.store(0, std::memory_order_relaxed);
+  generation_.fetch_add(1, std::memory_order_release);
+  generation_.notify_all();
+  fn(ctx, 0);
+  wait_at_least(finished_, n_ - 1);
+}
+
+void Team::worker(int k) {
+  std::uint64_t seen = 0;
+  for (;;) {
+    std::uint64_t g = generation_.load(std::memory_order_acquire);
+    for (int spin = 0; g == seen; ++spin) {
+      if (spin >= kSpinsBeforeSleep) generation_.wait(seen, std::memory_order_acquire);
+      g = generation_.load(std::memory_order_acquire);
+    }
+    seen = g;
+    if (stop_.load(std::memory_order_relaxed)) return;
+    fn_(ctx_, k);
+    finished_.fetch_add(1, std::memory_order_release);
+  }
+}
+
+int wait_at_least(const std::atomic<int>& counter, int target) {
+  int v = counter.load(std::memory_order_acquire);
+  for (int spin = 0; v < target; ++spin) {
+    // The other member may have lost its core on a busy machine.
+    if (spin >= kSpinsBeforeYield) std::this_thread::yield();
+    v = counter.load(std::memory_order_acquire);
+  }
+  return v;
+}
+
+void RowProgress::reset(int rows) {
+  if (rows > size_) {
+    c_ = std::make_unique<Slot[]>(static_cast<std::size_t>(rows));
+    size_ = rows;
+  }
+  for (int r = 0; r < rows; ++r) c_[static_cast<std::size_t>(r)].v.store(0, std::memory_order_relaxed);
+}
+
+namespace {
+constexpr int kModes = 3;
+constexpr int kSamples = 2;      // timed iterations per mode and round, interleaved
+constexpr int kHold = 300;       // iterations between rounds
+}  // namespace
+
+TeamMode next_team_mode(const Parallel& par) {
+  if (par.fixed) return par.mode;
+  const ModeTuner& t = par.tuner;
+  if (t.held > 0 || t.probe >= kModes * kSamples) return t.current;
+  return static_cast<TeamMode>(kModes - 1 - t.probe % kModes);
+}
+
+void record_iteration_time(Parallel& par, double seconds) {
+  if (par.fixed) return;
+  ModeTuner& t = par.tuner;
+  if (t.held > 0) {
+    if (--t.held == 0) t.probe = 0;
+    return;
+  }
+  if (t.probe < kModes * kSamples) {
+    const int m = kModes - 1 - t.probe % kModes;
+    if (t.probe < kModes || seconds < t.best[m]) t.best[m] = seconds;
+    if (++t.probe == kModes * kSamples) {
+      int pick = kModes - 1;
+      for (int m2 = kModes - 2; m2 >= 0; --m2)
+        if (t.best[m2] < t.best[pick]) pick = m2;
+      t.current = static_cast<TeamMode>(pick);
+      t.held = kHold;
+    }
+  }
+}
+
+int threads_from_environment() {
+  const int cores = static_cast<int>(std::thread::hardware_concurrency());
+  const int max_threads = cores < 1 ? 1 : cores;
+  const char* env = std::getenv("TUBRIX_THREADS");
+  if (env == nullptr || *env == '\0') return max_threads;
+  errno = 0;
+  char* end = nullptr;
+  const long v = std::strtol(env, &end, 10);
+  while (end != nullptr && (*end == ' ' || *end == '\t')) ++end;
+  if (errno != 0 || end == env || *end != '\0' || v < 1)
+    throw RunError(std::string("Erro na variável de ambiente TUBRIX_THREADS = \"") + env +
+                       "\": o número de threads deve ser um inteiro maior ou igual a 1.",
+                   kExitInput);
+  return v > max_threads ? max_threads : static_cast<int>(v);
+}
+
+}  // namespace tx

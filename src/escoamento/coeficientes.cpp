@@ -1,0 +1,453 @@
+#include "escoamento/coeficientes.hpp"
+
+#include "base/paralelo.hpp"
+
+// Every formula below keeps its operation order and grouping: products and
+// sums are evaluated left to right as written, so that the rounding (and
+// therefore every bit of the converged fields) is reproducible.
+//
+// No loop here reads an entry that the same loop writes (each writes
+// arrays, or entries of its own volume P, that it does not read at any other
+// volume), so the order of the volumes fixes no bit of any result. The loops
+// therefore run in memory order, j outer and i inner over
+// np = i + (j - 1)*nx, and on a run with threads each member of the team
+// takes a band of rows.
+
+namespace tx {
+
+namespace {
+
+// body(j0, j1) over the rows j0 <= j < j1 that make up jlo..jhi, split among
+// the members of the team when the run uses one.
+template <class F>
+void over_rows(const State& s, int jlo, int jhi, F&& body) {
+  Team* t = s.par.loops;
+  if (t == nullptr || jhi - jlo + 1 < 2 * t->size()) {
+    body(jlo, jhi + 1);
+    return;
+  }
+  t->run([&](int k) {
+    int j0, j1;
+    Team::share(jlo, jhi + 1, k, t->size(), j0, j1);
+    body(j0, j1);
+  });
+}
+
+// body(np0, np1) over the volumes np0 <= np < np1 that make up 1..nxy.
+template <class F>
+void over_volumes(const State& s, F&& body) {
+  Team* t = s.par.loops;
+  if (t == nullptr) {
+    body(1, s.c.nxy + 1);
+    return;
+  }
+  t->run([&](int k) {
+    int np0, np1;
+    Team::share(1, s.c.nxy + 1, k, t->size(), np0, np1);
+    body(np0, np1);
+  });
+}
+
+// Mass of volume P per unit depth (planar) or per radian (axisymmetric), at
+// the previous time level. The energy source and the SIMPLEC face terms
+// multiply by the radius first; the momentum rows and the node-velocity
+// correction divide by Jp first. The two groupings round differently, and
+// each routine keeps its own.
+inline double mass_factor(const Fields& f, int P) {
+  return f.ro_old(P) * f.rp(P) / f.Jp(P);
+}
+inline double mass_factor_momentum(const Fields& f, int P) {
+  return f.ro_old(P) / f.Jp(P) * f.rp(P);
+}
+
+// Upwind switch of a face: +0.5 for c >= 0 (a zero of either sign included),
+// -0.5 for c < 0.
+inline double upwind_switch(double c) { return c >= 0.0 ? 0.5 : -0.5; }
+
+// x pressure force on volume P for the volume field q (p in the sources, pl
+// in the corrections): face values are means of the two adjacent volumes and
+// the centre radius multiplies the whole bracket.
+inline double pressure_force_u(const Fields& f, int nx, int P, const Vec& q) {
+  const int W = P - 1, E = P + 1, S = P - nx, N = P + nx;
+  return 0.5 * f.rp(P) *
+         (f.ye(W) * (q(W) + q(P)) - f.yk(S) * (q(S) + q(P)) - f.ye(P) * (q(E) + q(P)) +
+          f.yk(P) * (q(N) + q(P)));
+}
+
+// y pressure force on volume P for the volume field q.
+inline double pressure_force_v(const Fields& f, int nx, int P, const Vec& q) {
+  const int W = P - 1, E = P + 1, S = P - nx, N = P + nx;
+  return 0.5 * f.rp(P) *
+         (f.xe(P) * (q(E) + q(P)) - f.xe(W) * (q(W) + q(P)) - f.xk(P) * (q(N) + q(P)) +
+          f.xk(S) * (q(S) + q(P)));
+}
+
+// Face mass fluxes of volume P (positive towards east or north) and the
+// upwind switches of its four faces, from the current roe, ron, Uce, Vcn.
+struct Faces {
+  double Fe, Fw, Fn, Fs;
+  double se, sw, sn, ss;
+};
+
+inline Faces faces_of(const Fields& f, int nx, int P) {
+  const int W = P - 1, S = P - nx;
+  Faces r;
+  r.Fe = f.re(P) * f.roe(P) * f.Uce(P);
+  r.Fw = f.re(W) * f.roe(W) * f.Uce(W);
+  r.Fn = f.rn(P) * f.ron(P) * f.Vcn(P);
+  r.Fs = f.rn(S) * f.ron(S) * f.Vcn(S);
+  r.se = upwind_switch(f.Uce(P));
+  r.sw = upwind_switch(f.Uce(W));
+  r.sn = upwind_switch(f.Vcn(P));
+  r.ss = upwind_switch(f.Vcn(S));
+  return r;
+}
+
+// Deferred correction (central minus upwind advection) of a momentum
+// component phi in volume P, before the factor beta; faces n, s, e, w.
+inline double momentum_deferred(const Faces& k, int nx, int P, const Vec& phi) {
+  const int W = P - 1, E = P + 1, S = P - nx, N = P + nx;
+  return k.sn * k.Fn * (phi(P) - phi(N)) + k.ss * k.Fs * (phi(P) - phi(S)) +
+         k.se * k.Fe * (phi(P) - phi(E)) + k.sw * k.Fw * (phi(P) - phi(W));
+}
+
+}  // namespace
+
+void update_density(State& s) {
+  auto& f = s.f;
+  const double Rg = s.c.Rg;
+  over_volumes(s, [&](int np0, int np1) {
+    for (int np = np0; np < np1; ++np) f.ro(np) = f.p(np) / (f.T(np) * Rg);
+  });
+}
+
+void face_densities(State& s) {
+  auto& f = s.f;
+  const int nx = s.c.nx, ny = s.c.ny;
+  const double beta = s.c.beta;
+  // The faces of the first fictitious column and row are included; nothing
+  // is written for i = nx or j = ny.
+  over_rows(s, 1, ny - 1, [&](int j0, int j1) {
+    for (int j = j0; j < j1; ++j) {
+      for (int i = 1; i <= nx - 1; ++i) {
+        const int P = i + (j - 1) * nx, E = P + 1, N = P + nx;
+        if (beta == 1.0) {
+          f.roe(P) = (f.ro(E) + f.ro(P)) * 0.5;
+          f.ron(P) = (f.ro(N) + f.ro(P)) * 0.5;
+        } else {
+          const double se = upwind_switch(f.Uce(P));
+          const double sn = upwind_switch(f.Vcn(P));
+          f.roe(P) = beta * se * (f.ro(E) - f.ro(P)) + (se + 0.5) * f.ro(P) + (0.5 - se) * f.ro(E);
+          f.ron(P) = beta * sn * (f.ro(N) - f.ro(P)) + (sn + 0.5) * f.ro(P) + (0.5 - sn) * f.ro(N);
+        }
+      }
+    }
+  });
+}
+
+void build_momentum_coefficients(State& s) {
+  auto& f = s.f;
+  const int nx = s.c.nx, ny = s.c.ny;
+  const double dt = s.k.dt;
+  over_rows(s, 2, ny - 1, [&](int j0, int j1) {
+    for (int j = j0; j < j1; ++j) {
+      for (int i = 2; i <= nx - 1; ++i) {
+        const int P = i + (j - 1) * nx;
+        const Faces k = faces_of(f, nx, P);
+        const double MP = mass_factor_momentum(f, P);
+        f.a(P, 1) = -(k.ss + 0.5) * k.Fs;
+        f.a(P, 2) = -(k.sw + 0.5) * k.Fw;
+        f.a(P, 4) = (0.5 - k.se) * k.Fe;
+        f.a(P, 5) = (0.5 - k.sn) * k.Fn;
+        f.a(P, 3) = MP / dt - (f.a(P, 5) + f.a(P, 2) + f.a(P, 4) + f.a(P, 1));
+      }
+    }
+  });
+}
+
+void build_u_source(State& s) {
+  auto& f = s.f;
+  const int nx = s.c.nx, ny = s.c.ny;
+  const double dt = s.k.dt, beta = s.c.beta;
+  over_rows(s, 2, ny - 1, [&](int j0, int j1) {
+    for (int j = j0; j < j1; ++j) {
+      for (int i = 2; i <= nx - 1; ++i) {
+        const int P = i + (j - 1) * nx;
+        f.b(P) = f.u_old(P) / dt * mass_factor(f, P) + pressure_force_u(f, nx, P, f.p);
+      }
+    }
+  });
+  // With beta <= 0 bc_u keeps what it holds (zero from the initial state).
+  if (beta > 0.0) {
+    over_rows(s, 2, ny - 1, [&](int j0, int j1) {
+      for (int j = j0; j < j1; ++j) {
+        for (int i = 2; i <= nx - 1; ++i) {
+          const int P = i + (j - 1) * nx;
+          f.bc_u(P) = beta * momentum_deferred(faces_of(f, nx, P), nx, P, f.u);
+          f.b(P) = f.bc_u(P) + f.b(P);
+        }
+      }
+    });
+  }
+}
+
+void build_v_source(State& s) { build_v_source(s, s.f.b); }
+
+void build_v_source(State& s, Vec& b) {
+  auto& f = s.f;
+  const int nx = s.c.nx, ny = s.c.ny;
+  const double dt = s.k.dt, beta = s.c.beta;
+  over_rows(s, 2, ny - 1, [&](int j0, int j1) {
+    for (int j = j0; j < j1; ++j) {
+      for (int i = 2; i <= nx - 1; ++i) {
+        const int P = i + (j - 1) * nx;
+        b(P) = f.v_old(P) / dt * mass_factor(f, P) + pressure_force_v(f, nx, P, f.p);
+      }
+    }
+  });
+  if (beta > 0.0) {
+    over_rows(s, 2, ny - 1, [&](int j0, int j1) {
+      for (int j = j0; j < j1; ++j) {
+        for (int i = 2; i <= nx - 1; ++i) {
+          const int P = i + (j - 1) * nx;
+          f.bc_v(P) = beta * momentum_deferred(faces_of(f, nx, P), nx, P, f.v);
+          b(P) = f.bc_v(P) + b(P);
+        }
+      }
+    });
+  }
+}
+
+void build_energy_source(State& s) {
+  auto& f = s.f;
+  const int nx = s.c.nx, ny = s.c.ny;
+  const double dt = s.k.dt, beta = s.c.beta;
+  over_rows(s, 2, ny - 1, [&](int j0, int j1) {
+    for (int j = j0; j < j1; ++j) {
+      for (int i = 2; i <= nx - 1; ++i) {
+        const int P = i + (j - 1) * nx;
+        // Pressure work per volume: dp/dt plus u.grad p, with the same pressure
+        // forces as the momentum sources.
+        const double Q = (f.rp(P) * (f.p(P) - f.p_old(P)) / (f.Jp(P) * dt) -
+                          f.v(P) * pressure_force_v(f, nx, P, f.p) -
+                          f.u(P) * pressure_force_u(f, nx, P, f.p)) /
+                         f.cp(P);
+        f.b(P) = f.T_old(P) / dt * mass_factor(f, P) + Q;
+      }
+    }
+  });
+  // The correction goes straight into b; faces e, n, s, w.
+  if (beta > 0.0) {
+    over_rows(s, 2, ny - 1, [&](int j0, int j1) {
+      for (int j = j0; j < j1; ++j) {
+        for (int i = 2; i <= nx - 1; ++i) {
+          const int P = i + (j - 1) * nx;
+          const int W = P - 1, E = P + 1, S = P - nx, N = P + nx;
+          const Faces k = faces_of(f, nx, P);
+          const Vec& T = f.T;
+          f.b(P) = beta * (k.se * k.Fe * (T(P) - T(E)) + k.sn * k.Fn * (T(P) - T(N)) +
+                           k.ss * k.Fs * (T(P) - T(S)) + k.sw * k.Fw * (T(P) - T(W))) +
+                   f.b(P);
+        }
+      }
+    });
+  }
+}
+
+void simplec_d_coefficients(State& s) {
+  auto& f = s.f;
+  const int nx = s.c.nx, ny = s.c.ny;
+  const double dt = s.k.dt;
+  // Interior east faces: both neighbours real.
+  over_rows(s, 2, ny - 1, [&](int j0, int j1) {
+    for (int j = j0; j < j1; ++j) {
+      for (int i = 2; i <= nx - 2; ++i) {
+        const int P = i + (j - 1) * nx, E = P + 1;
+        f.de(P) = 2.0 * dt * f.re(P) * (f.xe(P) * f.xe(P) + f.ye(P) * f.ye(P)) /
+                  (mass_factor(f, E) + mass_factor(f, P));
+      }
+    }
+  });
+  // Interior north faces.
+  over_rows(s, 2, ny - 2, [&](int j0, int j1) {
+    for (int j = j0; j < j1; ++j) {
+      for (int i = 2; i <= nx - 1; ++i) {
+        const int P = i + (j - 1) * nx, N = P + nx;
+        f.dn(P) = 2.0 * dt * f.rn(P) * (f.yk(P) * f.yk(P) + f.xk(P) * f.xk(P)) /
+                  (mass_factor(f, P) + mass_factor(f, N));
+      }
+    }
+  });
+}
+
+void face_velocities(State& s) {
+  auto& f = s.f;
+  const int nx = s.c.nx, ny = s.c.ny;
+  const double dt = s.k.dt;
+  const Vec& p = f.p;
+  const Vec& u = f.u;
+  const Vec& v = f.v;
+  const Mat& a = f.a;
+
+  // Interior east faces: the momentum rows of P and E added, with the
+  // pressure force taken across the face itself.
+  over_rows(s, 2, ny - 1, [&](int j0, int j1) {
+    for (int j = j0; j < j1; ++j) {
+      for (int i = 2; i <= nx - 2; ++i) {
+        const int P = i + (j - 1) * nx;
+        const int W = P - 1, E = P + 1, S = P - nx, N = P + nx;
+        const int SE = P - nx + 1, NE = P + nx + 1, EE = P + 2;
+        const double MP = mass_factor(f, P), ME = mass_factor(f, E);
+        const double Gu = f.re(P) * ((p(P) - p(E)) * f.ye(P) +
+                                     0.25 * (f.yp(E) - f.yp(P)) * (p(N) + p(NE) - p(S) - p(SE)));
+        const double Gv = f.re(P) * ((p(E) - p(P)) * f.xe(P) +
+                                     0.25 * (f.xp(E) - f.xp(P)) * (p(S) + p(SE) - p(N) - p(NE)));
+        const double sPu = a(P, 5) * u(N) + a(P, 1) * u(S) + a(P, 4) * u(E) + a(P, 2) * u(W);
+        const double sEu = a(E, 1) * u(SE) + a(E, 5) * u(NE) + a(E, 4) * u(EE) + a(E, 2) * u(P);
+        const double sPv = a(P, 5) * v(N) + a(P, 1) * v(S) + a(P, 4) * v(E) + a(P, 2) * v(W);
+        const double sEv = a(E, 1) * v(SE) + a(E, 5) * v(NE) + a(E, 4) * v(EE) + a(E, 2) * v(P);
+        f.ue(P) = (f.ue_old(P) / dt * (ME + MP) + f.bc_u(E) + f.bc_u(P) + 2.0 * Gu - sEu - sPu) /
+                  (a(E, 3) + a(P, 3));
+        f.ve(P) = (f.ve_old(P) / dt * (ME + MP) + f.bc_v(E) + f.bc_v(P) + 2.0 * Gv - sEv - sPv) /
+                  (a(E, 3) + a(P, 3));
+        f.Uce(P) = f.ue(P) * f.ye(P) - f.ve(P) * f.xe(P);
+        f.due(P) = 2.0 * dt * f.re(P) * f.ye(P) / (ME + MP);
+        f.dve(P) = 2.0 * dt * f.xe(P) * f.re(P) / (ME + MP);
+      }
+    }
+  });
+
+  // Interior north faces: the rows of P and N.
+  over_rows(s, 2, ny - 2, [&](int j0, int j1) {
+    for (int j = j0; j < j1; ++j) {
+      for (int i = 2; i <= nx - 1; ++i) {
+        const int P = i + (j - 1) * nx;
+        const int W = P - 1, E = P + 1, S = P - nx, N = P + nx;
+        const int NE = P + nx + 1, NW = P + nx - 1, NN = P + 2 * nx;
+        const double MP = mass_factor(f, P), MN = mass_factor(f, N);
+        const double Gu = f.rn(P) * ((p(N) - p(P)) * f.yk(P) +
+                                     0.25 * (f.yp(N) - f.yp(P)) * (p(W) + p(NW) - p(E) - p(NE)));
+        const double Gv = f.rn(P) * ((p(P) - p(N)) * f.xk(P) +
+                                     0.25 * (f.xp(N) - f.xp(P)) * (p(E) + p(NE) - p(W) - p(NW)));
+        const double sPu = a(P, 5) * u(N) + a(P, 1) * u(S) + a(P, 4) * u(E) + a(P, 2) * u(W);
+        const double sNu = a(N, 4) * u(NE) + a(N, 5) * u(NN) + a(N, 2) * u(NW) + a(N, 1) * u(P);
+        const double sPv = a(P, 5) * v(N) + a(P, 1) * v(S) + a(P, 4) * v(E) + a(P, 2) * v(W);
+        const double sNv = a(N, 4) * v(NE) + a(N, 5) * v(NN) + a(N, 2) * v(NW) + a(N, 1) * v(P);
+        f.un(P) = (f.un_old(P) / dt * (MP + MN) + f.bc_u(N) + f.bc_u(P) - sNu - sPu + 2.0 * Gu) /
+                  (a(N, 3) + a(P, 3));
+        f.vn(P) = (f.vn_old(P) / dt * (MP + MN) + f.bc_v(N) + f.bc_v(P) - sNv - sPv + 2.0 * Gv) /
+                  (a(N, 3) + a(P, 3));
+        f.Vcn(P) = f.vn(P) * f.xk(P) - f.un(P) * f.yk(P);
+        f.dun(P) = 2.0 * dt * f.yk(P) * f.rn(P) / (MP + MN);
+        f.dvn(P) = 2.0 * dt * f.rn(P) * f.xk(P) / (MP + MN);
+      }
+    }
+  });
+}
+
+void build_pressure_correction_system(State& s) {
+  auto& f = s.f;
+  const int nx = s.c.nx, ny = s.c.ny;
+  const double dt = s.k.dt, beta = s.c.beta, Rg = s.c.Rg;
+  const Vec& ro = f.ro;
+  const Vec& pl = f.pl;
+  over_rows(s, 2, ny - 1, [&](int j0, int j1) {
+    for (int j = j0; j < j1; ++j) {
+      for (int i = 2; i <= nx - 1; ++i) {
+        const int P = i + (j - 1) * nx;
+        const int W = P - 1, E = P + 1, S = P - nx, N = P + nx;
+        const double sw = upwind_switch(f.Uce(W));
+        const double se = upwind_switch(f.Uce(P));
+        const double ss = upwind_switch(f.Vcn(S));
+        const double sn = upwind_switch(f.Vcn(P));
+        // Upwind face densities from the volume densities.
+        const double rw = ro(W) * (sw + 0.5) + ro(P) * (0.5 - sw);
+        const double rE = ro(E) * (0.5 - se) + ro(P) * (se + 0.5);
+        const double rs = ro(S) * (ss + 0.5) + ro(P) * (0.5 - ss);
+        const double rN = ro(N) * (0.5 - sn) + ro(P) * (sn + 0.5);
+        // Compressibilities 1/(T Rg): the density change per unit pl.
+        const double psiS = 1.0 / (f.T(S) * Rg);
+        const double psiW = 1.0 / (f.T(W) * Rg);
+        const double psiE = 1.0 / (f.T(E) * Rg);
+        const double psiN = 1.0 / (f.T(N) * Rg);
+        const double psiP = 1.0 / (f.T(P) * Rg);
+
+        f.a(P, 1) = -(f.Vcn(S) * psiS * (ss + 0.5) + f.dn(S) * rs) * f.rn(S);
+        f.a(P, 2) = -(f.Uce(W) * psiW * (sw + 0.5) + f.de(W) * rw) * f.re(W);
+        f.a(P, 4) = (f.Uce(P) * psiE * (0.5 - se) - f.de(P) * rE) * f.re(P);
+        f.a(P, 5) = (f.Vcn(P) * psiN * (0.5 - sn) - f.dn(P) * rN) * f.rn(P);
+        f.a(P, 3) = (f.dn(S) * rs - f.Vcn(S) * psiP * (0.5 - ss)) * f.rn(S) +
+                    (f.de(W) * rw - f.Uce(W) * psiP * (0.5 - sw)) * f.re(W) +
+                    f.rp(P) / (f.T(P) * f.Jp(P) * Rg * dt) +
+                    (f.Vcn(P) * psiP * (sn + 0.5) + f.dn(P) * rN) * f.rn(P) +
+                    (f.Uce(P) * psiP * (se + 0.5) + f.de(P) * rE) * f.re(P);
+
+        // Central minus upwind face densities, carried by the contravariant
+        // velocities corrected with the current pl. Computed for every beta.
+        const double D =
+            sw * f.re(W) * (f.Uce(W) + f.de(W) * (pl(W) - pl(P))) * (ro(P) - ro(W)) -
+            se * f.re(P) * (f.Uce(P) + f.de(P) * (pl(P) - pl(E))) * (ro(E) - ro(P)) -
+            sn * f.rn(P) * (f.Vcn(P) + f.dn(P) * (pl(P) - pl(N))) * (ro(N) - ro(P)) +
+            ss * f.rn(S) * (f.Vcn(S) + f.dn(S) * (pl(S) - pl(P))) * (ro(P) - ro(S));
+
+        // Mass imbalance of P (inflow positive).
+        f.b(P) = rs * f.rn(S) * f.Vcn(S) + rw * f.re(W) * f.Uce(W) - rE * f.re(P) * f.Uce(P) -
+                 rN * f.rn(P) * f.Vcn(P) + f.rp(P) * (f.ro_old(P) - ro(P)) / (f.Jp(P) * dt) +
+                 beta * D;
+      }
+    }
+  });
+}
+
+void correct_pressure_density(State& s) {
+  auto& f = s.f;
+  const double Rg = s.c.Rg;
+  over_volumes(s, [&](int np0, int np1) {
+    for (int np = np0; np < np1; ++np) f.p(np) = f.pl(np) + f.p(np);
+    for (int np = np0; np < np1; ++np) f.ro(np) = f.p(np) / (f.T(np) * Rg);
+  });
+}
+
+void correct_node_velocities(State& s) {
+  auto& f = s.f;
+  const int nx = s.c.nx, ny = s.c.ny;
+  const double dt = s.k.dt;
+  over_rows(s, 2, ny - 1, [&](int j0, int j1) {
+    for (int j = j0; j < j1; ++j) {
+      for (int i = 2; i <= nx - 1; ++i) {
+        const int P = i + (j - 1) * nx;
+        const double MP = mass_factor_momentum(f, P);
+        f.u(P) = pressure_force_u(f, nx, P, f.pl) / MP * dt + f.u(P);
+        f.v(P) = pressure_force_v(f, nx, P, f.pl) / MP * dt + f.v(P);
+      }
+    }
+  });
+}
+
+void correct_face_velocities(State& s) {
+  auto& f = s.f;
+  const int nx = s.c.nx, ny = s.c.ny;
+  const Vec& pl = f.pl;
+  over_rows(s, 2, ny - 1, [&](int j0, int j1) {
+    for (int j = j0; j < j1; ++j) {
+      for (int i = 2; i <= nx - 2; ++i) {
+        const int P = i + (j - 1) * nx, E = P + 1;
+        f.ue(P) = (pl(P) - pl(E)) * f.due(P) + f.ue(P);
+        f.ve(P) = (pl(E) - pl(P)) * f.dve(P) + f.ve(P);
+        f.Uce(P) = f.ye(P) * f.ue(P) - f.xe(P) * f.ve(P);
+      }
+    }
+  });
+  over_rows(s, 2, ny - 2, [&](int j0, int j1) {
+    for (int j = j0; j < j1; ++j) {
+      for (int i = 2; i <= nx - 1; ++i) {
+        const int P = i + (j - 1) * nx, N = P + nx;
+        f.un(P) = (pl(N) - pl(P)) * f.dun(P) + f.un(P);
+        f.vn(P) = (pl(P) - pl(N)) * f.dvn(P) + f.vn(P);
+        f.Vcn(P) = f.vn(P) * f.xk(P) - f.yk(P) * f.un(P);
+      }
+    }
+  });
+}
+
+}  // namespace tx

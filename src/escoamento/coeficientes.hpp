@@ -1,0 +1,25 @@
+// Discretisation: density and face densities, momentum and energy systems,
+// SIMPLEC coefficients, face velocities, pressure correction and the
+// corrections.
+#pragma once
+
+#include "base/estado.hpp"
+
+namespace tx {
+
+void update_density(State& s);
+void face_densities(State& s);
+void build_momentum_coefficients(State& s);
+void build_u_source(State& s);
+void build_v_source(State& s);
+// The same into another source vector (the v system of a run on threads).
+void build_v_source(State& s, Vec& b);
+void build_energy_source(State& s);
+void simplec_d_coefficients(State& s);
+void face_velocities(State& s);
+void build_pressure_correction_system(State& s);
+void correct_pressure_density(State& s);
+void correct_node_velocities(State& s);
+void correct_face_velocities(State& s);
+
+}  // namespace tx

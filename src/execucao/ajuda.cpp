@@ -1,0 +1,129 @@
+// Help text, the example case and the installed data folders.
+#include "execucao/ajuda.hpp"
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "base/erro.hpp"
+#include "malha/malha.hpp"
+
+namespace tx {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// share/tubrix/<what> beside the binary, wherever the install prefix put it.
+std::string installed_folder(const char* what, const char* configured, const char* source) {
+  std::error_code ec;
+  const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+  if (!ec) {
+    const fs::path beside = exe.parent_path().parent_path() / "share" / "tubrix" / what;
+    if (fs::is_directory(beside, ec)) return beside.string();
+  }
+  if (fs::is_directory(configured, ec)) return configured;
+  return source;
+}
+
+constexpr const char* kHelp =
+    "Tubrix 5.5: escoamento 2D permanente de gás perfeito em tubeira convergente-divergente\n"
+    "(plano ou axissimétrico; volumes finitos, SIMPLEC, MSI).\n"
+    "\n"
+    "Uso:\n"
+    "  tubrix                  roda o caso da pasta atual\n"
+    "  tubrix --exemplo PASTA  cria PASTA com um caso de exemplo pronto para rodar\n"
+    "  tubrix --help           este texto;  tubrix --version  a versão\n"
+    "\n"
+    "Arquivos de entrada, na pasta atual:\n"
+    "  Tubrix_5p5.in   um inteiro: 0 abre Tubrix_5p5.ent e o arquivo de dados no editor\n"
+    "                  antes de rodar; 1 não abre\n"
+    "  Tubrix_5p5.ent  o nome do arquivo de dados, p. ex. 'bocal.dat'\n"
+    "  arquivo de dados  28 itens, um por linha, cada um no início da sua linha e\n"
+    "                  seguido de qualquer descrição; textos com brancos entre apóstrofos;\n"
+    "                  o separador decimal é o ponto (3.0e6, não 3,0e6)\n"
+    "  Tubrix_5p5_*.gnu  modelos dos scripts de gráfico (copiados da instalação se\n"
+    "                  faltarem); suas primeiras linhas são mantidas\n"
+    "\n"
+    "Itens do arquivo de dados:\n"
+    "   1 caso    nome do experimento: início do nome de todo arquivo de saída (sem /)\n"
+    "   2 coord   sistema de coordenadas: 0 = plano, 1 = axissimétrico\n"
+    "   3 nx      número de volumes reais na direção x (par, no mínimo 2)\n"
+    "   4 ny      número de volumes reais na direção y (no mínimo 1)\n"
+    "   5 po      pressão de estagnação na entrada da tubeira (Pa)\n"
+    "   6 T0      temperatura de estagnação na entrada da tubeira (K)\n"
+    "   7 gama    razão entre os calores específicos (adimensional, maior que 1)\n"
+    "   8 Rg      constante do gás perfeito (J/kg.K)\n"
+    "   9 dt1     incremento de tempo até a iteração It1 (s)\n"
+    "  10 dt2     incremento de tempo a partir da iteração It2 (s)\n"
+    "  11 It1     iteração até a qual dt = dt1\n"
+    "  12 It2     iteração a partir da qual dt = dt2 (rampa linear entre elas)\n"
+    "  13 tole    tolerância sobre as iterações externas (razão de normas L1, adimensional)\n"
+    "  14 itmax   número máximo de iterações externas (no reinício: iterações a mais)\n"
+    "  15 imax    número de passos do ciclo da massa por iteração (no mínimo 1)\n"
+    "  16 tolu    tolerância do MSI para u, v e T (adimensional)\n"
+    "  17 tolp    tolerância do MSI para a correção de pressão p' (adimensional)\n"
+    "  18 nitm_u  número máximo de iterações internas do MSI para u, v, T\n"
+    "  19 nitm_p  número máximo de iterações internas do MSI para p'\n"
+    "  20 beta    fator de mistura da correção adiada: 0 = UDS, 1 = CDS (adimensional)\n"
+    "  21 ci      condição inicial: 1 = solução analítica Q1D, 2 = reinício de caso.bin\n"
+    "  22 w_cam   1 = escreve os campos na listagem, 0 = não\n"
+    "  23 w_r     freqüência (em iterações) de escrita dos resíduos e globais\n"
+    "  24 w_g     freqüência (em linhas ou pontos) de escrita nos arquivos de gráfico\n"
+    "  25 sem_a   1 = não abre os arquivos de texto no editor, 0 = abre\n"
+    "  26 sem_g   1 = não abre os gráficos, 0 = abre\n"
+    "  27 hard    descrição do computador (só repetida na listagem)\n"
+    "  28 titulo  título do caso (listagem e gráficos)\n"
+    "\n"
+    "Saída: caso.txt (listagem), caso.itn, caso.residuo.dat, caso.bin (reinício) e os\n"
+    "arquivos de perfis, malha e contornos, todos na pasta atual. Estado de saída: 0 fim\n"
+    "normal; 1 dado inválido (nenhum arquivo alterado); 2 divergência; 130 interrompido.\n";
+
+}  // namespace
+
+std::string template_folder() {
+  if (const char* env = std::getenv("TUBRIX_TEMPLATES"); env != nullptr && *env != '\0')
+    return env;
+  return installed_folder("templates", TUBRIX_INSTALLED_TEMPLATES, TUBRIX_SOURCE_TEMPLATES);
+}
+
+std::string example_folder() {
+  return installed_folder("exemplo", TUBRIX_INSTALLED_EXAMPLE, TUBRIX_SOURCE_EXAMPLE);
+}
+
+void print_help(std::FILE* out) { std::fputs(kHelp, out); }
+
+void install_example(const std::string& folder) {
+  std::error_code ec;
+  const fs::path dest(folder);
+  if (fs::exists(fs::symlink_status(dest, ec)))
+    throw RunError("Erro: \"" + folder + "\" já existe; o exemplo é copiado para uma pasta nova.");
+  const fs::path example = example_folder();
+  const fs::path templates = template_folder();
+  if (!fs::is_directory(example, ec))
+    throw RunError("Erro: o caso de exemplo não foi encontrado em \"" + example.string() + "\".");
+  if (!fs::create_directory(dest, ec) || ec)
+    throw RunError("Erro: não foi possível criar a pasta \"" + folder + "\"" +
+                   (ec ? " (" + ec.message() + ")" : std::string()) + ".");
+  auto fail = [&](const fs::path& what, const std::error_code& why) {
+    std::error_code ignored;
+    fs::remove_all(dest, ignored);
+    throw RunError("Erro: não foi possível copiar \"" + what.string() + "\" para \"" + folder +
+                   "\" (" + why.message() + ").");
+  };
+  for (const auto& entry : fs::directory_iterator(example, ec)) {
+    if (!entry.is_regular_file()) continue;
+    fs::copy_file(entry.path(), dest / entry.path().filename(), ec);
+    if (ec) fail(entry.path(), ec);
+  }
+  if (ec) fail(example, ec);
+  for (const ScriptTemplate& t : kTemplates) {
+    fs::copy_file(templates / t.name, dest / t.name, ec);
+    if (ec) fail(templates / t.name, ec);
+  }
+  std::printf("Caso de exemplo copiado para %s; para rodar: cd %s && tubrix\n", folder.c_str(),
+              folder.c_str());
+}
+
+}  // namespace tx

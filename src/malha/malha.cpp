@@ -1,0 +1,444 @@
+#include "malha/malha.hpp"
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <system_error>
+
+#include "base/erro.hpp"
+#include "graficos/graficos.hpp"
+#include "arquivos/layout.hpp"
+#include "base/texto.hpp"
+
+namespace tx {
+
+namespace {
+
+// Linear index of node or volume (i, j).
+inline int idx(const CaseData& c, int i, int j) { return i + (j - 1) * c.nx; }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Grid nodes
+
+void generate_boundary_nodes(State& s) {
+  const CaseData& c = s.c;
+  Vec& X = s.f.X;
+  Vec& Y = s.f.Y;
+  const int nx = c.nx;
+  const int ny = c.ny;
+  const int n = (nx - 2) / 2;
+  const double dx = 0.5 / n;
+  const double dw = 0.25 / n;
+  const double dyb = 0.75 / (ny - 2);
+
+  X.fill(0.0);
+  Y.fill(0.0);
+
+  // Axis: accumulated sums of the spacing, exact values at throat and exit.
+  X(idx(c, 1, 1)) = 0.0;
+  for (int i = 2; i <= n; ++i) X(idx(c, i, 1)) = X(idx(c, i - 1, 1)) + dx;
+  X(idx(c, n + 1, 1)) = 0.5;
+  for (int i = n + 2; i <= 2 * n; ++i) X(idx(c, i, 1)) = X(idx(c, i - 1, 1)) + dx;
+  X(idx(c, 2 * n + 1, 1)) = 1.0;
+
+  s.g.ig = n + 1;
+
+  // Wall: straight convergent and divergent segments.
+  const int jw = ny - 1;
+  for (int i = 2; i <= n; ++i) {
+    X(idx(c, i, jw)) = X(idx(c, i, 1));
+    Y(idx(c, i, jw)) = 0.75 + (1 - i) * dw;
+  }
+  X(idx(c, n + 1, jw)) = 0.5;
+  Y(idx(c, n + 1, jw)) = 0.5;
+  for (int i = n + 2; i <= 2 * n; ++i) {
+    X(idx(c, i, jw)) = X(idx(c, i, 1));
+    Y(idx(c, i, jw)) = 0.5 + (i - n - 1) * dw;
+  }
+  X(idx(c, 2 * n + 1, jw)) = 1.0;
+  Y(idx(c, 2 * n + 1, jw)) = 0.75;
+
+  // Inlet.
+  for (int j = 2; j <= ny - 2; ++j) {
+    X(idx(c, 1, j)) = 0.0;
+    Y(idx(c, 1, j)) = Y(idx(c, 1, j - 1)) + dyb;
+  }
+  X(idx(c, 1, jw)) = 0.0;
+  Y(idx(c, 1, jw)) = 0.75;
+
+  // Exit.
+  const int ie = nx - 1;
+  for (int j = 2; j <= ny - 2; ++j) {
+    X(idx(c, ie, j)) = 1.0;
+    Y(idx(c, ie, j)) = Y(idx(c, ie, j - 1)) + dyb;
+  }
+  X(idx(c, ie, jw)) = 1.0;
+  Y(idx(c, ie, jw)) = 0.75;
+}
+
+void generate_interior_nodes(State& s) {
+  const CaseData& c = s.c;
+  Vec& X = s.f.X;
+  Vec& Y = s.f.Y;
+  const int jw = c.ny - 1;
+  for (int i = 2; i <= c.nx - 2; ++i) {
+    const double dy = (Y(idx(c, i, jw)) - Y(idx(c, i, 1))) / (c.ny - 2);
+    for (int j = 2; j <= c.ny - 2; ++j) {
+      X(idx(c, i, j)) = X(idx(c, i, 1));
+      Y(idx(c, i, j)) = Y(idx(c, i, j - 1)) + dy;
+    }
+  }
+}
+
+void write_nozzle_parameters(State& s) {
+  const CaseData& c = s.c;
+  const Vec& X = s.f.X;
+  const Vec& Y = s.f.Y;
+  const int jw = c.ny - 1;
+  const int g = idx(c, s.g.ig, jw);
+  const int w = idx(c, s.g.ig - 1, jw);
+  const int e = idx(c, s.g.ig + 1, jw);
+
+  const double Xg = X(g);
+  const double rg = Y(g);
+  const double y1 = (Y(e) - Y(w)) / (X(e) - X(w));
+  const double h1 = X(g) - X(w);
+  const double h2 = X(e) - X(g);
+  const double y2 = 2.0 * (Y(w) * h2 - Y(g) * (h1 + h2) + Y(e) * h1) / (h1 * h2 * (h1 + h2));
+  const double rcg = std::pow(1.0 + y1 * y1, 1.5) / y2;
+  s.g.Rcag = rcg / rg;
+  s.g.Sg = section_area(c, rg);
+  const double ra_in = Y(idx(c, 1, jw)) / rg;
+  const double ra_ex = Y(idx(c, c.nx - 1, jw)) / rg;
+  const double rain = ra_in * ra_in;
+  const double raex = ra_ex * ra_ex;
+
+  s.io.u10.write(
+      "(/,/,'*** Parâmetros da Tubeira ***',/,/,I8,12X,'   = ig:   número do volume na "
+      "direção X cuja face leste',' coincide com a garganta da tubeira',/,1P,E22.9,' = Xg:   "
+      "coordenada X da garganta da tubeira (m)',/,1P,E22.9,' = rg:   raio da garganta da "
+      "tubeira (m)',/,1P,E22.9,' = rcg:  raio de curvatura na garganta da tubeira (m)',/,1P,"
+      "E22.9,' = Rcag: raio de curvatura adimensional na garganta da tubeira',/,1P,E22.9,' = "
+      "Sg:   área da garganta da tubeira (m2)',/,1P,E22.9,' = rain: razão de áreas do "
+      "convergente',/,1P,E22.9,' = raex: razão de áreas do divergente')",
+      {s.g.ig, Xg, rg, rcg, s.g.Rcag, s.g.Sg, rain, raex});
+}
+
+// ---------------------------------------------------------------------------
+// Metrics and radii
+
+void compute_centres(State& s) {
+  const CaseData& c = s.c;
+  const Vec& X = s.f.X;
+  const Vec& Y = s.f.Y;
+  Vec& xp = s.f.xp;
+  Vec& yp = s.f.yp;
+  const int nx = c.nx;
+  xp.fill(0.0);
+  yp.fill(0.0);
+  for (int i = 2; i <= nx - 1; ++i) {
+    for (int j = 2; j <= c.ny - 1; ++j) {
+      const int np = idx(c, i, j);
+      xp(np) = 0.25 * (X(np - nx - 1) + X(np - nx) + X(np - 1) + X(np));
+      yp(np) = 0.25 * (Y(np - nx - 1) + Y(np - nx) + Y(np - 1) + Y(np));
+    }
+  }
+}
+
+void compute_metrics(State& s) {
+  const CaseData& c = s.c;
+  const Vec& X = s.f.X;
+  const Vec& Y = s.f.Y;
+  Fields& f = s.f;
+  const int nx = c.nx;
+  const int ny = c.ny;
+  f.xe.fill(0.0);
+  f.ye.fill(0.0);
+  f.xk.fill(0.0);
+  f.yk.fill(0.0);
+  f.Jp.fill(0.0);
+
+  for (int i = 1; i <= nx - 1; ++i) {
+    for (int j = 2; j <= ny - 1; ++j) {
+      const int np = idx(c, i, j);
+      f.xe(np) = X(np) - X(np - nx);
+      f.ye(np) = Y(np) - Y(np - nx);
+    }
+  }
+  for (int i = 2; i <= nx - 1; ++i) {
+    for (int j = 1; j <= ny - 1; ++j) {
+      const int np = idx(c, i, j);
+      f.xk(np) = X(np) - X(np - 1);
+      f.yk(np) = Y(np) - Y(np - 1);
+    }
+  }
+  for (int i = 2; i <= nx - 1; ++i) {
+    for (int j = 2; j <= ny - 1; ++j) {
+      const int np = idx(c, i, j);
+      const double x_ksi = 0.5 * (f.xk(np) + f.xk(np - nx));
+      const double y_ksi = 0.5 * (f.yk(np) + f.yk(np - nx));
+      const double x_eta = 0.5 * (f.xe(np) + f.xe(np - 1));
+      const double y_eta = 0.5 * (f.ye(np) + f.ye(np - 1));
+      f.Jp(np) = 1.0 / std::fabs(x_ksi * y_eta - x_eta * y_ksi);
+    }
+  }
+}
+
+double section_area(const CaseData& c, double h) {
+  if (c.coord == 1) return c.pi * (h * h);
+  return 2.0 * c.pi * h;
+}
+
+void compute_radii(State& s) {
+  const CaseData& c = s.c;
+  Fields& f = s.f;
+  const int nx = c.nx;
+  const int ny = c.ny;
+  f.rc.fill(1.0);
+  f.re.fill(1.0);
+  f.rn.fill(1.0);
+  f.rp.fill(1.0);
+  if (c.coord != 1) return;
+
+  f.rc = f.Y;
+  for (int i = 2; i <= nx - 1; ++i) {
+    for (int j = 2; j <= ny - 1; ++j) {
+      const int np = idx(c, i, j);
+      f.rp(np) = 0.25 * (f.rc(np - nx) + f.rc(np - nx - 1) + f.rc(np) + f.rc(np - 1));
+    }
+  }
+  for (int i = 1; i <= nx - 1; ++i) {
+    for (int j = 2; j <= ny - 1; ++j) {
+      const int np = idx(c, i, j);
+      f.re(np) = 0.5 * (f.rc(np - nx) + f.rc(np));
+    }
+  }
+  for (int i = 2; i <= nx - 1; ++i) {
+    for (int j = 1; j <= ny - 1; ++j) {
+      const int np = idx(c, i, j);
+      f.rn(np) = 0.5 * (f.rc(np) + f.rc(np - 1));
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Grid output files
+
+namespace {
+
+constexpr const char* kDomainScript = "Tubrix_5p5_dominio.gnu";
+constexpr const char* kGridScript = "Tubrix_5p5_malha.gnu";
+
+int kept_lines(const char* script) {
+  for (const ScriptTemplate& t : kTemplates)
+    if (std::string_view(t.name) == script) return t.kept;
+  return 0;
+}
+
+// Along a grid line: the two end nodes and every multiple of w_g.
+inline bool selected(int k, int last, int w_g) { return k == 1 || k == last || k % w_g == 0; }
+
+void write_boundary(State& s, const std::string& name, bool along_i, int fixed) {
+  const CaseData& c = s.c;
+  TextFile f;
+  f.open(name);
+  f.write("('#',T5,'i',T10,'j',T19,'np',T24,'x (m)',T48,'y (m)')");
+  const int last = along_i ? c.nx - 1 : c.ny - 1;
+  for (int k = 1; k <= last; ++k) {
+    if (!selected(k, last, c.w_g)) continue;
+    const int i = along_i ? k : fixed;
+    const int j = along_i ? fixed : k;
+    const int np = idx(c, i, j);
+    f.write("(2(I5),I10,2(1P,E24.15))", {i, j, np, s.f.X(np), s.f.Y(np)});
+  }
+  f.close();
+}
+
+void plot_if_asked(State& s, const char* script) { open_plot(s, script); }
+
+// The grid scripts take the title left-adjusted and without trailing blanks.
+std::string title_lines(const State& s) { return script_title_lines(trimmed(s.c.titulo)); }
+
+// Whole file as bytes; false when it cannot be opened.
+bool read_bytes(const std::string& name, std::string& out) {
+  std::ifstream in(name, std::ios::binary);
+  if (!in) return false;
+  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+// Length of the first `kept` lines of `bytes`, and how many of them there
+// are; an unterminated last line counts as a line.
+std::size_t kept_prefix(const std::string& bytes, int kept, int& lines) {
+  std::size_t pos = 0;
+  lines = 0;
+  while (lines < kept && pos < bytes.size()) {
+    const std::size_t nl = bytes.find('\n', pos);
+    pos = nl == std::string::npos ? bytes.size() : nl + 1;
+    ++lines;
+  }
+  return pos;
+}
+
+[[noreturn]] void too_short(const std::string& name, int lines, int kept) {
+  throw RunError("O script de gráfico \"" + name + "\" tem " + std::to_string(lines) +
+                 (lines == 1 ? " linha" : " linhas") + "; são necessárias pelo menos " +
+                 std::to_string(kept) + " (as configurações do usuário que o programa preserva).");
+}
+
+}  // namespace
+
+void write_grid_outputs(State& s) {
+  write_nozzle_parameters(s);
+  write_boundary_files(s);
+  write_domain_script(s);
+  write_grid_file(s);
+  write_grid_script(s);
+}
+
+void write_boundary_files(State& s) {
+  const CaseData& c = s.c;
+  const std::string caso = trimmed(c.caso);
+  write_boundary(s, caso + ".contorno_sul.dat", true, 1);
+  write_boundary(s, caso + ".contorno_norte.dat", true, c.ny - 1);
+  write_boundary(s, caso + ".contorno_oeste.dat", false, 1);
+  write_boundary(s, caso + ".contorno_leste.dat", false, c.nx - 1);
+}
+
+void write_domain_script(State& s) {
+  const std::string caso = trimmed(s.c.caso);
+  std::string tail;
+  tail += format_record("('plot ''',A,''' using 4:5 title ''sul''')",
+                        {gnuplot_quoted(caso + ".contorno_sul.dat")});
+  tail += format_record("('replot ''',A,''' using 4:5 title ''norte''')",
+                        {gnuplot_quoted(caso + ".contorno_norte.dat")});
+  tail += format_record("('replot ''',A,''' using 4:5 title ''oeste''')",
+                        {gnuplot_quoted(caso + ".contorno_oeste.dat")});
+  tail += format_record("('replot ''',A,''' using 4:5 title ''leste''')",
+                        {gnuplot_quoted(caso + ".contorno_leste.dat")});
+  tail += title_lines(s);
+  rewrite_script(kDomainScript, kept_lines(kDomainScript), tail);
+  plot_if_asked(s, kDomainScript);
+}
+
+void write_grid_file(State& s) {
+  const CaseData& c = s.c;
+  const Vec& X = s.f.X;
+  const Vec& Y = s.f.Y;
+  TextFile f;
+  f.open(trimmed(c.caso) + ".malha.dat");
+  const int li = c.nx - 1;
+  const int lj = c.ny - 1;
+  // Lines of constant j, then lines of constant i; "(X)" breaks the curves.
+  for (int j = 1; j <= lj; ++j) {
+    f.write("(X)");
+    for (int i = 1; i <= li; ++i)
+      if (selected(i, li, c.w_g)) f.write("(2(1P,E24.15))", {X(idx(c, i, j)), Y(idx(c, i, j))});
+  }
+  for (int i = 1; i <= li; ++i) {
+    f.write("(X)");
+    for (int j = 1; j <= lj; ++j)
+      if (selected(j, lj, c.w_g)) f.write("(2(1P,E24.15))", {X(idx(c, i, j)), Y(idx(c, i, j))});
+  }
+  f.close();
+}
+
+void write_grid_script(State& s) {
+  std::string tail =
+      format_record("('plot ''',A,''' notitle')",
+                    {gnuplot_quoted(trimmed(s.c.caso) + ".malha.dat")});
+  tail += title_lines(s);
+  rewrite_script(kGridScript, kept_lines(kGridScript), tail);
+  plot_if_asked(s, kGridScript);
+}
+
+// ---------------------------------------------------------------------------
+// Plot-script templates
+
+std::vector<std::string> check_templates(const std::string& template_dir) {
+  namespace fs = std::filesystem;
+  std::vector<std::string> missing;
+  for (const ScriptTemplate& t : kTemplates) {
+    const std::string name = t.name;
+    std::error_code ec;
+    std::string from = name;
+    if (!fs::exists(fs::symlink_status(name, ec))) {
+      const fs::path src = fs::path(template_dir) / name;
+      if (!fs::is_regular_file(src, ec))
+        throw RunError("Modelo de script de gráfico \"" + name +
+                       "\" não encontrado: não está no diretório de trabalho nem em \"" +
+                       template_dir + "\".");
+      from = src.string();
+      missing.push_back(name);
+    } else if (!fs::is_regular_file(name, ec)) {
+      throw RunError("O script de gráfico \"" + name +
+                     "\" não é um arquivo comum (é uma pasta ou outro tipo de entrada); "
+                     "remova-o ou substitua-o pelo modelo.");
+    }
+    std::string bytes;
+    if (!read_bytes(from, bytes))
+      throw RunError("O script de gráfico \"" + from + "\" não pode ser lido.");
+    int lines = 0;
+    kept_prefix(bytes, t.kept, lines);
+    if (lines < t.kept) too_short(from, lines, t.kept);
+  }
+  return missing;
+}
+
+void copy_templates(const std::string& template_dir, const std::vector<std::string>& names) {
+  namespace fs = std::filesystem;
+  std::vector<std::string> copied;
+  for (const std::string& name : names) {
+    const fs::path src = fs::path(template_dir) / name;
+    std::error_code ec;
+    // copy_options::none never replaces an existing file.
+    if (!fs::copy_file(src, name, fs::copy_options::none, ec) || ec) {
+      const std::string why = ec ? ": " + ec.message() : std::string();
+      for (const std::string& c : copied) fs::remove(c, ec);
+      throw RunError("Não foi possível copiar o modelo de script de gráfico \"" + src.string() +
+                     "\" para o diretório de trabalho" + why + ".");
+    }
+    copied.push_back(name);
+  }
+}
+
+void ensure_templates(const std::string& template_dir) {
+  copy_templates(template_dir, check_templates(template_dir));
+}
+
+
+std::string script_title_lines(std::string_view title) {
+  return format_record("('set title ''',A,'''',/,'replot')", {gnuplot_quoted(title)});
+}
+
+void rewrite_script(const std::string& name, int kept, const std::string& tail) {
+  std::string bytes;
+  if (!read_bytes(name, bytes))
+    throw RunError("Script de gráfico \"" + name + "\" não encontrado no diretório de trabalho.");
+  int lines = 0;
+  std::string out = bytes.substr(0, kept_prefix(bytes, kept, lines));
+  if (lines < kept) too_short(name, lines, kept);
+  if (!out.empty() && out.back() != '\n') out += "\r\n";
+  out += tail;
+
+  // Written beside the script and renamed over it, so an interrupted run
+  // never loses the user's settings.
+  const std::string tmp = name + ".tmp";
+  TextFile f;
+  f.open(tmp);
+  f.put(out);
+  f.close();
+  std::error_code ec;
+  std::filesystem::rename(tmp, name, ec);
+  if (ec) {
+    std::filesystem::remove(tmp, ec);
+    throw RunError("Não foi possível reescrever o script de gráfico \"" + name + "\".");
+  }
+}
+
+}  // namespace tx

@@ -1,3 +1,0 @@
-#include "main.hpp"
-
-int main(int argc, char** argv) { return tx::tubrix_main(argc, argv); }

@@ -1,3 +1,0 @@
-#include "estudo.hpp"
-
-int main(int argc, char** argv) { return tx::estudo_main(argc, argv); }

@@ -1,3 +1,0 @@
-#include "extrapolacao.hpp"
-
-int main(int argc, char** argv) { return tx::extrapola_main(argc, argv); }

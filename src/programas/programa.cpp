@@ -1,0 +1,3 @@
+#include "execucao/main.hpp"
+
+int main(int argc, char** argv) { return tx::tubrix_main(argc, argv); }

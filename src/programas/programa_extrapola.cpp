@@ -1,0 +1,3 @@
+#include "estudo/extrapolacao.hpp"
+
+int main(int argc, char** argv) { return tx::extrapola_main(argc, argv); }

@@ -1,0 +1,153 @@
+// A whole grid-convergence study on small grids: subfolders and names,
+// scaled time steps, interruption and resumption, the report and the CSV.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "apoio/caso.hpp"
+#include "apoio/tmpdir.hpp"
+
+namespace {
+
+using txtest::CaseFile;
+using txtest::lines_of;
+using txtest::read_file;
+using txtest::ScratchDir;
+
+const char* const kGrids = "10x4,20x8,40x16";
+
+int run_study(const std::string& out, const std::string& err) {
+  const std::string cmd = std::string("TUBRIX_TEMPLATES='") + TUBRIX_SOURCE_DIR +
+                          "/templates' '" + TUBRIX_ESTUDO_EXE + "' --malhas " + kGrids +
+                          " -j 3 >" + out + " 2>" + err;
+  const int st = std::system(cmd.c_str());
+  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
+int count_of(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (std::size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
+  return n;
+}
+
+TEST(Study, RunsInterruptsResumesAndReports) {
+  ScratchDir dir;
+  CaseFile cf;
+  cf.nx = 20;
+  cf.ny = 8;
+  cf.tole = "1.0e-5";
+  cf.itmax = 3000;
+  cf.w_r = 10;
+  cf.sem_a = 0;  // a study never opens an editor or a plot window
+  cf.sem_g = 0;
+  cf.write();
+
+  // Ctrl-C once the finest grid is under way: every run stops and keeps its
+  // restart file, and the study exits as an interrupted run does.
+  const std::string tpl = std::string(TUBRIX_SOURCE_DIR) + "/templates";
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    setenv("TUBRIX_TEMPLATES", tpl.c_str(), 1);
+    if (!freopen("out1.log", "w", stdout) || !freopen("err1.log", "w", stderr)) _exit(99);
+    execl(TUBRIX_ESTUDO_EXE, TUBRIX_ESTUDO_EXE, "--malhas", kGrids, "-j", "3",
+          static_cast<char*>(nullptr));
+    _exit(98);
+  }
+  for (int i = 0; i < 1200 && count_of(read_file("out1.log"), "[40x16] Itera") < 3; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  kill(pid, SIGINT);
+  int st = 0;
+  waitpid(pid, &st, 0);
+  ASSERT_TRUE(WIFEXITED(st));
+  EXPECT_EQ(WEXITSTATUS(st), 130) << read_file("err1.log");
+  EXPECT_NE(read_file("err1.log").find("interrompido"), std::string::npos);
+  EXPECT_NE(read_file("40x16/caso_40x16.estudo").find("situa\xE7\xE3o = interrompida"),
+            std::string::npos);
+  EXPECT_TRUE(std::filesystem::exists("40x16/caso_40x16.bin"));
+  EXPECT_FALSE(std::filesystem::exists("estudo.txt"));
+
+  // The second study continues the finest grid from its restart file.
+  ASSERT_EQ(run_study("out2.log", "err2.log"), 0) << read_file("err2.log");
+  const std::string out = read_file("out2.log");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(out, m, std::regex(R"(\[40x16\] continua da iteração (\d+))")))
+      << out;
+  const int stored = std::stoi(m[1]);
+  ASSERT_TRUE(std::regex_search(out, m, std::regex(R"(\[40x16\] Fim: (\d+) iterações)")));
+  EXPECT_GT(std::stoi(m[1]), stored);
+
+  // One subfolder per grid, the case name suffixed by it; time steps scaled
+  // with the spacing (base 20 x 8), and the iteration counts by the inverse.
+  // A grid continued from iteration n runs the remaining itmax - n.
+  struct Expect {
+    const char* grid;
+    const char* dt1;
+    const char* dt2;
+    const char* It2;
+    int itmax;
+  };
+  for (const Expect& e : {Expect{"10x4", "2e-06", "2e-05", "20", 1500},
+                          Expect{"20x8", "1e-06", "1e-05", "40", 3000},
+                          Expect{"40x16", "5e-07", "5e-06", "80", 6000}}) {
+    const std::string g = e.grid, caso = "caso_" + g;
+    SCOPED_TRACE(g);
+    int from = 0;
+    if (std::regex_search(out, m, std::regex("\\[" + g + "\\] continua da iteração (\\d+)")))
+      from = std::stoi(m[1]);
+    EXPECT_EQ(lines_of(read_file(g + "/Tubrix_5p5.ent"))[0], "'" + caso + ".dat'");
+    EXPECT_EQ(lines_of(read_file(g + "/Tubrix_5p5.in"))[0], "1");
+    const auto d = lines_of(read_file(g + "/" + caso + ".dat"));
+    ASSERT_EQ(d.size(), 28u);
+    auto value = [&](int item) { return d[item - 1].substr(0, d[item - 1].find(' ')); };
+    EXPECT_EQ(value(1), "'" + caso + "'");
+    EXPECT_EQ(value(9), e.dt1);
+    EXPECT_EQ(value(10), e.dt2);
+    EXPECT_EQ(value(12), e.It2);
+    EXPECT_EQ(value(14), std::to_string(e.itmax - from));
+    EXPECT_EQ(value(21), from > 0 ? "2" : "1");
+    EXPECT_EQ(value(25), "1");
+    EXPECT_EQ(value(26), "1");
+    EXPECT_NE(read_file(g + "/" + caso + ".estudo").find("situa\xE7\xE3o = convergiu"),
+              std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists(g + "/" + caso + ".Extrapolix_3p0"));
+  }
+
+  // The report (Latin-1, CR LF) lists the grids and the extrapolation; the
+  // CSV has a header (with each grid's h) and one row per quantity.
+  const std::string txt = read_file("estudo.txt");
+  EXPECT_EQ(count_of(txt, "\r\n"), count_of(txt, "\n"));
+  EXPECT_NE(txt.find("5.0000E-06"), std::string::npos);
+  EXPECT_EQ(count_of(txt, "convergiu"), 3);
+  EXPECT_NE(txt.find("40x16/caso_40x16.Extrapolix_3p0"), std::string::npos);
+  EXPECT_NE(txt.find("converg\xEAncia"), std::string::npos);
+  const auto csv = lines_of(read_file("estudo.csv"));
+  ASSERT_EQ(csv.size(), 14u);
+  EXPECT_TRUE(std::regex_search(
+      csv[0], std::regex("^n,grandeza,malha_1 \\(h = 2.500000E-02 m\\),malha_2 [^,]*,"
+                         "malha_3 [^,]*,p,extrapolado,e_a,e_ext,GCI,")))
+      << csv[0];
+  EXPECT_EQ(csv[1].rfind("1,\"coeficiente de descarga\",", 0), 0u);
+  EXPECT_EQ(count_of(csv[1], ","), count_of(csv[0], ","));
+  EXPECT_TRUE(std::filesystem::exists("estudo.png"));
+
+  // A study with other data in the same folder is refused before anything
+  // changes, naming the grid's data file and the item.
+  cf.dt1 = "2.0e-6";
+  cf.write();
+  EXPECT_EQ(run_study("out3.log", "err3.log"), 1);
+  EXPECT_NE(read_file("err3.log").find("item 9 (dt1)"), std::string::npos)
+      << read_file("err3.log");
+  EXPECT_EQ(read_file("estudo.txt"), txt);
+}
+
+}  // namespace
