@@ -22,7 +22,7 @@
 #include "estudo/extrapolacao.hpp"
 #include "arquivos/layout.hpp"
 #include "arquivos/listread.hpp"
-#include "plataforma/processo.hpp"
+#include "plataforma/plataforma.hpp"
 #include "base/texto.hpp"
 
 namespace tx {

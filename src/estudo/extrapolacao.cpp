@@ -13,7 +13,7 @@
 #include "base/erro.hpp"
 #include "arquivos/layout.hpp"
 #include "base/texto.hpp"
-#include "plataforma/processo.hpp"
+#include "plataforma/plataforma.hpp"
 
 namespace tx {
 

@@ -1,5 +1,5 @@
 // Child processes of the study tools.
-#include "plataforma/processo.hpp"
+#include "plataforma/plataforma.hpp"
 
 #include <cerrno>
 #include <csignal>
