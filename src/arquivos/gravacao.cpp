@@ -4,10 +4,7 @@
 #include <system_error>
 
 #include "base/erro.hpp"
-
-#if defined(__unix__) || defined(__APPLE__)
-#include <unistd.h>
-#endif
+#include "plataforma/plataforma.hpp"
 
 namespace tx {
 
@@ -42,9 +39,7 @@ void ReplacingFile::put(unsigned char b) { ok_ = ok_ && std::fputc(b, f_) != EOF
 
 void ReplacingFile::commit() {
   bool ok = ok_ && std::fflush(f_) == 0;
-#if defined(__unix__) || defined(__APPLE__)
-  ok = ::fsync(::fileno(f_)) == 0 && ok;
-#endif
+  ok = flush_to_disk(f_) && ok;
   ok = std::fclose(f_) == 0 && ok;
   f_ = nullptr;
   std::error_code ec;

@@ -9,10 +9,9 @@
 #include <fstream>
 #include <string>
 
-#include <sys/resource.h>
-
 #include "base/erro.hpp"
 #include "arquivos/listread.hpp"
+#include "plataforma/plataforma.hpp"
 #include "base/texto.hpp"
 
 namespace tx {
@@ -198,28 +197,6 @@ long long run_work_bytes(long long nx, long long ny) {
   return 8 * nxy + restart + 8 * 14 * nxy;
 }
 
-long long memory_available() {
-  long long have = LLONG_MAX;
-  for (const int res : {RLIMIT_AS, RLIMIT_DATA}) {
-    rlimit rl{};
-    if (getrlimit(res, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY &&
-        rl.rlim_cur < static_cast<rlim_t>(have))
-      have = static_cast<long long>(rl.rlim_cur);
-  }
-  // Free memory as the kernel reckons it (reclaimable caches included).
-  std::ifstream meminfo("/proc/meminfo");
-  std::string key;
-  long long kb = 0, avail = -1, swap = 0;
-  std::string unit;
-  while (meminfo >> key >> kb) {
-    if (key == "MemAvailable:") avail = kb;
-    if (key == "SwapFree:") swap = kb;
-    std::getline(meminfo, unit);
-  }
-  if (avail >= 0 && (avail + swap) * 1024 < have) have = (avail + swap) * 1024;
-  return have;
-}
-
 std::string date_text(int year, int month, int day) {
   // Appended piece by piece: g++ 12 warns falsely (-Wrestrict) on
   // "literal" + std::string temporaries.
@@ -244,10 +221,7 @@ void write_date_time(State& s) {
   if (s.os.read_calendar) {
     t = s.os.read_calendar();
   } else {
-    const std::time_t now = std::time(nullptr);
-    std::tm lt{};
-    localtime_r(&now, &lt);
-    t = {lt.tm_year + 1900, lt.tm_mon + 1, lt.tm_mday, lt.tm_hour, lt.tm_min, lt.tm_sec};
+    t = local_calendar();
   }
   s.io.u10.write("(/,5X,'Dia = ',A12,5X,'Hora = ',A8)",
                  {date_text(t[0], t[1], t[2]), time_text(t[3], t[4], t[5])});

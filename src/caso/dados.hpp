@@ -25,9 +25,6 @@ long long field_storage_bytes(long long nx, long long ny);
 // Bytes a run needs beyond the field arrays: the solvers' work vectors, the
 // restart record as read back and the second thread's own v system.
 long long run_work_bytes(long long nx, long long ny);
-// The memory this process can have: the smallest of its address-space and
-// data limits and of the memory the system has free (RAM and swap).
-long long memory_available();
 
 // Date and time texts of the listing: "(d/m/yyyy)" and "h:m:s".
 std::string date_text(int year, int month, int day);

@@ -1,4 +1,4 @@
-// Run driver and platform services.
+// Run driver: the outer iteration, one whole run, the command line.
 #include "execucao/main.hpp"
 
 #include <chrono>
@@ -19,6 +19,7 @@
 #include "base/erro.hpp"
 #include "graficos/graficos.hpp"
 #include "malha/malha.hpp"
+#include "plataforma/plataforma.hpp"
 #include "base/paralelo.hpp"
 #include "resultados/resultados.hpp"
 #include "execucao/saidas.hpp"
@@ -26,69 +27,10 @@
 #include "base/texto.hpp"
 #include "escoamento/usuario.hpp"
 
-#ifndef _WIN32
-#include <sys/wait.h>
-#include <unistd.h>
-#endif
 
 namespace tx {
 
 namespace {
-
-bool starts_with(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
-
-// Whether a program of this name can be found on PATH.
-bool on_path(const std::string& program) {
-  const char* path = std::getenv("PATH");
-  if (path == nullptr) return false;
-  std::string dirs = path;
-  std::size_t start = 0;
-  while (start <= dirs.size()) {
-    std::size_t end = dirs.find(':', start);
-    if (end == std::string::npos) end = dirs.size();
-    std::string dir = dirs.substr(start, end - start);
-    if (dir.empty()) dir.push_back('.');
-    std::string candidate = dir;
-    candidate += '/';
-    candidate += program;
-#ifndef _WIN32
-    if (::access(candidate.c_str(), X_OK) == 0) return true;
-#endif
-    start = end + 1;
-  }
-  return false;
-}
-
-// The editor and plotting program named in the command lines ("notepad",
-// "wgnuplot") are mapped to what this system has. Returns an empty string,
-// after one line on standard error, when there is nothing to run.
-std::string mapped_command(const std::string& line) {
-  if (starts_with(line, "notepad ") && !on_path("notepad")) {
-    const char* ed = std::getenv("VISUAL");
-    if (ed == nullptr || *ed == '\0') ed = std::getenv("EDITOR");
-    if (ed == nullptr || *ed == '\0') {
-      std::fprintf(stderr, "Aviso: nenhum editor de texto disponível (notepad, VISUAL ou EDITOR); "
-                           "%s não foi aberto.\n", line.substr(8).c_str());
-      return {};
-    }
-    return std::string(ed) + line.substr(7);
-  }
-  if (starts_with(line, "wgnuplot ") && !on_path("wgnuplot")) {
-    if (!on_path("gnuplot")) {
-      std::fprintf(stderr, "Aviso: programa de gráficos não disponível (wgnuplot ou gnuplot); "
-                           "%s não foi aberto.\n", line.substr(9).c_str());
-      return {};
-    }
-    return "gnuplot -persist" + line.substr(8);
-  }
-  // A script rendered to a picture (no display).
-  if (starts_with(line, "gnuplot ") && !on_path("gnuplot")) {
-    std::fprintf(stderr, "Aviso: programa de gráficos não disponível (gnuplot); "
-                         "a figura não foi gravada: %s\n", line.c_str());
-    return {};
-  }
-  return line;
-}
 
 // One line on the console. The console is a convenience: when it fails (a
 // closed pipe, a full disk) it is dropped and the run goes on.
@@ -230,32 +172,7 @@ void advance_iteration(State& s, int it) {
   if (it == 1) k.norm1 = k.norm;
 }
 
-int run_command(std::string_view command_line) {
-  const std::string line = mapped_command(trimmed(command_line));
-  if (line.empty()) return 127;
-  std::fflush(nullptr);
-#ifdef _WIN32
-  const char* comspec = std::getenv("COMSPEC");
-  const std::string shell = comspec != nullptr ? comspec : "cmd.exe";
-  return std::system((shell + " /c " + line).c_str());
-#else
-  const pid_t pid = ::fork();
-  if (pid < 0) return -1;
-  if (pid == 0) {
-    // The run ignores SIGPIPE (its console may be a closed pipe); the
-    // started program gets the usual behaviour back.
-    ::signal(SIGPIPE, SIG_DFL);
-    ::execl("/bin/sh", "sh", "-c", line.c_str(), static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return -1;
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-#endif
-}
-
+// The real services of this system for a run.
 Platform system_platform() {
   Platform p;
   p.run_command = [](std::string_view line) { return tx::run_command(line); };
@@ -269,16 +186,8 @@ Platform system_platform() {
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now - **start);
     return static_cast<double>(ms.count()) / 1000.0;
   };
-  // read_calendar left unset: the listing reads the system calendar.
-  p.has_display = [] {
-#ifdef _WIN32
-    return true;
-#else
-    for (const char* var : {"DISPLAY", "WAYLAND_DISPLAY"})
-      if (const char* v = std::getenv(var); v != nullptr && *v != '\0') return true;
-    return false;
-#endif
-  };
+  p.read_calendar = local_calendar;
+  p.has_display = has_display;
   return p;
 }
 
@@ -408,13 +317,6 @@ int run_case(State& s) {
   return 0;
 }
 
-namespace {
-// Signal handlers can only reach process-wide data: this flag is the one
-// piece of it, and the state only points to it.
-volatile std::sig_atomic_t g_stop = 0;
-extern "C" void on_stop_signal(int) { g_stop = 1; }
-}  // namespace
-
 int tubrix_main(int argc, char** argv) {
   if (argc > 1) {
     const std::string a = argv[1];
@@ -440,15 +342,13 @@ int tubrix_main(int argc, char** argv) {
                  kSwitchFile, kSelectionFile);
     return kExitInput;
   }
-  g_stop = 0;
-  std::signal(SIGINT, on_stop_signal);
-  std::signal(SIGTERM, on_stop_signal);
+  volatile std::sig_atomic_t* stop = catch_stop_signals(false);
   // A console that goes away (the reader of a pipe ended, e.g. by the same
   // Ctrl-C) must not end the run: failed console writes are ignored.
-  std::signal(SIGPIPE, SIG_IGN);
+  ignore_broken_pipe();
   State s;
   s.os = system_platform();
-  s.stop_request = &g_stop;
+  s.stop_request = stop;
   try {
     return run_case(s);
   } catch (const RunError& e) {

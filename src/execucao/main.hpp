@@ -1,4 +1,4 @@
-// Run driver and platform services.
+// Run driver: one whole run of tubrix in the current folder.
 #pragma once
 
 #include <string>
@@ -8,10 +8,9 @@
 
 namespace tx {
 
-// Real platform services: the system shell (with the editor and plotting
-// program mapped to what this system has) and a wall-clock stopwatch.
+// The real services of this system for a run: command shell, stopwatch,
+// calendar and whether plot windows can be shown.
 Platform system_platform();
-int run_command(std::string_view command_line);
 
 // Time step of outer iteration `it` from the ramp between dt1 and dt2.
 double time_step(const CaseData& c, int it);

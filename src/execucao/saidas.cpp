@@ -1,17 +1,13 @@
 // The files a run writes and the checks made before writing any.
 #include "execucao/saidas.hpp"
 
-#include <cerrno>
-#include <cstring>
 #include <string>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "caso/dados.hpp"
 #include "base/erro.hpp"
 #include "graficos/graficos.hpp"
 #include "malha/malha.hpp"
+#include "plataforma/plataforma.hpp"
 #include "base/texto.hpp"
 
 namespace tx {
@@ -31,34 +27,6 @@ std::vector<std::string> run_output_files(const State& s) {
 }
 
 namespace {
-
-struct FileId {
-  bool exists = false;
-  dev_t dev = 0;
-  ino_t ino = 0;
-  bool regular = false;
-};
-
-FileId identify(const std::string& name) {
-  FileId id;
-  struct stat st {};
-  if (::stat(name.c_str(), &st) == 0) {
-    id.exists = true;
-    id.dev = st.st_dev;
-    id.ino = st.st_ino;
-    id.regular = S_ISREG(st.st_mode);
-  } else {
-    // A dangling symbolic link is there all the same; writing through it
-    // would create a file elsewhere.
-    struct stat lst {};
-    id.exists = ::lstat(name.c_str(), &lst) == 0;
-  }
-  return id;
-}
-
-bool same_file(const FileId& a, const FileId& b) {
-  return a.exists && b.exists && a.dev == b.dev && a.ino == b.ino;
-}
 
 bool is_template(const std::string& name) {
   for (const ScriptTemplate& t : kTemplates)
@@ -101,18 +69,14 @@ void check_outputs(const State& s) {
                      (is_template(out) ? std::string() : " ou escolha outro nome de caso") +
                      ". Nenhum arquivo foi alterado.");
     }
-    if (::access(out.c_str(), W_OK) != 0) {
-      const int err = errno;
-      throw RunError("Erro: o arquivo de saída \"" + out + "\" não pode ser gravado (" +
-                     std::strerror(err) + "). Nenhum arquivo foi alterado.");
-    }
+    if (std::string why; !is_writable(out, &why))
+      throw RunError("Erro: o arquivo de saída \"" + out + "\" não pode ser gravado (" + why +
+                     "). Nenhum arquivo foi alterado.");
   }
   // The scripts and the restart file are replaced through new files.
-  if (::access(".", W_OK | X_OK) != 0) {
-    const int err = errno;
-    throw RunError("Erro: a pasta de trabalho não permite criar os arquivos de saída (" +
-                   std::string(std::strerror(err)) + "). Nenhum arquivo foi alterado.");
-  }
+  if (std::string why; !folder_takes_new_files(".", &why))
+    throw RunError("Erro: a pasta de trabalho não permite criar os arquivos de saída (" + why +
+                   "). Nenhum arquivo foi alterado.");
 }
 
 }  // namespace tx

@@ -1,36 +1,123 @@
-// Child processes of the study tools: a program started in a folder with its
-// standard output and error read through pipes, and the folder of the
-// running executable (the other programs are installed beside it).
+// The platform layer: everything that differs between operating systems,
+// behind this one header. posix.cpp implements it for Linux; a port adds
+// its own implementation file and nothing else.
 #pragma once
 
+#include <array>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tx {
 
+// --- command shell, editor and plotting program ----------------------------
+
+// Whether a program of this name can be found on PATH.
+bool on_path(const std::string& program);
+
+// The editor and plotting program named in the command lines ("notepad",
+// "wgnuplot") mapped to what this system has. Returns an empty string,
+// after one line on standard error, when there is nothing to run.
+std::string mapped_command(const std::string& line);
+
+// Runs one command line through the system's command shell and waits;
+// returns its exit status (127 when nothing could be run).
+int run_command(std::string_view command_line);
+
+// Whether plot windows can be shown (a graphical display is there).
+bool has_display();
+
+// Local calendar date and time: year, month, day, hour, minute, second.
+std::array<int, 6> local_calendar();
+
+// --- signals -------------------------------------------------------------
+
+// Ctrl-C and the termination request (SIGINT, SIGTERM; on a console the
+// equivalent events) set the returned flag instead of ending the process.
+// With `interrupt_waits`, a wait for children's output returns early on
+// such a signal. The flag is process-wide, as signal handlers need; callers
+// keep only a pointer to it.
+volatile std::sig_atomic_t* catch_stop_signals(bool interrupt_waits);
+
+// A console that goes away (the reader of a pipe ended) must not end the
+// process: writes to it fail instead.
+void ignore_broken_pipe();
+
+// --- environment ---------------------------------------------------------
+
+// Sets an environment variable for this process and the programs it starts.
+void set_environment(const std::string& name, const std::string& value);
+
+// --- memory --------------------------------------------------------------
+
+// Bytes this process may still allocate: the smallest of its address-space
+// and data limits and the free memory (swap included).
+long long memory_available();
+
+// --- files ---------------------------------------------------------------
+
+// A file as the file system knows it, not by its name.
+struct FileId {
+  bool exists = false;   // also true for a dangling symbolic link
+  bool regular = false;  // a regular file (after following links)
+  bool link = false;     // the name itself is a symbolic link
+  std::uint64_t volume = 0, index = 0;
+};
+
+FileId identify(const std::string& path);
+bool same_file(const FileId& a, const FileId& b);
+
+// Whether this process may write the file, or create files in the folder;
+// when not, `why` (if given) receives the system's reason.
+bool is_writable(const std::string& path, std::string* why = nullptr);
+bool folder_takes_new_files(const std::string& folder, std::string* why = nullptr);
+bool is_executable(const std::string& path);
+
+// Flushes an open file's data to the disk (after fflush).
+bool flush_to_disk(std::FILE* f);
+
+// --- child processes -----------------------------------------------------
+
 struct ChildProcess {
-  int pid = -1;
-  int out = -1;  // read ends of its standard output and error (close-on-exec)
-  int err = -1;
+  long long pid = -1;
+  std::intptr_t out = -1;  // read ends of its standard output and error
+  std::intptr_t err = -1;
 };
 
 // Starts `program` (a path, or a name looked up on PATH) with `args` in
-// `folder`; its standard input is /dev/null. Throws RunError when no process
-// can be made; a program that cannot be executed exits with status 127.
+// `folder`; its standard input is the null device. Throws RunError when no
+// process can be made; a program that cannot be executed exits with 127.
 ChildProcess start_process(const std::string& program, const std::vector<std::string>& args,
                            const std::string& folder);
 
 // Waits for the process; returns its exit status, or 128 + the signal that
 // ended it. Retries when interrupted by a signal.
-int wait_process(int pid);
+int wait_process(const ChildProcess& child);
 
-// Runs a program to its end with its output discarded; returns the exit status
-// (127 when it could not be executed).
+// Runs a program to its end with its output discarded; returns the exit
+// status (127 when it could not be executed).
 int run_quietly(const std::string& program, const std::vector<std::string>& args,
                 const std::string& folder);
 
-// Sends a signal to a running child.
-void signal_process(int pid, int signal);
+// Asks a running child to stop as Ctrl-C does (it finishes its iteration).
+void interrupt_process(const ChildProcess& child);
+
+// What arrived from the children's pipes.
+struct ChildOutput {
+  std::size_t child = 0;  // index into the vector given
+  bool is_err = false;    // standard error, else standard output
+  std::string data;       // empty when the pipe reached its end
+  bool closed = false;    // the pipe ended and its handle was closed (set to -1)
+};
+
+// Waits up to `timeout_ms` for output on the open pipes of `children` and
+// reads what is there. Returns early, possibly with nothing, on a stop
+// signal caught with `interrupt_waits`. Throws RunError when the pipes
+// cannot be watched.
+std::vector<ChildOutput> read_children(std::vector<ChildProcess*>& children, int timeout_ms);
 
 // Folder of the running executable, empty if it cannot be found.
 std::string executable_folder();

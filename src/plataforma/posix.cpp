@@ -1,20 +1,36 @@
-// Child processes of the study tools.
+// The platform layer on Linux (POSIX).
 #include "plataforma/plataforma.hpp"
 
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
+#include <fstream>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "base/erro.hpp"
+#include "base/texto.hpp"
 
 namespace tx {
 
 namespace {
+
+bool starts_with(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
+
+// Signal handlers can only reach process-wide data: this flag is the one
+// piece of it, and the states only point to it.
+volatile std::sig_atomic_t g_stop = 0;
+extern "C" void on_stop_signal(int) { g_stop = 1; }
 
 // In the child between fork and exec: only async-signal-safe calls.
 [[noreturn]] void exec_child(const std::string& program, char* const* argv,
@@ -39,6 +55,174 @@ std::vector<char*> argv_of(const std::string& program, const std::vector<std::st
 
 }  // namespace
 
+// Whether a program of this name can be found on PATH.
+bool on_path(const std::string& program) {
+  const char* path = std::getenv("PATH");
+  if (path == nullptr) return false;
+  std::string dirs = path;
+  std::size_t start = 0;
+  while (start <= dirs.size()) {
+    std::size_t end = dirs.find(':', start);
+    if (end == std::string::npos) end = dirs.size();
+    std::string dir = dirs.substr(start, end - start);
+    if (dir.empty()) dir.push_back('.');
+    std::string candidate = dir;
+    candidate += '/';
+    candidate += program;
+    if (::access(candidate.c_str(), X_OK) == 0) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+// The editor and plotting program named in the command lines ("notepad",
+// "wgnuplot") are mapped to what this system has. Returns an empty string,
+// after one line on standard error, when there is nothing to run.
+std::string mapped_command(const std::string& line) {
+  if (starts_with(line, "notepad ") && !on_path("notepad")) {
+    const char* ed = std::getenv("VISUAL");
+    if (ed == nullptr || *ed == '\0') ed = std::getenv("EDITOR");
+    if (ed == nullptr || *ed == '\0') {
+      std::fprintf(stderr, "Aviso: nenhum editor de texto disponível (notepad, VISUAL ou EDITOR); "
+                           "%s não foi aberto.\n", line.substr(8).c_str());
+      return {};
+    }
+    return std::string(ed) + line.substr(7);
+  }
+  if (starts_with(line, "wgnuplot ") && !on_path("wgnuplot")) {
+    if (!on_path("gnuplot")) {
+      std::fprintf(stderr, "Aviso: programa de gráficos não disponível (wgnuplot ou gnuplot); "
+                           "%s não foi aberto.\n", line.substr(9).c_str());
+      return {};
+    }
+    return "gnuplot -persist" + line.substr(8);
+  }
+  // A script rendered to a picture (no display).
+  if (starts_with(line, "gnuplot ") && !on_path("gnuplot")) {
+    std::fprintf(stderr, "Aviso: programa de gráficos não disponível (gnuplot); "
+                         "a figura não foi gravada: %s\n", line.c_str());
+    return {};
+  }
+  return line;
+}
+
+int run_command(std::string_view command_line) {
+  const std::string line = mapped_command(trimmed(command_line));
+  if (line.empty()) return 127;
+  std::fflush(nullptr);
+  const pid_t pid = ::fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    // The run ignores SIGPIPE (its console may be a closed pipe); the
+    // started program gets the usual behaviour back.
+    ::signal(SIGPIPE, SIG_DFL);
+    ::execl("/bin/sh", "sh", "-c", line.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool has_display() {
+  for (const char* var : {"DISPLAY", "WAYLAND_DISPLAY"})
+    if (const char* v = std::getenv(var); v != nullptr && *v != '\0') return true;
+  return false;
+}
+
+std::array<int, 6> local_calendar() {
+  const std::time_t now = std::time(nullptr);
+  std::tm lt{};
+  localtime_r(&now, &lt);
+  return {lt.tm_year + 1900, lt.tm_mon + 1, lt.tm_mday, lt.tm_hour, lt.tm_min, lt.tm_sec};
+}
+
+volatile std::sig_atomic_t* catch_stop_signals(bool interrupt_waits) {
+  g_stop = 0;
+  struct sigaction sa {};
+  sa.sa_handler = on_stop_signal;
+  sigemptyset(&sa.sa_mask);
+  // Without SA_RESTART a wait (poll) returns on the signal; with it, file
+  // writes of a run are never cut short by one.
+  sa.sa_flags = interrupt_waits ? 0 : SA_RESTART;
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+  return &g_stop;
+}
+
+void ignore_broken_pipe() { std::signal(SIGPIPE, SIG_IGN); }
+
+void set_environment(const std::string& name, const std::string& value) {
+  ::setenv(name.c_str(), value.c_str(), 1);
+}
+
+long long memory_available() {
+  long long have = LLONG_MAX;
+  for (const int res : {RLIMIT_AS, RLIMIT_DATA}) {
+    rlimit rl{};
+    if (getrlimit(res, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY &&
+        rl.rlim_cur < static_cast<rlim_t>(have))
+      have = static_cast<long long>(rl.rlim_cur);
+  }
+  // Free memory as the kernel reckons it (reclaimable caches included).
+  std::ifstream meminfo("/proc/meminfo");
+  std::string key;
+  long long kb = 0, avail = -1, swap = 0;
+  std::string unit;
+  while (meminfo >> key >> kb) {
+    if (key == "MemAvailable:") avail = kb;
+    if (key == "SwapFree:") swap = kb;
+    std::getline(meminfo, unit);
+  }
+  if (avail >= 0 && (avail + swap) * 1024 < have) have = (avail + swap) * 1024;
+  return have;
+}
+
+FileId identify(const std::string& path) {
+  FileId id;
+  struct stat lst {};
+  const bool there = ::lstat(path.c_str(), &lst) == 0;
+  id.link = there && S_ISLNK(lst.st_mode);
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) {
+    id.exists = true;
+    id.volume = static_cast<std::uint64_t>(st.st_dev);
+    id.index = static_cast<std::uint64_t>(st.st_ino);
+    id.regular = S_ISREG(st.st_mode);
+  } else {
+    // A dangling symbolic link is there all the same; writing through it
+    // would create a file elsewhere.
+    id.exists = there;
+  }
+  return id;
+}
+
+bool same_file(const FileId& a, const FileId& b) {
+  return a.exists && b.exists && a.volume == b.volume && a.index == b.index;
+}
+
+namespace {
+bool accessible(const std::string& path, int mode, std::string* why) {
+  if (::access(path.c_str(), mode) == 0) return true;
+  if (why != nullptr) *why = std::strerror(errno);
+  return false;
+}
+}  // namespace
+
+bool is_writable(const std::string& path, std::string* why) {
+  return accessible(path, W_OK, why);
+}
+
+bool folder_takes_new_files(const std::string& folder, std::string* why) {
+  return accessible(folder, W_OK | X_OK, why);
+}
+
+bool is_executable(const std::string& path) { return ::access(path.c_str(), X_OK) == 0; }
+
+bool flush_to_disk(std::FILE* f) { return ::fsync(::fileno(f)) == 0; }
+
 ChildProcess start_process(const std::string& program, const std::vector<std::string>& args,
                            const std::string& folder) {
   int po[2], pe[2];
@@ -59,12 +243,12 @@ ChildProcess start_process(const std::string& program, const std::vector<std::st
     throw RunError("Erro: não foi possível criar um processo (" +
                    std::string(std::strerror(errno)) + ").");
   }
-  return {static_cast<int>(pid), po[0], pe[0]};
+  return {static_cast<long long>(pid), po[0], pe[0]};
 }
 
-int wait_process(int pid) {
+int wait_process(const ChildProcess& child) {
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0) {
+  while (::waitpid(static_cast<pid_t>(child.pid), &status, 0) < 0) {
     if (errno != EINTR) return -1;
   }
   if (WIFEXITED(status)) return WEXITSTATUS(status);
@@ -81,11 +265,52 @@ int run_quietly(const std::string& program, const std::vector<std::string>& args
   if (pid == 0) exec_child(program, argv.data(), folder, null_out, null_out);
   ::close(null_out);
   if (pid < 0) return 127;
-  return wait_process(static_cast<int>(pid));
+  return wait_process(ChildProcess{static_cast<long long>(pid), -1, -1});
 }
 
-void signal_process(int pid, int signal) {
-  if (pid > 0) ::kill(static_cast<pid_t>(pid), signal);
+void interrupt_process(const ChildProcess& child) {
+  if (child.pid > 0) ::kill(static_cast<pid_t>(child.pid), SIGINT);
+}
+
+std::vector<ChildOutput> read_children(std::vector<ChildProcess*>& children, int timeout_ms) {
+  std::vector<pollfd> fds;
+  std::vector<std::pair<std::size_t, bool>> owner;
+  for (std::size_t k = 0; k < children.size(); ++k) {
+    if (children[k]->out >= 0) {
+      fds.push_back({static_cast<int>(children[k]->out), POLLIN, 0});
+      owner.push_back({k, false});
+    }
+    if (children[k]->err >= 0) {
+      fds.push_back({static_cast<int>(children[k]->err), POLLIN, 0});
+      owner.push_back({k, true});
+    }
+  }
+  std::vector<ChildOutput> got;
+  if (::poll(fds.data(), fds.size(), timeout_ms) < 0) {
+    if (errno == EINTR) return got;
+    throw RunError(std::string("Erro: falha ao acompanhar as execuções (") +
+                   std::strerror(errno) + ").");
+  }
+  for (std::size_t f = 0; f < fds.size(); ++f) {
+    if (fds[f].revents == 0) continue;
+    ChildOutput o;
+    o.child = owner[f].first;
+    o.is_err = owner[f].second;
+    char buf[8192];
+    const ssize_t n = ::read(fds[f].fd, buf, sizeof buf);
+    if (n > 0) {
+      o.data.assign(buf, static_cast<std::size_t>(n));
+    } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+      ::close(fds[f].fd);
+      ChildProcess& c = *children[o.child];
+      (o.is_err ? c.err : c.out) = -1;
+      o.closed = true;
+    } else {
+      continue;
+    }
+    got.push_back(std::move(o));
+  }
+  return got;
 }
 
 std::string executable_folder() {
