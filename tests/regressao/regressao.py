@@ -171,20 +171,17 @@ def main(argv):
     if not os.access(tubrix, os.X_OK):
         print(f"regressao: {argv[2]}: no such program", file=sys.stderr)
         return 2
-    failures, files = [], 0
+    failures, files, results = [], 0, []
     for case, about, runs in CASES:
         ref = os.path.join(HERE, case + ".ref")
         with tempfile.TemporaryDirectory(prefix="regressao-") as work:
             statuses, outputs = run_case(tubrix, runs, work)
         files += len(outputs)
+        results.append((ref, case, about, statuses, outputs))
         if mode == "update":
             if any(statuses):
-                print(f"regressao: case {case}: tubrix ended with status {statuses}; "
-                      f"nothing rewritten for it\n{outputs['(erros)'].decode('utf-8', 'replace')}",
-                      file=sys.stderr)
-                failures.append(case)
-                continue
-            write_ref(ref, case, about, statuses, outputs)
+                err = outputs["(erros)"].decode("utf-8", "replace")
+                failures.append(f"case {case}: tubrix ended with status {statuses}\n{err}")
             continue
         if not os.path.exists(ref):
             failures.append(f"case {case}: no stored digests ({ref}); make regressao-atualiza writes them")
@@ -204,8 +201,16 @@ def main(argv):
                 failures.append(f"case {case}: {name}: "
                                 + first_difference(name, data, kind, units))
     if mode == "update":
+        for f in failures:
+            print("regressao: " + f, file=sys.stderr)
         if failures:
+            print("regressao: nothing rewritten", file=sys.stderr)
             return 1
+        for result in results:
+            write_ref(*result)
+        known = {case + ".ref" for case, _, _ in CASES}
+        for stale in sorted(set(n for n in os.listdir(HERE) if n.endswith(".ref")) - known):
+            os.remove(os.path.join(HERE, stale))
         print(f"regressao: stored digests rewritten for {len(CASES)} cases, {files} files")
         return 0
     for f in failures:
