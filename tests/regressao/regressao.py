@@ -95,8 +95,11 @@ def run_case(tubrix, runs, work):
     statuses = []
     for iterations, items in runs:
         set_items(os.path.join(work, data_file), {**items, 14: str(iterations), 25: "1", 26: "1"})
-        p = subprocess.run([tubrix], cwd=work, env=env, stdin=subprocess.DEVNULL,
-                           capture_output=True, timeout=TIMEOUT)
+        try:
+            p = subprocess.run([tubrix], cwd=work, env=env, stdin=subprocess.DEVNULL,
+                               capture_output=True, timeout=TIMEOUT)
+        except subprocess.TimeoutExpired:
+            sys.exit(f"regressao: {tubrix} did not end within {TIMEOUT} s")
         statuses.append(p.returncode)
     outputs = {"(console)": p.stdout, "(erros)": p.stderr}
     for name in sorted(os.listdir(work)):
@@ -140,7 +143,7 @@ def read_ref(path):
 
 def show(name, line):
     text = line.rstrip(b"\r\n")
-    text = text.decode("utf-8") if name.startswith("(") else text.decode("latin-1")
+    text = text.decode("utf-8", "replace") if name.startswith("(") else text.decode("latin-1")
     return repr(text)
 
 
