@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "caso/resumo.hpp"
 #include "graficos/graficos.hpp"
 #include "arquivos/layout.hpp"
 #include "malha/malha.hpp"
@@ -327,45 +329,28 @@ void write_global_results(State& s) {
   const double eff[13] = {fme / r.fm1D, Fd / r.Fd1D, Fp / Fp1D,   Fpv / r.Fpv1D, F / F1D,
                           Fv / Fv1D,    CF / CF1D,   CFv / CFv1D, ce / ce1D,     c / c1D,
                           cv / cv1D,    Is / Is1D,   Isv / Isv1D};
-  out.write(
-      "(/,1X,'*** Eficiências: solução numérica 2D / analítica Q1D (adimensionais) ***',/,/,"
-      "1P,E25.15,' = coeficiente de descarga',/,"
-      "1P,E25.15,' = empuxo dinâmico',/,"
-      "1P,E25.15,' = empuxo de pressão ao nível do mar (p = 101325 Pa)',/,"
-      "1P,E25.15,' = empuxo de pressão no vácuo',/,"
-      "1P,E25.15,' = empuxo total ao nível do mar',/,"
-      "1P,E25.15,' = empuxo total no vácuo',/,"
-      "1P,E25.15,' = coeficiente de empuxo ao nível do mar',/,"
-      "1P,E25.15,' = coeficiente de empuxo no vácuo',/,"
-      "1P,E25.15,' = velocidade característica',/,"
-      "1P,E25.15,' = velocidade de ejeção efetiva ao nível do mar',/,"
-      "1P,E25.15,' = velocidade de ejeção efetiva no vácuo',/,"
-      "1P,E25.15,' = impulso específico ao nível do mar',/,"
-      "1P,E25.15,' = impulso específico no vácuo')",
-      {eff[0], eff[1], eff[2], eff[3], eff[4], eff[5], eff[6], eff[7], eff[8], eff[9],
-       eff[10], eff[11], eff[12]});
+  // The listing's block and the summary file share the quantities' labels.
+  std::string listed =
+      "(/,1X,'*** Eficiências: solução numérica 2D / analítica Q1D (adimensionais) ***',/";
+  std::string summary = std::string("(2X,1P,E25.15,' = ") + kSummarySpacingLabel + "'";
+  for (std::size_t q = 0; q < kSummaryQuantities.size(); ++q) {
+    char number[8];
+    std::snprintf(number, sizeof number, "%2zu", q + 1);
+    listed += std::string(",/,1P,E25.15,' = ") + kSummaryQuantities[q].label + "'";
+    summary += std::string(",/,'") + number + "',1P,E25.15,' = " +
+               kSummaryQuantities[q].label + "'";
+  }
+  listed += ")";
+  summary += ")";
+  out.write(listed, {eff[0], eff[1], eff[2], eff[3], eff[4], eff[5], eff[6], eff[7],
+                             eff[8], eff[9], eff[10], eff[11], eff[12]});
 
   // Summary for the grid-refinement extrapolation tool.
   const double h = (f.X(nx - 1) - f.X(1)) / static_cast<double>(nx - 2);
   TextFile u12;
-  u12.open(trimmed(s.c.caso) + ".Extrapolix_3p0");
-  u12.write(
-      "(2X,1P,E25.15,' = h médio em X (m)',/,"
-      "' 1',1P,E25.15,' = coeficiente de descarga',/,"
-      "' 2',1P,E25.15,' = empuxo dinâmico',/,"
-      "' 3',1P,E25.15,' = empuxo de pressão ao nível do mar (p = 101325 Pa)',/,"
-      "' 4',1P,E25.15,' = empuxo de pressão no vácuo',/,"
-      "' 5',1P,E25.15,' = empuxo total ao nível do mar',/,"
-      "' 6',1P,E25.15,' = empuxo total no vácuo',/,"
-      "' 7',1P,E25.15,' = coeficiente de empuxo ao nível do mar',/,"
-      "' 8',1P,E25.15,' = coeficiente de empuxo no vácuo',/,"
-      "' 9',1P,E25.15,' = velocidade característica',/,"
-      "'10',1P,E25.15,' = velocidade de ejeção efetiva ao nível do mar',/,"
-      "'11',1P,E25.15,' = velocidade de ejeção efetiva no vácuo',/,"
-      "'12',1P,E25.15,' = impulso específico ao nível do mar',/,"
-      "'13',1P,E25.15,' = impulso específico no vácuo')",
-      {h, eff[0], eff[1], eff[2], eff[3], eff[4], eff[5], eff[6], eff[7], eff[8], eff[9],
-       eff[10], eff[11], eff[12]});
+  u12.open(trimmed(s.c.caso) + kSummarySuffix);
+  u12.write(summary, {h, eff[0], eff[1], eff[2], eff[3], eff[4], eff[5], eff[6], eff[7],
+                              eff[8], eff[9], eff[10], eff[11], eff[12]});
   u12.close();
 }
 
@@ -520,7 +505,7 @@ void write_results(State& s) {
   run_if(s, editor, "notepad " + caso + ".itn");
   s.io.u10.close();
   run_if(s, editor, "notepad " + caso + ".txt");
-  run_if(s, editor, "notepad " + caso + ".Extrapolix_3p0");
+  run_if(s, editor, "notepad " + caso + kSummarySuffix);
 
   write_profiles(s);
   write_thrust_profile(s);
