@@ -16,6 +16,7 @@
 #include "resultados/campo_vtk.hpp"
 #include "escoamento/coeficientes.hpp"
 #include "caso/dados.hpp"
+#include "base/console.hpp"
 #include "base/erro.hpp"
 #include "graficos/graficos.hpp"
 #include "malha/malha.hpp"
@@ -86,12 +87,12 @@ void solve_iteration(State& s) {
   if (team == nullptr) {
     build_u_source(s);
     apply_u_boundary_conditions(s);
-    solve(f.u, c.tolu, c.nitm_u);
+    solve(f.u, c.tolu, c.msi_iters_uvT);
     residual_l1_norm(nx, ny, nxy, f.a, f.b, f.u, s.k.norm);
 
     build_v_source(s);
     apply_v_boundary_conditions(s);
-    solve(f.v, c.tolu, c.nitm_u);
+    solve(f.v, c.tolu, c.msi_iters_uvT);
     residual_l1_norm(nx, ny, nxy, f.a, f.b, f.v, s.k.norm);
   } else {
     // The v system starts from the same rows as the u system: the momentum
@@ -111,13 +112,13 @@ void solve_iteration(State& s) {
         build_u_source(s);
         apply_u_boundary_conditions(s);
         msi_factorize(f.a, f.msi_l, f.msi_u, nxy, nx, ny);
-        msi_solve(f.a, f.msi_l, f.msi_u, ny, nx, nxy, f.u, c.tolu, c.nitm_u, f.b);
+        msi_solve(f.a, f.msi_l, f.msi_u, ny, nx, nxy, f.u, c.tolu, c.msi_iters_uvT, f.b);
         residual_l1_norm(nx, ny, nxy, f.a, f.b, f.u, norm_u);
       } else if (k == 1) {
         build_v_source(s, par.b_v);
         apply_v_boundary_conditions(s, par.a_v, par.b_v);
         msi_factorize(par.a_v, par.msi_l_v, par.msi_u_v, nxy, nx, ny);
-        msi_solve(par.a_v, par.msi_l_v, par.msi_u_v, ny, nx, nxy, f.v, c.tolu, c.nitm_u,
+        msi_solve(par.a_v, par.msi_l_v, par.msi_u_v, ny, nx, nxy, f.v, c.tolu, c.msi_iters_uvT,
                   par.b_v);
         residual_l1_norm(nx, ny, nxy, par.a_v, par.b_v, f.v, norm_v);
       }
@@ -129,7 +130,7 @@ void solve_iteration(State& s) {
 
   build_energy_source(s);
   apply_T_boundary_conditions(s);
-  solve(f.T, c.tolu, c.nitm_u);
+  solve(f.T, c.tolu, c.msi_iters_uvT);
   residual_l1_norm(nx, ny, nxy, f.a, f.b, f.T, s.k.norm);
 
   update_density(s);
@@ -141,7 +142,7 @@ void solve_iteration(State& s) {
   for (int pass = 1; pass <= c.imax; ++pass) {
     build_pressure_correction_system(s);
     apply_pl_boundary_conditions(s);
-    solve(f.pl, c.tolp, c.nitm_p);
+    solve(f.pl, c.tolp, c.msi_iters_p);
     correct_pressure_density(s);
     face_densities(s);
     correct_node_velocities(s);
@@ -267,8 +268,8 @@ int run_case(State& s) {
       s.io.u10.write("(2X,I8,1P,E15.6,9X,1P,E15.6)", {it, ratio, k.dt});
       s.io.u11.write("(2X,I8,1P,E15.6,9X,1P,E15.6)", {it, ratio});
       write_iteration_globals(s);
-      say(s, "Iteração %8d   L1(R)n / L1(R)1 = %13.6E   dt = %13.6E s   tempo = %.3f s\n", it,
-          ratio, k.dt, s.os.read_stopwatch() - k.tcpu1);
+      say(s, "%s%8d   %s %13.6E   dt = %13.6E s   tempo = %.3f s\n", kReportLineStart, it,
+          kRatioTag, ratio, k.dt, s.os.read_stopwatch() - k.tcpu1);
     }
     if (diverged) {
       // The broken state is not stored: the previous restart file stays.
@@ -300,8 +301,8 @@ int run_case(State& s) {
   // Ended by itmax with the ratio still above tole: a finished run (status
   // 0, restart chains rely on it), but one that says so.
   const bool short_of_tole = iterated && !interrupted && !(ratio <= c.tole);
-  say(s, "Fim: %d iterações   L1(R)n / L1(R)1 = %13.6E   tempo = %.3f s   listagem: %s.txt%s\n",
-      k.it, ratio, k.tcpu2 - k.tcpu1, caso.c_str(),
+  say(s, "%s%d iterações   %s %13.6E   tempo = %.3f s   listagem: %s.txt%s\n",
+      kClosingLineStart, k.it, kRatioTag, ratio, k.tcpu2 - k.tcpu1, caso.c_str(),
       short_of_tole ? "   (tolerância não atingida)" : "");
   if (short_of_tole)
     std::fprintf(stderr,
