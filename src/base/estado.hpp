@@ -29,7 +29,7 @@ struct CaseData {
   double tole = 0;
   int itmax = 0, imax = 0;
   double tolu = 0, tolp = 0;
-  int nitm_u = 0, nitm_p = 0;
+  int msi_iters_uvT = 0, msi_iters_p = 0;  // most MSI iterations for u, v, T and for p'
   double beta = 0;
   int ci = 1, w_cam = 0, w_r = 1, w_g = 1, sem_a = 1, sem_g = 1;
   std::string hard = std::string(100, ' ');

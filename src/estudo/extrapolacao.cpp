@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "base/erro.hpp"
+#include "caso/resumo.hpp"
 #include "arquivos/layout.hpp"
 #include "base/texto.hpp"
 #include "plataforma/plataforma.hpp"
@@ -25,7 +26,7 @@ constexpr const char* kPlotScript = "estudo.gnu";
 constexpr const char* kPlotImage = "estudo.png";
 // Summary layout: 2 characters (blanks, or the quantity number), E25.15, " = ", label.
 constexpr std::size_t kValueStart = 2, kValueWidth = 25;
-constexpr int kQuantities = 13;
+constexpr int kQuantities = static_cast<int>(kSummaryQuantities.size());
 
 bool available(double v) { return !std::isnan(v); }
 
@@ -526,15 +527,15 @@ std::string gp_quoted(const std::string& s) { return "'" + gnuplot_quoted(s) + "
 
 // The plot script, UTF-8 lines (converted to Latin-1 when written).
 std::vector<std::string> plot_script(const GridStudy& g) {
-  // Discharge coefficient and the two thrust coefficients (sea level, vacuum).
-  const std::size_t plotted[] = {0, 6, 7};
   double hmax = g.grids.back().h;
+  const auto plots = std::count_if(kSummaryQuantities.begin(), kSummaryQuantities.end(),
+                                   [](const SummaryQuantity& q) { return q.plotted; });
   std::vector<std::string> s = {
       "# Estudo de convergência de malha: grandezas contra h, com o valor extrapolado em h = 0",
       "set encoding iso_8859_1",
       "set terminal pngcairo noenhanced size 900,1400",
       "set output " + gp_quoted(kPlotImage),
-      "set multiplot layout 3,1 title 'Estudo de convergência de malha'",
+      "set multiplot layout " + std::to_string(plots) + ",1 title 'Estudo de convergência de malha'",
       "set xlabel 'h médio em X (m)'",
       "set xrange [0:" + exact(hmax * 1.05) + "]",
       "set grid",
@@ -542,8 +543,8 @@ std::vector<std::string> plot_script(const GridStudy& g) {
       "set samples 200",
   };
   int k = 0;
-  for (std::size_t q : plotted) {
-    if (q >= g.results.size()) continue;
+  for (std::size_t q = 0; q < kSummaryQuantities.size(); ++q) {
+    if (!kSummaryQuantities[q].plotted || q >= g.results.size()) continue;
     ++k;
     const Extrapolation& x = g.results[q];
     const std::string d = "$malhas" + std::to_string(k);
