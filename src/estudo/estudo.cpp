@@ -17,6 +17,7 @@
 #include "caso/dados.hpp"
 #include "estudo/executor.hpp"
 #include "estudo/extrapolacao.hpp"
+#include "estudo/relatorio.hpp"
 #include "estudo/malhas.hpp"
 #include "plataforma/plataforma.hpp"
 

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "arquivos/arquivo_texto.hpp"
 #include "arquivos/layout.hpp"
 #include "arquivos/listread.hpp"
 #include "base/erro.hpp"
