@@ -8,7 +8,7 @@
 
 #include "base/erro.hpp"
 #include "caso/itens.hpp"
-#include "malha/malha.hpp"
+#include "graficos/modelos.hpp"
 
 namespace tx {
 

@@ -19,6 +19,7 @@
 #include "base/console.hpp"
 #include "base/erro.hpp"
 #include "graficos/graficos.hpp"
+#include "graficos/modelos.hpp"
 #include "malha/malha.hpp"
 #include "plataforma/plataforma.hpp"
 #include "base/paralelo.hpp"

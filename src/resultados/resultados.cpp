@@ -8,6 +8,7 @@
 
 #include "caso/resumo.hpp"
 #include "graficos/graficos.hpp"
+#include "graficos/modelos.hpp"
 #include "arquivos/layout.hpp"
 #include "malha/malha.hpp"
 #include "resultados/mapa_campo.hpp"
@@ -19,12 +20,6 @@ namespace {
 
 constexpr double kSeaLevel = 101325.0;   // ambient pressure at sea level (Pa)
 constexpr double kGravity = 9.80665;     // standard gravity (m/s2)
-
-int kept_lines(const char* script) {
-  for (const auto& t : kTemplates)
-    if (std::string_view(t.name) == script) return t.kept;
-  return 6;
-}
 
 void run_if(State& s, bool on, const std::string& command) {
   if (on && s.os.run_command) s.os.run_command(command);

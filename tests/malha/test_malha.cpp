@@ -17,6 +17,7 @@
 #include "base/erro.hpp"
 #include "apoio/fixture.hpp"
 #include "arquivos/layout.hpp"
+#include "graficos/modelos.hpp"
 #include "malha/malha.hpp"
 
 namespace fs = std::filesystem;

@@ -12,6 +12,7 @@
 
 #include "apoio/fixture.hpp"
 #include "apoio/tmpdir.hpp"
+#include "graficos/modelos.hpp"
 #include "malha/malha.hpp"
 #include "resultados/resultados.hpp"
 
