@@ -17,7 +17,7 @@
 #include <stdexcept>
 
 #include "apoio/fixture.hpp"
-#include "execucao/main.hpp"
+#include "escoamento/iteracao.hpp"
 #include "base/paralelo.hpp"
 #include "escoamento/usuario.hpp"
 

@@ -80,11 +80,11 @@ struct Fields {
   Vec p1D, T1D, M1D, u1D;
 };
 
-// The text files that stay open during the run.
+// The text files that stay open during the run (once units 8, 10 and 11).
 struct Units {
-  TextFile u8;   // caso.itn
-  TextFile u10;  // caso.txt
-  TextFile u11;  // caso.residuo.dat
+  TextFile itn;       // caso.itn: global results per reported iteration
+  TextFile listagem;  // caso.txt: the listing
+  TextFile residuo;   // caso.residuo.dat: residual ratio per reported iteration
 };
 
 // Services of the operating system, replaceable in tests.

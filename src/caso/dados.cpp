@@ -229,13 +229,13 @@ void write_date_time(State& s) {
   } else {
     t = local_calendar();
   }
-  s.io.u10.write("(/,5X,'Dia = ',A12,5X,'Hora = ',A8)",
+  s.io.listagem.write("(/,5X,'Dia = ',A12,5X,'Hora = ',A8)",
                  {date_text(t[0], t[1], t[2]), time_text(t[3], t[4], t[5])});
 }
 
 void write_data_listing(State& s) {
   const CaseData& c = s.c;
-  s.io.u10.write(kDataLayout,
+  s.io.listagem.write(kDataLayout,
                  {c.titulo, c.caso, c.coord, c.nx - 2, c.ny - 2, (c.nx - 2) * (c.ny - 2), c.po,
                   c.T0, c.gama, c.Rg, c.dt1, c.dt2, c.It1, c.It2, c.tole, c.itmax, c.imax,
                   c.tolu, c.tolp, c.msi_iters_uvT, c.msi_iters_p, c.beta, c.ci, c.w_cam, c.w_r, c.w_g,

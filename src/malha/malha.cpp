@@ -114,7 +114,7 @@ void write_nozzle_parameters(State& s) {
   const double rain = ra_in * ra_in;
   const double raex = ra_ex * ra_ex;
 
-  s.io.u10.write(
+  s.io.listagem.write(
       "(/,/,'*** Parâmetros da Tubeira ***',/,/,I8,12X,'   = ig:   número do volume na "
       "direção X cuja face leste',' coincide com a garganta da tubeira',/,1P,E22.9,' = Xg:   "
       "coordenada X da garganta da tubeira (m)',/,1P,E22.9,' = rg:   raio da garganta da "

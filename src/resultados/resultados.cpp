@@ -111,7 +111,7 @@ void compute_iteration_globals(State& s) {
 
 void write_iteration_globals(State& s) {
   compute_iteration_globals(s);
-  s.io.u8.write("(I8,2X,3(1P,E24.15))", {s.k.it, s.r.fmi / s.r.fme, s.r.fme / s.r.fm1D,
+  s.io.itn.write("(I8,2X,3(1P,E24.15))", {s.k.it, s.r.fmi / s.r.fme, s.r.fme / s.r.fm1D,
                                          s.r.Fd / s.r.Fd1D});
 }
 
@@ -196,7 +196,7 @@ void complete_boundary_values(State& s) {
 }
 
 void write_field(State& s, const Vec& field, int ny, int nx, int nxy) {
-  TextFile& out = s.io.u10;
+  TextFile& out = s.io.listagem;
   std::vector<FmtValue> vals;
   int i0 = 0;
   int w = 10;
@@ -236,7 +236,7 @@ void write_global_results(State& s) {
   const double pi = s.c.pi;
   const Fields& f = s.f;
   Globals& r = s.r;
-  TextFile& out = s.io.u10;
+  TextFile& out = s.io.listagem;
 
   // Quasi-1D values.
   const double r_ex = f.Y((ny - 2) * nx + (nx - 1));
@@ -439,7 +439,7 @@ void write_results(State& s) {
   // would, before the boundary values are overwritten for output.
   if (s.k.it < s.k.it_ini) compute_iteration_globals(s);
 
-  s.io.u10.write("(/,5X,'Norma L1 dos resíduos na iteração 1 =',1P,E15.6)", {s.k.norm1});
+  s.io.listagem.write("(/,5X,'Norma L1 dos resíduos na iteração 1 =',1P,E15.6)", {s.k.norm1});
   compute_stream_function(s);
   complete_boundary_values(s);
   const double Rg = s.c.Rg, gama = s.c.gama;
@@ -448,7 +448,7 @@ void write_results(State& s) {
   for (int np = 1; np <= nxy; ++np) f.ro(np) = f.p(np) / (Rg * f.T(np));
 
   if (s.c.w_cam == 1) {
-    s.io.u10.write(
+    s.io.listagem.write(
         "(/,/,10X,'*** campos ***',/,/,"
         "10X,'na horizontal (esquerda para direita): contorno oeste para leste',/,/,"
         "10X,'na vertical   (de cima para baixo):    contorno norte para sul')");
@@ -480,7 +480,7 @@ void write_results(State& s) {
         {"dn: coeficiente d do SIMPLEC na face norte (m4.s/kg)", &f.dn},
     };
     for (const auto& l : listed) {
-      s.io.u10.write(std::string("(/,/,30X,'") + l.title + "')");
+      s.io.listagem.write(std::string("(/,/,30X,'") + l.title + "')");
       write_field(s, *l.field, s.c.ny, s.c.nx, nxy);
     }
   }
@@ -488,7 +488,7 @@ void write_results(State& s) {
   write_global_results(s);
 
   const double dtcpu = s.k.tcpu2 - s.k.tcpu1;
-  s.io.u10.write(
+  s.io.listagem.write(
       "(/,/,F14.2,' = tcpuo: tempo de CPU (s) anterior acumulado deste caso',/,"
       "F14.2,' = dtcpu: tempo de CPU (s) da simulação atual',/,"
       "F14.2,' = tcpu:  tempo de CPU (s) total acumulado deste caso')",
@@ -498,7 +498,7 @@ void write_results(State& s) {
   const std::string caso = trimmed(s.c.caso);
   const bool editor = s.c.sem_a == 0;
   run_if(s, editor, "notepad " + caso + ".itn");
-  s.io.u10.close();
+  s.io.listagem.close();
   run_if(s, editor, "notepad " + caso + ".txt");
   run_if(s, editor, "notepad " + caso + kSummarySuffix);
 

@@ -165,10 +165,10 @@ TEST(DataListing, DateLineAndEcho) {
   tx::State s = quiet_state();
   ASSERT_EQ(read_error(s), "");
   s.os.read_calendar = [] { return std::array<int, 6>{2009, 3, 5, 8, 4, 9}; };
-  s.io.u10.open("l.txt");
+  s.io.listagem.open("l.txt");
   tx::write_date_time(s);
   tx::write_data_listing(s);
-  s.io.u10.close();
+  s.io.listagem.close();
   const std::string text = read_file("l.txt");
   const std::string head = "\r\n     Dia = (5/3/2009)       Hora = 8:4:9   \r\n";
   ASSERT_EQ(text.substr(0, head.size()), head);
