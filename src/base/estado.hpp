@@ -62,6 +62,10 @@ struct Globals {
   double fmi = 0, fme = 0, Fd = 0;
 };
 
+// The columns of a row of the coefficient matrix, a(np, kS) ... a(np, kN):
+// the south, west, own, east and north terms of the five-point stencil.
+enum MatrixColumn : int { kS = 1, kW = 2, kP = 3, kE = 4, kN = 5 };
+
 // Every field array; sizes are set once by allocate_fields.
 struct Fields {
   // nxy values, indexed by np
@@ -73,7 +77,7 @@ struct Fields {
   Vec b;
   Mat msi_l;  // nxy x 4
   Mat msi_u;  // nxy x 3
-  Mat a;      // nxy x 5: s, w, p, e, n
+  Mat a;      // nxy x 5: columns kS, kW, kP, kE, kN
   // ny values, indexed by j
   Vec vin, Tin, pin, uin, dpin, pin_old, Min;
   // nx values, indexed by i

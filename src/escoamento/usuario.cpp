@@ -17,9 +17,6 @@ namespace tx {
 
 namespace {
 
-// Column indices of a five-point row: s, w, p, e, n.
-constexpr int kS = 1, kW = 2, kP = 3, kE = 4, kN = 5;
-
 // One boundary row: every coefficient cleared, then the listed ones set.
 void set_row(Mat& a, Vec& b, int np, double ap, int k_other, double a_other, double rhs) {
   for (int k = 1; k <= 5; ++k) a(np, k) = 0.0;

@@ -12,11 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "base/estado.hpp"
 #include "base/erro.hpp"
 #include "apoio/fixture.hpp"
 #include "apoio/tmpdir.hpp"
 #include "malha/malha.hpp"
 #include "escoamento/usuario.hpp"
+
+using enum tx::MatrixColumn;
 
 namespace fs = std::filesystem;
 using txtest::make_state;
@@ -226,8 +229,8 @@ TEST(InitialConditions, FreshStartIsQ1DFieldUniformAcrossColumns) {
   }
   // Every row an identity with zero source.
   for (int np = 1; np <= s.c.nxy; ++np) {
-    EXPECT_EQ(f.a(np, 3), 1.0);
-    EXPECT_EQ(f.a(np, 1) + f.a(np, 2) + f.a(np, 4) + f.a(np, 5), 0.0);
+    EXPECT_EQ(f.a(np, kP), 1.0);
+    EXPECT_EQ(f.a(np, kS) + f.a(np, kW) + f.a(np, kE) + f.a(np, kN), 0.0);
     EXPECT_EQ(f.b(np), 0.0);
   }
 }
@@ -409,7 +412,7 @@ class Boundaries : public ::testing::Test {
       for (int j = 1; j <= s.c.ny; ++j) {
         if (!is_fictitious(s, i, j) || (is_corner(s, i, j) && !corners)) continue;
         const int np = np_of(s, i, j);
-        EXPECT_EQ(s.f.a(np, 3), 1.0) << i << "," << j;
+        EXPECT_EQ(s.f.a(np, kP), 1.0) << i << "," << j;
         EXPECT_NEAR(row_residual(s, phi, np), 0.0, tol) << i << "," << j;
       }
   }
