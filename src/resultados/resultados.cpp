@@ -36,26 +36,30 @@ bool profile_row(const State& s, int i, int first) {
   return i == first || i == s.c.nx || i % s.c.w_g == 0;
 }
 
+// The quasi-1D column of a profile file.
+enum class OneD { Velocity, Zero, Pressure, Temperature, Density, Mach };
+
 struct ProfileKind {
   const char* suffix;
   const char* header;
   const char* script;
   Vec Fields::*field;
-  int one_d;  // 0 u1D, 1 zero, 2 p1D, 3 T1D, 4 density from p1D and T1D, 5 M1D
+  OneD one_d;
 };
 
 constexpr const char* kColumnTitles = ",/,'#',T4,'x (m)',T28,'1D',T52,'centro',T76,'parede')";
 
-double one_d_value(const State& s, int kind, int i) {
+double one_d_value(const State& s, OneD kind, int i) {
   const Fields& f = s.f;
   switch (kind) {
-    case 0: return f.u1D(i);
-    case 1: return 0.0;
-    case 2: return f.p1D(i);
-    case 3: return f.T1D(i);
-    case 4: return f.p1D(i) / (s.c.Rg * f.T1D(i));
-    default: return f.M1D(i);
+    case OneD::Velocity: return f.u1D(i);
+    case OneD::Zero: return 0.0;  // no v in quasi-1D flow
+    case OneD::Pressure: return f.p1D(i);
+    case OneD::Temperature: return f.T1D(i);
+    case OneD::Density: return f.p1D(i) / (s.c.Rg * f.T1D(i));
+    case OneD::Mach: break;
   }
+  return f.M1D(i);
 }
 
 void write_profile(State& s, const ProfileKind& k) {
@@ -369,15 +373,16 @@ void write_residual_script(State& s) {
 void write_profiles(State& s) {
   static const ProfileKind kinds[] = {
       {".velocidade_u.dat", "('### VELOCIDADE u (m/s) ###'", "Tubrix_5p5_velocidade_u.gnu",
-       &Fields::u, 0},
+       &Fields::u, OneD::Velocity},
       {".velocidade_v.dat", "('### VELOCIDADE v (m/s) ###'", "Tubrix_5p5_velocidade_v.gnu",
-       &Fields::v, 1},
-      {".pressao.dat", "('### PRESSÃO (Pa) ###'", "Tubrix_5p5_pressao.gnu", &Fields::p, 2},
+       &Fields::v, OneD::Zero},
+      {".pressao.dat", "('### PRESSÃO (Pa) ###'", "Tubrix_5p5_pressao.gnu", &Fields::p,
+       OneD::Pressure},
       {".temperatura.dat", "('### TEMPERATURA (K) ###'", "Tubrix_5p5_temperatura.gnu",
-       &Fields::T, 3},
+       &Fields::T, OneD::Temperature},
       {".massa_especifica.dat", "('### MASSA ESPECÍFICA (kg/m3) ###'",
-       "Tubrix_5p5_massa_especifica.gnu", &Fields::ro, 4},
-      {".Mach.dat", "('### MACH ###'", "Tubrix_5p5_Mach.gnu", &Fields::M, 5},
+       "Tubrix_5p5_massa_especifica.gnu", &Fields::ro, OneD::Density},
+      {".Mach.dat", "('### MACH ###'", "Tubrix_5p5_Mach.gnu", &Fields::M, OneD::Mach},
   };
   for (const auto& k : kinds) write_profile(s, k);
 }
