@@ -41,6 +41,8 @@ void descending_wavefronts(Index nx, int ny, const Elem& elem) {
   ascending_wavefronts(nx, ny, [&](int t, Index c) { elem(ny - 1 - t, nx - 1 - c); });
 }
 
+}  // namespace
+
 // The factor rows of the volumes i = 1 as the previous factorisation left
 // them: the stand-in for their west neighbour.
 void save_factor_guess(const double* U, Index nx, int ny, double* guess) {
@@ -80,8 +82,6 @@ bool backward_wraps_hold(const double* U, const double* w, const double* saved, 
   }
   return true;
 }
-
-}  // namespace
 
 bool factorize_wavefronts(const double* A, double* L, double* U, Index nx, int ny) {
   PipeScratch& ps = pipe_scratch();

@@ -177,6 +177,17 @@ bool factorize_wavefronts(const double* A, double* L, double* U, Index nx, int n
 bool forward_wavefronts(const double* L, double* w, Index nx, int ny);
 bool backward_wavefronts(const double* U, double* w, Index nx, int ny);
 
+// The wrap-around volumes (i = 1 in the factorisation and the forward
+// sweep, i = nx backward), computed first with a stand-in for their
+// neighbour across the end of the row, recomputed with the true one: true
+// when every one has the same bits (msi_frentes.cpp).
+// The factor rows of the volumes i = 1 as the previous factorisation left
+// them: the stand-in for their west neighbour.
+void save_factor_guess(const double* U, Index nx, int ny, double* guess);
+bool factor_wraps_hold(const double* A, const double* L, const double* U, Index nx, int ny);
+bool forward_wraps_hold(const double* L, const double* w, const double* saved, Index nx, int ny);
+bool backward_wraps_hold(const double* U, const double* w, const double* saved, Index nx, int ny);
+
 // Scratch of the pipelined and wavefront sweeps, owned by the calling thread.
 struct PipeScratch {
   RowProgress progress;

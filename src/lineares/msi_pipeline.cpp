@@ -47,8 +47,7 @@ bool factorize_pipelined(const double* A, double* L, double* U, Index nx, int ny
   ps.reset(ny);
   RowProgress& prog = ps.progress;
   double* guess = ps.saved.data();
-  for (int r = 1; r < ny; ++r)
-    std::memcpy(guess + 3 * r, U + 3 * (static_cast<Index>(r) * nx - 1), 3 * sizeof(double));
+  save_factor_guess(U, nx, ny, guess);
   const int T = team.size();
   team.run([&](int k) {
     for (int r = k; r < ny; r += T) {
@@ -74,13 +73,7 @@ bool factorize_pipelined(const double* A, double* L, double* U, Index nx, int ny
       }
     }
   });
-  for (int r = 1; r < ny; ++r) {
-    const Index q = static_cast<Index>(r) * nx;
-    double l[4], u[3];
-    factor_core(A + 5 * q, U + 3 * (q - nx), U + 3 * (q - nx + 1), U + 3 * (q - 1), 0.0, l, u);
-    if (!same_bits(l, L + 4 * q, 4) || !same_bits(u, U + 3 * q, 3)) return false;
-  }
-  return true;
+  return factor_wraps_hold(A, L, U, nx, ny);
 }
 
 bool forward_pipelined(const double* L, double* w, Index nx, int ny, Team& team) {
@@ -124,14 +117,7 @@ bool forward_pipelined(const double* L, double* w, Index nx, int ny, Team& team)
       }
     }
   });
-  for (int r = 1; r < ny; ++r) {
-    const Index q = static_cast<Index>(r) * nx;
-    const double* l = L + 4 * q;
-    const double y =
-        (saved[r] - l[LS] * w[q - nx] - l[LW] * w[q - 1] - l[LSE] * w[q - nx + 1]) / l[LP];
-    if (!same_bits(&y, &w[q], 1)) return false;
-  }
-  return true;
+  return forward_wraps_hold(L, w, saved, nx, ny);
 }
 
 // Backward sweep without the update of phi, which the caller adds once the
@@ -182,13 +168,7 @@ bool backward_pipelined(const double* U, double* w, Index nx, int ny, Team& team
       }
     }
   });
-  for (int r = 0; r < ny - 1; ++r) {
-    const Index q = static_cast<Index>(r) * nx + nx - 1;
-    const double* u = U + 3 * q;
-    const double d = saved[r] - u[UN] * w[q + nx] - u[UNW] * w[q + nx - 1] - u[UE] * w[q + 1];
-    if (!same_bits(&d, &w[q], 1)) return false;
-  }
-  return true;
+  return backward_wraps_hold(U, w, saved, nx, ny);
 }
 
 namespace {
