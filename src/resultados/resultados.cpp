@@ -333,7 +333,7 @@ void write_global_results(State& s) {
       "(/,1X,'*** Eficiências: solução numérica 2D / analítica Q1D (adimensionais) ***',/";
   std::string summary = std::string("(2X,1P,E25.15,' = ") + kSummarySpacingLabel + "'";
   for (std::size_t q = 0; q < kSummaryQuantities.size(); ++q) {
-    char number[8];
+    char number[24];
     std::snprintf(number, sizeof number, "%2zu", q + 1);
     listed += std::string(",/,1P,E25.15,' = ") + kSummaryQuantities[q].label + "'";
     summary += std::string(",/,'") + number + "',1P,E25.15,' = " +
