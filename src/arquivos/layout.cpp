@@ -13,7 +13,9 @@
 #include <stdexcept>
 #include <unordered_map>
 
+#include "arquivos/gravacao.hpp"
 #include "base/erro.hpp"
+#include "plataforma/plataforma.hpp"
 
 namespace tx {
 
@@ -691,9 +693,19 @@ void TextFile::open(const std::string& path) {
   if (f_ == nullptr) {
     const int err = errno;
     throw RunError("Erro: não foi possível criar o arquivo " + path + " (" +
-                       std::strerror(err) + ")",
+                       error_reason(err) + ")",
                    kExitInput);
   }
+  path_ = path;
+}
+
+void TextFile::open_temporary(const std::string& path) {
+  if (f_ != nullptr) close();
+  std::string why;
+  f_ = create_temporary(path, &why);
+  if (f_ == nullptr)
+    throw RunError("Erro: não foi possível criar o arquivo " + path + " (" + why + ")",
+                   kExitInput);
   path_ = path;
 }
 

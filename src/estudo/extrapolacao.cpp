@@ -586,7 +586,7 @@ std::vector<std::string> plot_script(const GridStudy& g) {
 std::string write_lines_tmp(const std::string& name, const std::vector<std::string>& lines) {
   const std::string tmp = name + ".tmp";
   TextFile f;
-  f.open(tmp);
+  f.open_temporary(tmp);
   try {
     for (const auto& l : lines) f.write("(A)", {to_latin1(l)});
     f.close();

@@ -430,7 +430,7 @@ void rewrite_script(const std::string& name, int kept, const std::string& tail) 
   // never loses the user's settings.
   const std::string tmp = name + ".tmp";
   TextFile f;
-  f.open(tmp);
+  f.open_temporary(tmp);
   f.put(out);
   f.close();
   std::error_code ec;
