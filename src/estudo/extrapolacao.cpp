@@ -11,6 +11,8 @@
 #include <string_view>
 
 #include "base/erro.hpp"
+#include "estudo/verificacao.hpp"
+#include "arquivos/gravacao.hpp"
 #include "arquivos/layout.hpp"
 #include "base/texto.hpp"
 #include "plataforma/plataforma.hpp"
@@ -172,11 +174,20 @@ bool solve3(double a[3][3], double b[3], double x[3]) {
 }  // namespace
 
 SummaryFile read_summary_file(const std::string& path) {
-  std::error_code ec;
-  std::ifstream in;
-  if (!std::filesystem::is_directory(path, ec)) in.open(path, std::ios::binary);
-  if (!in.is_open()) throw RunError("Erro: não foi possível ler o arquivo \"" + path + "\".");
-  const std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string why;
+  std::FILE* in = open_regular_file(path, &why);
+  if (in == nullptr)
+    throw RunError("Erro: não foi possível ler o arquivo \"" + path + "\" (" + why + ").");
+  // A summary file has fourteen short lines: reading stops past a bound.
+  constexpr std::size_t kMaxBytes = 1 << 16;
+  std::string all(kMaxBytes + 1, '\0');
+  all.resize(std::fread(all.data(), 1, all.size(), in));
+  const bool read_error = std::ferror(in) != 0;
+  std::fclose(in);
+  if (read_error) throw RunError("Erro: não foi possível ler o arquivo \"" + path + "\".");
+  if (all.size() > kMaxBytes)
+    throw RunError("Erro no arquivo \"" + path + "\": tem mais de " + std::to_string(kMaxBytes) +
+                   " bytes; não é um arquivo de resumo (.Extrapolix_3p0).");
 
   std::vector<std::string> lines;
   std::size_t start = 0;
@@ -331,8 +342,10 @@ bool fit_power_law(const std::vector<double>& h, const std::vector<double>& phi,
   return true;
 }
 
-Extrapolation extrapolate(const std::vector<double>& h, const std::vector<double>& phi,
-                          double assumed_order) {
+namespace {
+
+Extrapolation extrapolate_unchecked(const std::vector<double>& h, const std::vector<double>& phi,
+                                    double assumed_order) {
   Extrapolation x;
   const std::size_t n = h.size();
   if (n == 2) {
@@ -381,6 +394,34 @@ Extrapolation extrapolate(const std::vector<double>& h, const std::vector<double
     }
   }
   return x;
+}
+
+}  // namespace
+
+Extrapolation extrapolate(const std::vector<double>& h, const std::vector<double>& phi,
+                          double assumed_order) {
+  Extrapolation x = extrapolate_unchecked(h, phi, assumed_order);
+  // Extreme data overflow or cancel on the way: such a value is not given
+  // at all, and a zero GCI only where all the values are equal.
+  for (double* v : {&x.p, &x.phi_ext, &x.e_a, &x.e_ext, &x.gci, &x.asymptotic, &x.p_fit,
+                    &x.phi0_fit, &x.alpha_fit})
+    if (!std::isfinite(*v)) *v = kNotAvailable;
+  if (x.gci == 0.0 && x.kind != Convergence::Constant) x.gci = kNotAvailable;
+  if (!available(x.gci)) x.asymptotic = kNotAvailable;
+  return x;
+}
+
+std::string order_expected() {
+  char buf[96];
+  std::snprintf(buf, sizeof buf, "esperado um número real de %g a %g (a ordem do esquema, como 1 "
+                "ou 2)", kMinOrder, kMaxOrder);
+  return buf;
+}
+
+std::vector<std::string> study_file_names(bool csv_file) {
+  std::vector<std::string> names = {kReportFile, kPlotScript, kPlotImage};
+  if (csv_file) names.push_back(kCsvFile);
+  return names;
 }
 
 GridStudy extrapolate_files(const std::vector<std::string>& paths, double assumed_order) {
@@ -552,8 +593,8 @@ std::vector<std::string> plot_script(const GridStudy& g) {
     s.push_back("EOD");
     std::string title = latin1_to_utf8(g.grids.front().labels[q]);
     std::string plot = "plot " + d + " using 1:2 with linespoints pt 7 title 'malhas'";
-    if (available(x.phi_ext)) {
-      const double phi1 = g.grids.front().values[q];
+    const double phi1 = g.grids.front().values[q];
+    if (available(x.phi_ext) && available(x.gci) && std::isfinite(x.gci * std::fabs(phi1))) {
       const std::string e = "$extrapolado" + std::to_string(k);
       s.push_back(e + " << EOD");
       s.push_back("0 " + exact(x.phi_ext) + " 0");
@@ -610,6 +651,14 @@ void commit(const std::vector<std::pair<std::string, std::vector<std::string>>>&
     for (const auto& t : tmps) std::filesystem::remove(t, ec);
     throw;
   }
+  for (const auto& [name, lines] : files) {
+    if (std::string why; !replaceable(name, &why)) {
+      std::error_code ec;
+      for (const auto& t : tmps) std::filesystem::remove(t, ec);
+      throw RunError("Erro: não foi possível gravar o arquivo \"" + name + "\" (" + why +
+                     "); nenhum arquivo do estudo foi alterado.");
+    }
+  }
   for (std::size_t i = 0; i < files.size(); ++i) {
     std::error_code ec;
     std::filesystem::rename(tmps[i], files[i].first, ec);
@@ -641,7 +690,7 @@ void write_text_file(const std::string& name, const std::vector<std::string>& li
 }
 
 bool write_study_files(const GridStudy& g, const std::vector<std::string>& preamble,
-                       bool csv_file) {
+                       bool csv_file, volatile std::sig_atomic_t* stop) {
   std::vector<std::string> report = preamble;
   for (auto& l : report_lines(g)) report.push_back(std::move(l));
   std::vector<std::pair<std::string, std::vector<std::string>>> files = {
@@ -650,6 +699,7 @@ bool write_study_files(const GridStudy& g, const std::vector<std::string>& pream
   commit(files);
 
   const int st = run_quietly("gnuplot", {kPlotScript}, "");
+  if (st != 0 && stop != nullptr && *stop) return false;  // the caller says so
   if (st != 0) {
     std::fprintf(stderr,
                  st == 127 ? "Aviso: gnuplot não encontrado; %s não foi desenhado (rode "
@@ -684,13 +734,14 @@ int extrapola_main(int argc, char** argv) {
       char* end = nullptr;
       const char* v = i + 1 < argc ? argv[++i] : "";
       order = std::strtod(v, &end);
-      if (*v == '\0' || *end != '\0' || !(order > 0.0) || !std::isfinite(order)) {
-        std::fprintf(stderr, "Erro no argumento --ordem: esperado um número real positivo, "
-                             "encontrado \"%s\".\n", v);
+      if (*v == '\0' || *end != '\0' || !(order >= kMinOrder && order <= kMaxOrder)) {
+        std::fprintf(stderr, "Erro no argumento --ordem: %s, encontrado \"%s\".\n",
+                     order_expected().c_str(), v);
         return kExitInput;
       }
     } else if (a.size() > 1 && a[0] == '-') {
-      std::fprintf(stderr, "Erro: opção desconhecida \"%s\".\n%s", a.c_str(), usage);
+      std::fprintf(stderr, "Erro: argumento desconhecido \"%s\"; tubrix-extrapola --help mostra "
+                           "os argumentos.\n", a.c_str());
       return kExitInput;
     } else {
       files.push_back(a);
@@ -698,13 +749,21 @@ int extrapola_main(int argc, char** argv) {
   }
   try {
     const GridStudy g = extrapolate_files(files, order);
+    check_report_files(study_file_names(false));
     if (csv) {
       std::fputs(csv_text(g, "\n").c_str(), stdout);
     } else {
       for (const auto& l : report_lines(g)) std::printf("%s\n", l.c_str());
     }
     std::fflush(stdout);
-    write_study_files(g, {}, false);
+    // Ctrl-C while the picture is drawn ends the program as it ends a study.
+    volatile std::sig_atomic_t* stop = catch_stop_signals(false);
+    write_study_files(g, {}, false, stop);
+    if (*stop) {
+      std::fprintf(stderr, "Interrompido; %s não foi desenhado (rode \"gnuplot %s\").\n",
+                   kPlotImage, kPlotScript);
+      return kExitInterrupted;
+    }
   } catch (const RunError& e) {
     std::fprintf(stderr, "%s\n", e.what());
     return e.status();

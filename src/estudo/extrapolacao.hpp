@@ -4,6 +4,7 @@
 // Celik et al. (2008), J. Fluids Eng. 130, 078001.
 #pragma once
 
+#include <csignal>
 #include <limits>
 #include <string>
 #include <vector>
@@ -11,6 +12,12 @@
 namespace tx {
 
 inline constexpr double kNotAvailable = std::numeric_limits<double>::quiet_NaN();
+
+// The orders --ordem accepts: outside them the two-grid estimates lose all
+// meaning (and overflow or cancel towards the ends of the double range).
+inline constexpr double kMinOrder = 0.1, kMaxOrder = 10.0;
+// "esperado um número real de 0.1 a 10 ...", for the messages on --ordem.
+std::string order_expected();
 
 // One summary file: the mean spacing h and the numbered ratios.
 struct SummaryFile {
@@ -80,10 +87,13 @@ std::string csv_text(const GridStudy& g, const char* eol);
 // the gnuplot script "estudo.gnu" of the discharge and thrust coefficients
 // against h and, when gnuplot can be run, its image "estudo.png"; with
 // `csv_file` also "estudo.csv". Files in the current folder, Latin-1 with
-// CR LF. Returns false (after a warning on standard error) when the image
-// could not be drawn.
+// CR LF, all replaced or none. Returns false (after a warning on standard
+// error) when the image could not be drawn; without the warning when
+// `*stop` was set meanwhile (Ctrl-C, which stops gnuplot too).
 bool write_study_files(const GridStudy& g, const std::vector<std::string>& preamble,
-                       bool csv_file);
+                       bool csv_file, volatile std::sig_atomic_t* stop = nullptr);
+// The files write_study_files writes, the picture included.
+std::vector<std::string> study_file_names(bool csv_file);
 // The same report file with the preamble alone (no extrapolation possible).
 void write_report_file(const std::vector<std::string>& lines);
 // Writes UTF-8 `lines` as Latin-1 with CR LF to `name`, under a temporary

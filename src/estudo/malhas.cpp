@@ -170,6 +170,16 @@ void copy_templates(const Grid& g) {
   }
 }
 
+// A grid that would go on from its restart file, gone since: it is run
+// again from the start, and the console says why.
+void restart_lost(const Grid& g, int stored) {
+  std::printf("[%s] o arquivo de reinício \"%s\" não existe mais: a malha, parada na iteração "
+              "%d, recomeça do início (itmax = %d).\n",
+              g.name.c_str(), (fs::path(g.name) / (g.caso + ".bin")).string().c_str(), stored,
+              g.c.itmax);
+  std::fflush(stdout);
+}
+
 }  // namespace
 
 void write_status(const Grid& g) {
@@ -252,13 +262,17 @@ void plan_grid(Grid& g) {
       // Judged again against the tolerance of today's data file; a grid
       // short of it goes on if the iteration limit has been raised since.
       g.outcome.state = o.ratio <= g.c.tole ? GridState::Converged : GridState::NotConverged;
-      if (g.outcome.state == GridState::NotConverged && stopped_short && has_restart) {
+      if (g.outcome.state == GridState::NotConverged && stopped_short) {
         g.run = true;
-        g.continue_from = o.iterations;
+        if (has_restart)
+          g.continue_from = o.iterations;
+        else
+          restart_lost(g, o.iterations);
       }
       break;
     case GridState::Interrupted:
       g.run = true;
+      if (!has_restart && o.iterations > 0) restart_lost(g, o.iterations);
       if (has_restart && o.iterations > 0) {
         if (stopped_short) {
           g.continue_from = o.iterations;
