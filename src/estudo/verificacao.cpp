@@ -104,13 +104,12 @@ void check_report_files(const std::vector<std::string>& names) {
     if (fs::exists(fs::symlink_status(name, ec)) && !is_writable(name, &why))
       throw RunError("Erro: o arquivo \"" + name + "\" não pode ser gravado (" + why +
                      "). Nenhum arquivo foi alterado.");
-    // A stale temporary is replaced, unless it is something else than a file.
+    // A stale temporary (a killed study's) is replaced; anything else there
+    // is refused, as the outputs themselves are.
     const std::string tmp = name + ".tmp";
-    const fs::file_status t = fs::symlink_status(tmp, ec);
-    if (fs::exists(t) && !fs::is_regular_file(t) && !fs::is_symlink(t))
-      throw RunError("Erro: \"" + tmp + "\" existe e não é um arquivo comum (uma pasta, "
-                     "talvez); é o nome temporário de \"" + name + "\": remova-o. Nenhum arquivo "
-                     "foi alterado.");
+    if (!replaceable(tmp, &why))
+      throw RunError("Erro: \"" + tmp + "\", o nome temporário de \"" + name + "\", " + why +
+                     ": remova-o. Nenhum arquivo foi alterado.");
   }
   if (std::string why; !folder_takes_new_files(".", &why))
     throw RunError("Erro: a pasta atual não permite criar os arquivos do estudo (" + why +

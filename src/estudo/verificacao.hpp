@@ -26,8 +26,8 @@ int check_grid_sizes(const std::vector<GridSize>& sizes, const std::string& arg,
 void check_grid_folders(const std::vector<Grid>& grids);
 
 // Every file of `names` (reports in the current folder) is absent or a
-// writable regular file that is not a link, its temporary name is not a
-// folder, and the folder takes new files. Throws RunError naming the file.
+// writable regular file that is not a link, and so is its temporary name
+// (".tmp"), and the folder takes new files. Throws RunError naming the file.
 void check_report_files(const std::vector<std::string>& names);
 
 // One study at a time in the current folder: held from construction to
