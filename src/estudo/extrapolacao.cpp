@@ -565,6 +565,8 @@ namespace {
 // Text inside a gnuplot single-quoted string: apostrophes doubled.
 std::string gp_quoted(const std::string& s) { return "'" + gnuplot_quoted(s) + "'"; }
 
+bool plottable(double v) { return std::fabs(v) <= 1e300; }  // false for NaN too
+
 // The plot script, UTF-8 lines (converted to Latin-1 when written).
 std::vector<std::string> plot_script(const GridStudy& g) {
   // Discharge coefficient and the two thrust coefficients (sea level, vacuum).
@@ -587,6 +589,14 @@ std::vector<std::string> plot_script(const GridStudy& g) {
     if (q >= g.results.size()) continue;
     ++k;
     const Extrapolation& x = g.results[q];
+    // gnuplot takes values near the ends of the double range for undefined
+    // points and would draw nothing at all: such a panel stays empty.
+    bool drawable = true;
+    for (const auto& f : g.grids) drawable = drawable && plottable(f.values[q]);
+    if (!drawable) {
+      s.push_back("set multiplot next");
+      continue;
+    }
     const std::string d = "$malhas" + std::to_string(k);
     s.push_back(d + " << EOD");
     for (const auto& f : g.grids) s.push_back(exact(f.h) + " " + exact(f.values[q]));
@@ -594,7 +604,8 @@ std::vector<std::string> plot_script(const GridStudy& g) {
     std::string title = latin1_to_utf8(g.grids.front().labels[q]);
     std::string plot = "plot " + d + " using 1:2 with linespoints pt 7 title 'malhas'";
     const double phi1 = g.grids.front().values[q];
-    if (available(x.phi_ext) && available(x.gci) && std::isfinite(x.gci * std::fabs(phi1))) {
+    if (plottable(x.phi_ext) && plottable(x.gci * std::fabs(phi1)) &&
+        plottable(phi1 - x.phi_ext)) {
       const std::string e = "$extrapolado" + std::to_string(k);
       s.push_back(e + " << EOD");
       s.push_back("0 " + exact(x.phi_ext) + " 0");
