@@ -14,6 +14,7 @@
 #include "base/texto.hpp"
 #include "caso/dados.hpp"
 #include "estudo/extrapolacao.hpp"
+#include "plataforma/plataforma.hpp"
 
 namespace tx {
 
@@ -204,13 +205,12 @@ void write_status(const Grid& g) {
 
 // Reads a status file; false when there is none.
 bool read_status(const Grid& g, Outcome& o) {
-  std::error_code ec;
-  if (!fs::is_regular_file(status_path(g), ec)) return false;
-  std::FILE* f = std::fopen(status_path(g).c_str(), "rb");
+  std::FILE* f = open_regular_file(status_path(g));
   if (f == nullptr) return false;
-  std::string all;
-  char buf[4096];
-  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) all.append(buf, n);
+  // A few short lines: reading stops at a bound (anything longer is no
+  // status file of this study and reads as a failed grid).
+  std::string all(1 << 16, '\0');
+  all.resize(std::fread(all.data(), 1, all.size(), f));
   std::fclose(f);
   o = Outcome();
   o.state = GridState::Failed;
