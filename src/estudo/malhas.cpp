@@ -296,7 +296,7 @@ void prepare_grid(const Grid& g) {
   std::error_code ec;
   fs::create_directories(g.name, ec);
   if (ec)
-    throw RunError("Erro: não foi possível criar a pasta \"" + g.name + "\" (" + ec.message() +
+    throw RunError("Erro: não foi possível criar a pasta \"" + g.name + "\" (" + error_reason(ec.value()) +
                    ").");
   CaseData c = g.c;
   if (g.continue_from > 0) {

@@ -12,6 +12,7 @@
 #include "graficos/graficos.hpp"
 #include "arquivos/layout.hpp"
 #include "base/texto.hpp"
+#include "plataforma/plataforma.hpp"
 
 namespace tx {
 
@@ -398,7 +399,7 @@ void copy_templates(const std::string& template_dir, const std::vector<std::stri
     std::error_code ec;
     // copy_options::none never replaces an existing file.
     if (!fs::copy_file(src, name, fs::copy_options::none, ec) || ec) {
-      const std::string why = ec ? ": " + ec.message() : std::string();
+      const std::string why = ec ? ": " + error_reason(ec.value()) : std::string();
       for (const std::string& c : copied) fs::remove(c, ec);
       throw RunError("Não foi possível copiar o modelo de script de gráfico \"" + src.string() +
                      "\" para o diretório de trabalho" + why + ".");
