@@ -689,13 +689,11 @@ TextFile::~TextFile() {
 void TextFile::open(const std::string& path) {
   if (f_ != nullptr) close();
   // Binary mode: the CR LF line ends are already in the records.
-  f_ = std::fopen(path.c_str(), "wb");
-  if (f_ == nullptr) {
-    const int err = errno;
-    throw RunError("Erro: não foi possível criar o arquivo " + path + " (" +
-                       error_reason(err) + ")",
+  std::string why;
+  f_ = open_for_writing(path, &why);
+  if (f_ == nullptr)
+    throw RunError("Erro: não foi possível criar o arquivo " + path + " (" + why + ")",
                    kExitInput);
-  }
   path_ = path;
 }
 

@@ -89,6 +89,10 @@ std::string error_reason(int errno_value);
 // process's file. Null, with the reason in `why`, when it cannot.
 std::FILE* open_new_file(const std::string& path, std::string* why = nullptr);
 
+// Creates or truncates `path` for writing (binary), but never through a
+// symbolic link: a link there makes it fail (`why` says so).
+std::FILE* open_for_writing(const std::string& path, std::string* why = nullptr);
+
 // Opens a regular file for reading (binary), following links. A FIFO, a
 // device or a folder is refused without blocking on it (`why` says so).
 std::FILE* open_regular_file(const std::string& path, std::string* why = nullptr);

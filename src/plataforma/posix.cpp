@@ -256,6 +256,14 @@ std::FILE* open_new_file(const std::string& path, std::string* why) {
   return f;
 }
 
+std::FILE* open_for_writing(const std::string& path, std::string* why) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) return failed_open(fd, errno, why);
+  std::FILE* f = ::fdopen(fd, "wb");
+  if (f == nullptr) return failed_open(fd, errno, why);
+  return f;
+}
+
 std::FILE* open_regular_file(const std::string& path, std::string* why) {
   // Non-blocking, so that a FIFO without a writer does not hang the open.
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
