@@ -296,8 +296,8 @@ void prepare_grid(const Grid& g) {
   std::error_code ec;
   fs::create_directories(g.name, ec);
   if (ec)
-    throw RunError("Erro: não foi possível criar a pasta \"" + g.name + "\" (" + error_reason(ec.value()) +
-                   ").");
+    throw RunError("Erro: não foi possível criar a pasta \"" + g.name + "\" (" +
+                   error_reason(ec.value()) + ").");
   CaseData c = g.c;
   if (g.continue_from > 0) {
     c.ci = 2;
