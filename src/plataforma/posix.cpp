@@ -290,7 +290,7 @@ LockResult take_lock(const std::string& path, FileLock& lock, std::string* why) 
   for (int attempt = 0; attempt < 10; ++attempt) {
     // Not close-on-exec: the runs started afterwards share the lock, so it
     // outlives a killed holder while its runs go on.
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW, 0666);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW, 0666);
     if (fd < 0) {
       if (why != nullptr) *why = error_reason(errno);
       return LockResult::Failed;
