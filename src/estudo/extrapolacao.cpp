@@ -590,11 +590,13 @@ std::vector<std::string> plot_script(const GridStudy& g) {
     ++k;
     const Extrapolation& x = g.results[q];
     // gnuplot takes values near the ends of the double range for undefined
-    // points and would draw nothing at all: such a panel stays empty.
+    // points and would draw nothing at all: such a panel is left empty.
     bool drawable = true;
     for (const auto& f : g.grids) drawable = drawable && plottable(f.values[q]);
     if (!drawable) {
-      s.push_back("set multiplot next");
+      s.push_back("set title " + gp_quoted(latin1_to_utf8(g.grids.front().labels[q]) +
+                                           " (valores fora da faixa do gráfico)"));
+      s.push_back("plot [] [0:1] NaN notitle");
       continue;
     }
     const std::string d = "$malhas" + std::to_string(k);
