@@ -13,7 +13,9 @@
 #include <stdexcept>
 #include <unordered_map>
 
+#include "arquivos/gravacao.hpp"
 #include "base/erro.hpp"
+#include "plataforma/plataforma.hpp"
 
 namespace tx {
 
@@ -687,13 +689,21 @@ TextFile::~TextFile() {
 void TextFile::open(const std::string& path) {
   if (f_ != nullptr) close();
   // Binary mode: the CR LF line ends are already in the records.
-  f_ = std::fopen(path.c_str(), "wb");
-  if (f_ == nullptr) {
-    const int err = errno;
-    throw RunError("Erro: não foi possível criar o arquivo " + path + " (" +
-                       std::strerror(err) + ")",
+  std::string why;
+  f_ = open_for_writing(path, &why);
+  if (f_ == nullptr)
+    throw RunError("Erro: não foi possível criar o arquivo " + path + " (" + why + ")",
                    kExitInput);
-  }
+  path_ = path;
+}
+
+void TextFile::open_temporary(const std::string& path) {
+  if (f_ != nullptr) close();
+  std::string why;
+  f_ = create_temporary(path, &why);
+  if (f_ == nullptr)
+    throw RunError("Erro: não foi possível criar o arquivo " + path + " (" + why + ")",
+                   kExitInput);
   path_ = path;
 }
 

@@ -58,6 +58,9 @@ class TextFile {
 
   // Throws RunError naming the file when it cannot be created.
   void open(const std::string& path);
+  // The same for a temporary name that is renamed over its file once
+  // written: created exclusively, never through a link (create_temporary).
+  void open_temporary(const std::string& path);
   void close();
   bool is_open() const { return f_ != nullptr; }
   const std::string& path() const { return path_; }

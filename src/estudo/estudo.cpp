@@ -19,6 +19,7 @@
 #include "estudo/extrapolacao.hpp"
 #include "estudo/relatorio.hpp"
 #include "estudo/malhas.hpp"
+#include "estudo/verificacao.hpp"
 #include "plataforma/plataforma.hpp"
 
 namespace tx {
@@ -105,8 +106,8 @@ Options parse_options(int argc, char** argv, bool& help) {
       const std::string v = value(a);
       char* end = nullptr;
       o.order = std::strtod(v.c_str(), &end);
-      if (v.empty() || *end != '\0' || !(o.order > 0.0) || !std::isfinite(o.order))
-        bad_argument(a, "esperado um número real positivo, encontrado \"" + v + "\"");
+      if (v.empty() || *end != '\0' || !(o.order >= kMinOrder && o.order <= kMaxOrder))
+        bad_argument(a, order_expected() + ", encontrado \"" + v + "\"");
     } else {
       throw RunError("Erro: argumento desconhecido " + in_quotes(a) +
                      "; tubrix-estudo --help mostra os argumentos.");
@@ -139,11 +140,13 @@ void share_threads(int jobs) {
 
 int run_study(int argc, char** argv) {
   bool help = false;
-  const Options opt = parse_options(argc, argv, help);
+  Options opt = parse_options(argc, argv, help);
   if (help) {
     std::fputs(kUsage, stdout);
     return 0;
   }
+  // Everything below is checked and done by this study alone.
+  const StudyLock lock;
 
   // The base case, read and checked as a run would; no editor is opened.
   State s;
@@ -165,6 +168,7 @@ int run_study(int argc, char** argv) {
     }
   }
   if (sizes.size() < 2) bad_argument("--malhas", "são necessárias pelo menos duas malhas");
+  opt.jobs = check_grid_sizes(sizes, opt.grids.empty() ? "--niveis" : "--malhas", opt.jobs);
 
   std::vector<Grid> grids;
   const std::string caso = trimmed(base.caso);
@@ -184,6 +188,8 @@ int run_study(int argc, char** argv) {
   // Fine to coarse, as the report lists them.
   std::sort(grids.begin(), grids.end(),
             [](const Grid& a, const Grid& b) { return a.size.nx > b.size.nx; });
+  check_grid_folders(grids);
+  check_report_files(study_file_names(true));
   for (auto& g : grids) plan_grid(g);
 
   const std::string tubrix = executable_folder() + "/tubrix";
@@ -256,7 +262,12 @@ int run_study(int argc, char** argv) {
   for (const auto& l : pre) std::printf("%s\n", l.c_str());
   for (const auto& l : report_lines(study)) std::printf("%s\n", l.c_str());
   std::fflush(stdout);
-  write_study_files(study, pre, true);
+  write_study_files(study, pre, true, stop);
+  if (*stop) {
+    std::fprintf(stderr, "Estudo interrompido ao desenhar estudo.png; os relatórios foram "
+                         "gravados (rode \"gnuplot estudo.gnu\" para a figura).\n");
+    return kExitInterrupted;
+  }
   return 0;
 }
 

@@ -16,6 +16,7 @@
 #include "caso/dados.hpp"
 #include "caso/itens.hpp"
 #include "estudo/extrapolacao.hpp"
+#include "plataforma/plataforma.hpp"
 
 namespace tx {
 
@@ -113,6 +114,16 @@ void copy_templates(const Grid& g) {
   }
 }
 
+// A grid that would go on from its restart file, gone since: it is run
+// again from the start, and the console says why.
+void restart_lost(const Grid& g, int stored) {
+  std::printf("[%s] o arquivo de reinício \"%s\" não existe mais: a malha, parada na iteração "
+              "%d, recomeça do início (itmax = %d).\n",
+              g.name.c_str(), (fs::path(g.name) / (g.caso + ".bin")).string().c_str(), stored,
+              g.c.itmax);
+  std::fflush(stdout);
+}
+
 }  // namespace
 
 void write_status(const Grid& g) {
@@ -137,13 +148,12 @@ void write_status(const Grid& g) {
 
 // Reads a status file; false when there is none.
 bool read_status(const Grid& g, Outcome& o) {
-  std::error_code ec;
-  if (!fs::is_regular_file(status_path(g), ec)) return false;
-  std::FILE* f = std::fopen(status_path(g).c_str(), "rb");
+  std::FILE* f = open_regular_file(status_path(g));
   if (f == nullptr) return false;
-  std::string all;
-  char buf[4096];
-  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) all.append(buf, n);
+  // A few short lines: reading stops at a bound (anything longer is no
+  // status file of this study and reads as a failed grid).
+  std::string all(1 << 16, '\0');
+  all.resize(std::fread(all.data(), 1, all.size(), f));
   std::fclose(f);
   o = Outcome();
   o.state = GridState::Failed;
@@ -195,13 +205,17 @@ void plan_grid(Grid& g) {
       // Judged again against the tolerance of today's data file; a grid
       // short of it goes on if the iteration limit has been raised since.
       g.outcome.state = o.ratio <= g.c.tole ? GridState::Converged : GridState::NotConverged;
-      if (g.outcome.state == GridState::NotConverged && stopped_short && has_restart) {
+      if (g.outcome.state == GridState::NotConverged && stopped_short) {
         g.run = true;
-        g.continue_from = o.iterations;
+        if (has_restart)
+          g.continue_from = o.iterations;
+        else
+          restart_lost(g, o.iterations);
       }
       break;
     case GridState::Interrupted:
       g.run = true;
+      if (!has_restart && o.iterations > 0) restart_lost(g, o.iterations);
       if (has_restart && o.iterations > 0) {
         if (stopped_short) {
           g.continue_from = o.iterations;
@@ -225,8 +239,8 @@ void prepare_grid(const Grid& g) {
   std::error_code ec;
   fs::create_directories(g.name, ec);
   if (ec)
-    throw RunError("Erro: não foi possível criar a pasta \"" + g.name + "\" (" + ec.message() +
-                   ").");
+    throw RunError("Erro: não foi possível criar a pasta \"" + g.name + "\" (" +
+                   error_reason(ec.value()) + ").");
   CaseData c = g.c;
   if (g.continue_from > 0) {
     c.ci = 2;

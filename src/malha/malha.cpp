@@ -8,6 +8,7 @@
 #include "graficos/modelos.hpp"
 #include "arquivos/layout.hpp"
 #include "base/texto.hpp"
+#include "plataforma/plataforma.hpp"
 
 namespace tx {
 
