@@ -205,7 +205,7 @@ int run_study(int argc, char** argv) {
       throw RunError("Erro: a malha " + g.name + " tem o job " + g.outcome.job +
                      " do Slurm submetido e ainda não recolhido (\"" + g.name + "/" + g.caso +
                      kStatusSuffix + "\"); rode tubrix-estudo --slurm para acompanhá-lo.");
-  if (opt.slurm) check_slurm_commands();
+  if (opt.slurm) check_slurm(opt.sbatch, grids);
 
   const std::string tubrix = executable_folder() + "/tubrix";
   bool any_run = false;

@@ -266,19 +266,22 @@ Job follow(Grid& g, const std::string& id) {
   return j;
 }
 
+// The sbatch options of a grid's job; the user's come last and win.
+std::vector<std::string> job_options(const Grid& g, const SlurmOptions& opt) {
+  std::vector<std::string> args = {"--job-name=" + g.caso, "--ntasks=1",
+                                   "--cpus-per-task=" + std::to_string(threads_per_job())};
+  args.insert(args.end(), opt.sbatch.begin(), opt.sbatch.end());
+  return args;
+}
+
 // Submits one grid; returns the job id, or throws with what Slurm said.
 std::string submit(Grid& g, const std::string& tubrix, const SlurmOptions& opt) {
-  const int threads = threads_per_job();
-  write_job_script(g, tubrix, threads);
+  write_job_script(g, tubrix, threads_per_job());
   const std::string dir = grid_folder(g);
-  std::vector<std::string> args = {"--parsable",
-                                   "--job-name=" + g.caso,
-                                   "--chdir=" + dir,
+  std::vector<std::string> args = {"--parsable", "--chdir=" + dir,
                                    "--output=" + dir + "/tubrix-%j.out",
-                                   "--error=" + dir + "/tubrix-%j.err",
-                                   "--ntasks=1",
-                                   "--cpus-per-task=" + std::to_string(threads)};
-  args.insert(args.end(), opt.sbatch.begin(), opt.sbatch.end());
+                                   "--error=" + dir + "/tubrix-%j.err"};
+  for (auto& a : job_options(g, opt)) args.push_back(std::move(a));
   args.push_back(dir + "/" + kJobScript);
   const Captured c = slurm_command("sbatch", args);
   std::string id = c.out.substr(0, c.out.find_first_of(";\n"));
@@ -363,12 +366,24 @@ std::vector<std::string> split_sbatch_options(const std::string& text) {
   return words;
 }
 
-void check_slurm_commands() {
+void check_slurm(const SlurmOptions& opt, const std::vector<Grid>& grids) {
   for (const char* p : {"sbatch", "scontrol", "scancel"})
     if (!on_path(p))
       throw RunError(std::string("Erro no argumento --slurm: o comando ") + p +
                      " do Slurm não está no PATH; rode o estudo num nó de login do cluster "
                      "(onde sbatch, scontrol e scancel existem) ou sem --slurm.");
+  // Slurm says whether it would take the first job before any folder is
+  // made: a bad partition or impossible resources leave nothing behind.
+  for (const Grid& g : grids) {
+    if (!g.run || !g.outcome.job.empty()) continue;
+    std::vector<std::string> args = {"--test-only", "--wrap=true"};
+    for (auto& a : job_options(g, opt)) args.push_back(std::move(a));
+    const Captured c = slurm_command("sbatch", args);
+    if (c.status != 0)
+      throw RunError("Erro: o Slurm recusaria o job da malha " + g.name + " (" + slurm_said(c) +
+                     "); nenhum job foi submetido.");
+    return;
+  }
 }
 
 SlurmEnd run_grids_slurm(std::vector<Grid>& grids, const std::string& tubrix,
@@ -462,8 +477,11 @@ SlurmEnd run_grids_slurm(std::vector<Grid>& grids, const std::string& tubrix,
         slurm_command("scancel", {j.id});
         faults.push_back("Erro: o job " + j.id + " da malha " + j.grid->name +
                          " nunca vai começar (Slurm: Reason=" + info.reason + "); foi cancelado.");
+        // Recorded as stopped: the next call submits it again, from its
+        // restart file when it has one.
         Grid& g = *j.grid;
-        g.outcome.state = GridState::Failed;
+        g.outcome.state = GridState::Interrupted;
+        g.outcome.iterations = g.continue_from;
         g.outcome.message = "o job " + j.id + " nunca começaria (" + info.reason + ")";
         g.outcome.job.clear();
         write_status(g);

@@ -21,8 +21,9 @@ struct SlurmOptions {
 // is left open.
 std::vector<std::string> split_sbatch_options(const std::string& text);
 
-// Throws RunError when the Slurm commands the study needs are not on PATH.
-void check_slurm_commands();
+// Throws RunError when the Slurm commands the study needs are not on PATH,
+// or when Slurm would refuse the job of the first grid to submit.
+void check_slurm(const SlurmOptions& opt, const std::vector<Grid>& grids);
 
 enum class SlurmEnd {
   Done,         // every job ended and was judged
