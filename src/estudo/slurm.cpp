@@ -316,10 +316,11 @@ void judge_job(Job& j, const JobInfo& info) {
     if (std::fscanf(f, "%d", &status) != 1) status = -1;
     std::fclose(f);
   }
-  const bool by_scheduler = status < 0 && (!info.known || ended_by_scheduler(info.state));
-  if (status < 0) status = by_scheduler ? kExitInterrupted : info.exit_status;
+  const bool no_status = status < 0;
+  const bool by_scheduler = info.known ? ended_by_scheduler(info.state) : no_status;
+  if (no_status) status = by_scheduler ? kExitInterrupted : info.exit_status;
   judge_run(g, j.log, status, info.seconds);
-  if (by_scheduler) {
+  if (by_scheduler && g.outcome.state == GridState::Interrupted) {
     if (j.log.closing.empty()) g.outcome.iterations = g.continue_from;
     g.outcome.message = info.known ? "o Slurm encerrou o job " + j.id + " (" + info.state + ")"
                                    : "o Slurm não tem mais notícia do job " + j.id;
@@ -509,7 +510,12 @@ SlurmEnd run_grids_slurm(std::vector<Grid>& grids, const std::string& tubrix,
     for (const auto& f : faults) msg += (msg.empty() ? "" : "\n") + f;
     throw RunError(msg);
   }
-  if (*stop) return SlurmEnd::Interrupted;
+  // A grid the scheduler stopped (time limit, cancellation, node failure)
+  // leaves the study unfinished as Ctrl-C does: the next call continues it.
+  bool stopped = *stop != 0;
+  for (const auto& g : grids)
+    stopped = stopped || (g.ran_now && g.outcome.state == GridState::Interrupted);
+  if (stopped) return SlurmEnd::Interrupted;
   return jobs.empty() ? SlurmEnd::Done : SlurmEnd::Waiting;
 }
 

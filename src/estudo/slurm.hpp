@@ -28,7 +28,7 @@ void check_slurm(const SlurmOptions& opt, const std::vector<Grid>& grids);
 enum class SlurmEnd {
   Done,         // every job ended and was judged
   Waiting,      // --sem-esperar: some jobs still queued or running
-  Interrupted,  // Ctrl-C: the jobs were stopped and judged
+  Interrupted,  // Ctrl-C, or a job the scheduler stopped: the next call continues
 };
 
 // Submits the grids marked to run that have no job yet, follows those with a
