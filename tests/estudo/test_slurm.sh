@@ -4,14 +4,17 @@
 # submitted without waiting and collected by a second call, and what Slurm
 # refuses reported. The cluster is stopped however the test ends.
 #
-#   test_slurm.sh TUBRIX-ESTUDO SOURCE-DIR WORK-DIR
+#   test_slurm.sh TUBRIX-ESTUDO SOURCE-DIR WORK-DIR GRIDS
+# GRIDS: three grids, the finest named last, whose finest run lasts a second
+# or more (so Ctrl-C comes while it runs).
 # Exit 77 (skipped) without root or without the Slurm packages.
 set -u
 EST=$1
 SRC=$2
 WORK=$3
+GRIDS=$4
+FINE=${GRIDS##*,}
 SLURM_LOCAL=$SRC/tests/apoio/slurm-local.sh
-GRIDS=10x4,20x8,40x16
 
 if [ "$(id -u)" != 0 ]; then echo "ignorado: o Slurm local precisa de root"; exit 77; fi
 for c in slurmctld slurmd sbatch munged perl; do
@@ -67,11 +70,11 @@ new_case "$WORK/slurm"
 rc=$?
 check "estudo --slurm termina com 0 (saiu $rc)" [ $rc = 0 ] || { show out.log; show err.log; }
 check "estudo --slurm: mesmo estudo.csv do local" cmp -s estudo.csv "$REF"
-job=$(sed -n 's/^\[40x16\] job \([0-9]*\) submetido.*/\1/p' out.log)
-check "job da malha 40x16 anunciado" [ -n "$job" ]
-check "nome e CPUs do job" sh -c "scontrol show job -o '$job' | grep -q 'JobName=caso_40x16 .*CPUs/Task=1 '"
-check "saída do job na pasta da malha" has "40x16/tubrix-$job.out" "Fim: "
-check "situação final sem job pendente" has 40x16/caso_40x16.estudo $'^job = \r$'
+job=$(sed -n "s/^\[$FINE\] job \([0-9]*\) submetido.*/\1/p" out.log)
+check "job da malha $FINE anunciado" [ -n "$job" ]
+check "nome e CPUs do job" sh -c "scontrol show job -o '$job' | grep -q 'JobName=caso_$FINE .*CPUs/Task=1 '"
+check "saída do job na pasta da malha" has "$FINE/tubrix-$job.out" "Fim: "
+check "situação final sem job pendente" has $FINE/caso_$FINE.estudo $'^job = \r$'
 check "relatório diz que usou o Slurm" has estudo.txt "jobs do Slurm"
 
 # 2. Ctrl-C once the finest run is under way: its job gets SIGTERM in the
@@ -80,21 +83,21 @@ check "relatório diz que usou o Slurm" has estudo.txt "jobs do Slurm"
 new_case "$WORK/parado"
 "$EST" --malhas $GRIDS --slurm > out1.log 2> err1.log &
 study_pid=$!
-for _ in $(seq 600); do grep -qs "Itera" 40x16/tubrix-*.out && break; sleep 0.05; done
+for _ in $(seq 600); do grep -qs "Itera" $FINE/tubrix-*.out && break; sleep 0.05; done
 kill -INT "$study_pid"
 wait "$study_pid"
 rc=$?
 study_pid=
 check "estudo interrompido sai com 130 (saiu $rc)" [ $rc = 130 ] || { show out1.log; show err1.log; }
-check "malha 40x16 interrompida" has 40x16/caso_40x16.estudo "interrompida"
-check "reinício da malha 40x16 gravado" [ -f 40x16/caso_40x16.bin ]
-check "o run recebeu o sinal" has err1.log "\[40x16\] Execu.* interrompida na itera"
-check "nenhum job do estudo ficou na fila" [ -z "$(squeue -h -n caso_40x16,caso_20x8,caso_10x4)" ]
+check "malha $FINE interrompida" has $FINE/caso_$FINE.estudo "interrompida"
+check "reinício da malha $FINE gravado" [ -f $FINE/caso_$FINE.bin ]
+check "o run recebeu o sinal" has err1.log "\[$FINE\] Execu.* interrompida na itera"
+check "nenhum job do estudo ficou na fila" [ -z "$(squeue -h)" ]
 check "sem relatório" [ ! -e estudo.txt ]
 "$EST" --malhas $GRIDS --slurm > out2.log 2> err2.log
 rc=$?
 check "estudo retomado termina com 0 (saiu $rc)" [ $rc = 0 ] || { show out2.log; show err2.log; }
-check "malha 40x16 continua do reinício" has out2.log "\[40x16\] job [0-9]* submetido (continua da itera"
+check "malha $FINE continua do reinício" has out2.log "\[$FINE\] job [0-9]* submetido (continua da itera"
 check "estudo retomado: mesmo estudo.csv do local" cmp -s estudo.csv "$REF"
 
 # 3. --sem-esperar submits and returns with the job ids; a local study
@@ -104,17 +107,17 @@ new_case "$WORK/sem-esperar"
 "$EST" --malhas $GRIDS --slurm --sem-esperar > out1.log 2> err1.log
 rc=$?
 check "--sem-esperar sai com 0 (saiu $rc)" [ $rc = 0 ] || { show out1.log; show err1.log; }
-job=$(sed -n 's/^\[40x16\] job \([0-9]*\) submetido.*/\1/p' out1.log)
-check "relatório com os jobs" has estudo.txt "Malha 40x16: job $job"
-check "situação guarda o job" has 40x16/caso_40x16.estudo "^job = $job"
+job=$(sed -n "s/^\[$FINE\] job \([0-9]*\) submetido.*/\1/p" out1.log)
+check "relatório com os jobs" has estudo.txt "Malha $FINE: job $job"
+check "situação guarda o job" has $FINE/caso_$FINE.estudo "^job = $job"
 "$EST" --malhas $GRIDS > out2.log 2> err2.log
 rc=$?
 check "estudo local recusa jobs não recolhidos (saiu $rc)" [ $rc = 1 ]
-check "mensagem nomeia malha e job" has err2.log "malha 40x16 tem o job $job do Slurm"
+check "mensagem nomeia malha e job" has err2.log "malha $FINE tem o job $job do Slurm"
 "$EST" --malhas $GRIDS --slurm > out3.log 2> err3.log
 rc=$?
 check "segunda chamada recolhe e sai com 0 (saiu $rc)" [ $rc = 0 ] || { show out3.log; show err3.log; }
-check "segunda chamada acompanha o mesmo job" has out3.log "\[40x16\] job $job já submetido"
+check "segunda chamada acompanha o mesmo job" has out3.log "\[$FINE\] job $job já submetido"
 check "segunda chamada não submete" sh -c "! grep -v 'já submetido' out3.log | grep -q submetido"
 check "recolhido: mesmo estudo.csv do local" cmp -s estudo.csv "$REF"
 
@@ -125,15 +128,15 @@ new_case "$WORK/recusado"
 "$EST" --malhas $GRIDS --slurm --sbatch "--partition=nenhuma" > out.log 2> err.log
 rc=$?
 check "partição inexistente sai com 1 (saiu $rc)" [ $rc = 1 ]
-check "mensagem nomeia a malha e o que o Slurm disse" has err.log "malha 40x16 (.*partition"
-check "nenhuma pasta de malha criada" sh -c '[ ! -e 40x16 ] && [ ! -e 10x4 ]' 
+check "mensagem nomeia a malha e o que o Slurm disse" has err.log "malha $FINE (.*partition"
+check "nenhuma pasta de malha criada" sh -c "! ls -d [0-9]*x[0-9]* 2>/dev/null"
 fail=$(sbatch --parsable --wrap=false -o /dev/null)
 for _ in $(seq 100); do scontrol show job -o "$fail" | grep -q JobState=FAILED && break; sleep 0.1; done
 "$EST" --malhas $GRIDS --slurm --sbatch "--dependency=afterok:$fail" > out.log 2> err.log
 rc=$?
 check "job que nunca começa sai com 1 (saiu $rc)" [ $rc = 1 ]
-check "mensagem nomeia malha e motivo" has err.log "malha 40x16 nunca vai começar (Slurm: Reason=DependencyNeverSatisfied)"
-check "job cancelado" [ -z "$(squeue -h -n caso_40x16)" ]
+check "mensagem nomeia malha e motivo" has err.log "malha $FINE nunca vai começar (Slurm: Reason=DependencyNeverSatisfied)"
+check "job cancelado" [ -z "$(squeue -h -n caso_$FINE)" ]
 PATH=/nonexistent "$EST" --malhas $GRIDS --slurm > out.log 2> err.log
 rc=$?
 check "sem sbatch sai com 1 (saiu $rc)" [ $rc = 1 ]
