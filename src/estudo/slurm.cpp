@@ -104,6 +104,7 @@ double slurm_seconds(const std::string& t) {
 
 // What Slurm says of a job.
 struct JobInfo {
+  bool answered = true; // false: Slurm could not be asked this time
   bool known = false;   // slurmctld (or the accounting) still knows the job
   std::string state;    // PENDING, RUNNING, COMPLETED, TIMEOUT, ...
   std::string reason;   // why a pending job waits
@@ -150,6 +151,12 @@ JobInfo job_info(const std::string& id) {
     j.reason = field(c.out, "Reason");
     j.exit_status = exit_code_status(field(c.out, "ExitCode"));
     j.seconds = slurm_seconds(field(c.out, "RunTime"));
+    return j;
+  }
+  // A controller out of reach is asked again later: a job is taken for
+  // gone only when Slurm says it does not know it.
+  if (c.err.find("Invalid job id") == std::string::npos) {
+    j.answered = false;
     return j;
   }
   // Gone from slurmctld's memory: the accounting, where there is one.
@@ -434,6 +441,7 @@ SlurmEnd run_grids_slurm(std::vector<Grid>& grids, const std::string& tubrix,
 
   std::vector<std::string> faults;
   bool first = true;
+  bool unanswered = false;  // Slurm out of reach (said once until it answers)
   while (!jobs.empty()) {
     if (!first) pause_a_moment();
     first = false;
@@ -463,6 +471,15 @@ SlurmEnd run_grids_slurm(std::vector<Grid>& grids, const std::string& tubrix,
       const JobInfo info = job_info(j.id);
       take_lines(j, false, false);
       take_lines(j, true, false);
+      if (!info.answered) {
+        if (!unanswered)
+          std::fprintf(stderr, "[estudo] o Slurm não respondeu sobre o job %s; tentando de novo\n",
+                       j.id.c_str());
+        unanswered = true;
+        ++k;
+        continue;
+      }
+      unanswered = false;
       if (!info.known || ended(info.state)) {
         judge_job(j, info);
         std::string end = std::string("terminou: ") + state_text(j.grid->outcome.state);
