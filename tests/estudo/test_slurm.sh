@@ -64,15 +64,17 @@ check "estudo local" [ $? = 0 ]
 REF=$WORK/local/estudo.csv
 
 # 1. Each grid a job: the same CSV; a job named after case and grid, with
-# one CPU (TUBRIX_THREADS unset), its console output kept in its folder.
+# one CPU (TUBRIX_THREADS unset) and the user's options (quoted words kept
+# whole), its console output kept in its folder.
 new_case "$WORK/slurm"
-"$EST" --malhas $GRIDS --slurm > out.log 2> err.log
+"$EST" --malhas $GRIDS --slurm --sbatch "--comment='estudo de teste'" > out.log 2> err.log
 rc=$?
 check "estudo --slurm termina com 0 (saiu $rc)" [ $rc = 0 ] || { show out.log; show err.log; }
 check "estudo --slurm: mesmo estudo.csv do local" cmp -s estudo.csv "$REF"
 job=$(sed -n "s/^\[$FINE\] job \([0-9]*\) submetido.*/\1/p" out.log)
 check "job da malha $FINE anunciado" [ -n "$job" ]
-check "nome e CPUs do job" sh -c "scontrol show job -o '$job' | grep -q 'JobName=caso_$FINE .*CPUs/Task=1 '"
+check "nome, CPUs e opções do job" sh -c "scontrol show job -o '$job' |
+  grep 'JobName=caso_$FINE ' | grep 'CPUs/Task=1 ' | grep -q 'Comment=estudo de teste'"
 check "saída do job na pasta da malha" has "$FINE/tubrix-$job.out" "Fim: "
 check "situação final sem job pendente" has $FINE/caso_$FINE.estudo $'^job = \r$'
 check "relatório diz que usou o Slurm" has estudo.txt "jobs do Slurm"
@@ -137,6 +139,8 @@ rc=$?
 check "job que nunca começa sai com 1 (saiu $rc)" [ $rc = 1 ]
 check "mensagem nomeia malha e motivo" has err.log "malha $FINE nunca vai começar (Slurm: Reason=DependencyNeverSatisfied)"
 check "job cancelado" [ -z "$(squeue -h -n caso_$FINE)" ]
+"$EST" --malhas $GRIDS --slurm --sbatch "--comment='sem fim" > out.log 2> err.log
+check "aspas sem fechar em --sbatch" has err.log "argumento --sbatch: aspas ' sem fechar"
 PATH=/nonexistent "$EST" --malhas $GRIDS --slurm > out.log 2> err.log
 rc=$?
 check "sem sbatch sai com 1 (saiu $rc)" [ $rc = 1 ]
