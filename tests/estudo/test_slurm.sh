@@ -23,11 +23,13 @@ done
 
 rm -rf "$WORK"
 mkdir -p "$WORK"
-CLUSTER=$WORK/cluster
+# A short path: munged's socket name must fit a socket address (108 bytes).
+CLUSTER=$(mktemp -d /tmp/tx-slurm.XXXXXX) || exit 1
 study_pid=
 finish() {
   [ -n "$study_pid" ] && kill -TERM "$study_pid" 2>/dev/null && wait "$study_pid" 2>/dev/null
   "$SLURM_LOCAL" stop "$CLUSTER"
+  if [ "${failed:-1}" = 0 ]; then rm -rf "$CLUSTER"; else echo "registros do Slurm em $CLUSTER/log"; fi
 }
 trap finish EXIT
 trap 'exit 1' INT TERM
