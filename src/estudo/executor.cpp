@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/console.hpp"
 #include "base/erro.hpp"
 #include "plataforma/plataforma.hpp"
 
@@ -61,10 +62,10 @@ void progress(const std::vector<Grid>& grids, std::size_t running, std::size_t q
 void note_run_line(const Grid& g, RunLog& log, const std::string& line, bool is_err) {
   if (is_err) {
     if (!line.empty()) log.last_err = line;
-  } else if (line.rfind("Fim: ", 0) == 0) {
+  } else if (line.rfind(kClosingLineStart, 0) == 0) {
     log.closing = line;
-  } else if (line.rfind("Iteração ", 0) == 0) {
-    log.last_reported = std::atoi(line.c_str() + std::strlen("Iteração "));
+  } else if (line.rfind(kReportLineStart, 0) == 0) {
+    log.last_reported = std::atoi(line.c_str() + std::strlen(kReportLineStart));
   }
   emit(is_err ? stderr : stdout, g, line);
 }
@@ -77,10 +78,12 @@ void judge_run(Grid& g, const RunLog& log, int status, double secs) {
   o.message = log.last_err;
   int it = 0;
   double ratio = kNotAvailable;
-  const std::size_t at = log.closing.find("L1(R)n / L1(R)1 =");
-  if (std::sscanf(log.closing.c_str(), "Fim: %d", &it) == 1 && at != std::string::npos) {
+  const std::size_t at = log.closing.find(kRatioTag);
+  if (!log.closing.empty() &&
+      std::sscanf(log.closing.c_str() + std::strlen(kClosingLineStart), "%d", &it) == 1 &&
+      at != std::string::npos) {
     char* end = nullptr;
-    const char* p = log.closing.c_str() + at + 17;
+    const char* p = log.closing.c_str() + at + std::strlen(kRatioTag);
     const double v = std::strtod(p, &end);
     if (end != p) ratio = v;
   }
