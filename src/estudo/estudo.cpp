@@ -20,6 +20,7 @@
 #include "estudo/relatorio.hpp"
 #include "estudo/malhas.hpp"
 #include "estudo/verificacao.hpp"
+#include "estudo/slurm.hpp"
 #include "plataforma/plataforma.hpp"
 
 namespace tx {
@@ -66,21 +67,28 @@ struct Options {
   bool fixed_dt = false;
   bool include_unconverged = false;
   double order = 2.0;
+  bool slurm = false;
+  SlurmOptions sbatch;
 };
 
 constexpr const char* kUsage =
     "Uso: tubrix-estudo [--malhas 20x10,40x20,80x40 | --niveis N] [-j J] [--dt-fixo]\n"
     "                   [--incluir-nao-convergidas] [--ordem P]\n"
+    "                   [--slurm [--sbatch \"OPÇÕES\"] [--sem-esperar]]\n"
     "  Roda o caso da pasta atual em cada malha (NX x NY volumes reais), cada uma na\n"
     "  subpasta NXxNY com o caso NOME_NXxNY, e extrapola os resultados (estudo.txt,\n"
     "  estudo.csv, estudo.gnu, estudo.png). --niveis N (padrão 3): a malha do arquivo\n"
     "  de dados dobrada N - 1 vezes. -j J: execuções simultâneas (padrão: núcleos).\n"
     "  --dt-fixo: mantém dt1, dt2, It1, It2 e itmax do arquivo em todas as malhas.\n"
-    "  Rodado de novo na mesma pasta, continua as malhas não terminadas.\n";
+    "  Rodado de novo na mesma pasta, continua as malhas não terminadas.\n"
+    "  --slurm: cada malha é um job do Slurm (sbatch) na sua pasta, com TUBRIX_THREADS\n"
+    "  (padrão 1) CPUs; --sbatch passa OPÇÕES ao sbatch (partição, conta, tempo).\n"
+    "  --sem-esperar: submete (ou recolhe os jobs já terminados) e volta; rode o mesmo\n"
+    "  comando depois para recolher os jobs e extrapolar.\n";
 
 Options parse_options(int argc, char** argv, bool& help) {
   Options o;
-  bool have_grids = false, have_levels = false;
+  bool have_grids = false, have_levels = false, have_sbatch = false;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     auto value = [&](const std::string& opt) -> std::string {
@@ -102,6 +110,13 @@ Options parse_options(int argc, char** argv, bool& help) {
       o.fixed_dt = true;
     } else if (a == "--incluir-nao-convergidas") {
       o.include_unconverged = true;
+    } else if (a == "--slurm") {
+      o.slurm = true;
+    } else if (a == "--sbatch") {
+      o.sbatch.sbatch = split_sbatch_options(value(a));
+      have_sbatch = true;
+    } else if (a == "--sem-esperar") {
+      o.sbatch.no_wait = true;
     } else if (a == "--ordem") {
       const std::string v = value(a);
       char* end = nullptr;
@@ -114,6 +129,8 @@ Options parse_options(int argc, char** argv, bool& help) {
     }
   }
   if (have_grids && have_levels) bad_argument("--niveis", "use --malhas ou --niveis, não ambos");
+  if (!o.slurm && (have_sbatch || o.sbatch.no_wait))
+    bad_argument(have_sbatch ? "--sbatch" : "--sem-esperar", "só vale com --slurm");
   if (o.jobs == 0) o.jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   return o;
 }
@@ -191,6 +208,12 @@ int run_study(int argc, char** argv) {
   check_grid_folders(grids);
   check_report_files(study_file_names(true));
   for (auto& g : grids) plan_grid(g);
+  for (const auto& g : grids)
+    if (!opt.slurm && !g.outcome.job.empty())
+      throw RunError("Erro: a malha " + g.name + " tem o job " + g.outcome.job +
+                     " do Slurm submetido e ainda não recolhido (\"" + g.name + "/" + g.caso +
+                     kStatusSuffix + "\"); rode tubrix-estudo --slurm para acompanhá-lo.");
+  if (opt.slurm) check_slurm(opt.sbatch, grids);
 
   const std::string tubrix = executable_folder() + "/tubrix";
   bool any_run = false;
@@ -200,7 +223,7 @@ int run_study(int argc, char** argv) {
                    "\" não foi encontrado; tubrix-estudo usa o tubrix instalado na mesma pasta.");
 
   for (const auto& g : grids)
-    if (g.run) prepare_grid(g);
+    if (g.run && g.outcome.job.empty()) prepare_grid(g);  // a queued job reads its files later
   absolute_template_folder();
 
   // A signal ends the wait for the runs' output at once.
@@ -208,8 +231,27 @@ int run_study(int argc, char** argv) {
   ignore_broken_pipe();  // a closed console must not end the study
 
   const auto t0 = std::chrono::steady_clock::now();
-  share_threads(opt.jobs);
-  const bool interrupted = run_grids(grids, tubrix, opt.jobs, stop);
+  bool interrupted = false;
+  if (opt.slurm) {
+    const SlurmEnd end = run_grids_slurm(grids, tubrix, opt.sbatch, stop);
+    interrupted = end == SlurmEnd::Interrupted;
+    if (end == SlurmEnd::Waiting) {
+      std::vector<std::string> pre = {"Estudo de convergência de malha do caso \"" +
+                                      latin1_to_utf8(caso) + "\": jobs do Slurm submetidos", ""};
+      for (const auto& g : grids)
+        if (!g.outcome.job.empty())
+          pre.push_back("Malha " + g.name + ": job " + g.outcome.job + ".");
+      pre.push_back("");
+      pre.push_back("Rode o mesmo comando depois para recolher os jobs e extrapolar.");
+      for (const auto& l : pre) std::printf("%s\n", l.c_str());
+      std::fflush(stdout);
+      write_report_file(pre);
+      return 0;
+    }
+  } else {
+    share_threads(opt.jobs);
+    interrupted = run_grids(grids, tubrix, opt.jobs, stop);
+  }
   const double wall = seconds_since(t0);
 
   if (interrupted) {
@@ -225,10 +267,16 @@ int run_study(int argc, char** argv) {
                 latin1_to_utf8(data_file) + ")");
   for (auto& l : grid_table(grids, opt.fixed_dt)) pre.push_back(std::move(l));
   char buf[256];
-  std::snprintf(buf, sizeof buf,
-                "Tempo desta execução do estudo: %.1f s com até %d execuções simultâneas; "
-                "soma dos tempos das malhas (retomadas incluídas): %.1f s.",
-                wall, opt.jobs, sum);
+  if (opt.slurm)
+    std::snprintf(buf, sizeof buf,
+                  "Tempo desta execução do estudo: %.1f s com jobs do Slurm; soma dos tempos das "
+                  "malhas (retomadas incluídas): %.1f s.",
+                  wall, sum);
+  else
+    std::snprintf(buf, sizeof buf,
+                  "Tempo desta execução do estudo: %.1f s com até %d execuções simultâneas; "
+                  "soma dos tempos das malhas (retomadas incluídas): %.1f s.",
+                  wall, opt.jobs, sum);
   pre.push_back("");
   pre.push_back(buf);
 

@@ -24,9 +24,7 @@ struct Running {
   Grid* grid = nullptr;
   ChildProcess child;
   std::string out_buf, err_buf;
-  std::string closing;   // the closing line, when the run wrote one
-  std::string last_err;  // last line on standard error
-  int last_reported = 0;  // iteration of the last report line
+  RunLog log;
   std::chrono::steady_clock::time_point start;
 };
 
@@ -42,53 +40,8 @@ void take_lines(Running& r, std::string& buf, bool is_err, bool at_end) {
     std::string line = pos == std::string::npos ? buf : buf.substr(0, pos);
     buf.erase(0, pos == std::string::npos ? buf.size() : pos + 1);
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (is_err) {
-      if (!line.empty()) r.last_err = line;
-    } else if (line.rfind(kClosingLineStart, 0) == 0) {
-      r.closing = line;
-    } else if (line.rfind(kReportLineStart, 0) == 0) {
-      r.last_reported = std::atoi(line.c_str() + std::strlen(kReportLineStart));
-    }
-    emit(is_err ? stderr : stdout, *r.grid, line);
+    note_run_line(*r.grid, r.log, line, is_err);
   }
-}
-
-// Convergence of a finished run from its closing line against tole.
-void judge(Running& r, int status, double secs) {
-  Grid& g = *r.grid;
-  Outcome& o = g.outcome;
-  o.exit_status = status;
-  o.seconds += secs;
-  o.message = r.last_err;
-  int it = 0;
-  double ratio = kNotAvailable;
-  const std::size_t at = r.closing.find(kRatioTag);
-  if (!r.closing.empty() &&
-      std::sscanf(r.closing.c_str() + std::strlen(kClosingLineStart), "%d", &it) == 1 &&
-      at != std::string::npos) {
-    char* end = nullptr;
-    const char* p = r.closing.c_str() + at + std::strlen(kRatioTag);
-    const double v = std::strtod(p, &end);
-    if (end != p) ratio = v;
-  }
-  if (status == 0 || status == kExitInterrupted) {
-    o.iterations = it;
-    o.ratio = ratio;
-  } else {
-    o.iterations = r.last_reported;  // where a diverged run stopped
-    o.ratio = kNotAvailable;
-  }
-  if (status == 0 && !std::isnan(ratio))
-    o.state = ratio <= g.c.tole ? GridState::Converged : GridState::NotConverged;
-  else if (status == kExitInterrupted)
-    o.state = GridState::Interrupted;
-  else if (status == kExitDiverged)
-    o.state = GridState::Diverged;
-  else
-    o.state = GridState::Failed;
-  if (o.state == GridState::Failed && o.message.empty())
-    o.message = status == 127 ? "o programa tubrix não pôde ser executado"
-                              : "saída " + std::to_string(status) + " sem a linha final";
 }
 
 void progress(const std::vector<Grid>& grids, std::size_t running, std::size_t queued,
@@ -105,6 +58,54 @@ void progress(const std::vector<Grid>& grids, std::size_t running, std::size_t q
 }
 
 }  // namespace
+
+void note_run_line(const Grid& g, RunLog& log, const std::string& line, bool is_err) {
+  if (is_err) {
+    if (!line.empty()) log.last_err = line;
+  } else if (line.rfind(kClosingLineStart, 0) == 0) {
+    log.closing = line;
+  } else if (line.rfind(kReportLineStart, 0) == 0) {
+    log.last_reported = std::atoi(line.c_str() + std::strlen(kReportLineStart));
+  }
+  emit(is_err ? stderr : stdout, g, line);
+}
+
+// Convergence of a finished run from its closing line against tole.
+void judge_run(Grid& g, const RunLog& log, int status, double secs) {
+  Outcome& o = g.outcome;
+  o.exit_status = status;
+  o.seconds += secs;
+  o.message = log.last_err;
+  int it = 0;
+  double ratio = kNotAvailable;
+  const std::size_t at = log.closing.find(kRatioTag);
+  if (!log.closing.empty() &&
+      std::sscanf(log.closing.c_str() + std::strlen(kClosingLineStart), "%d", &it) == 1 &&
+      at != std::string::npos) {
+    char* end = nullptr;
+    const char* p = log.closing.c_str() + at + std::strlen(kRatioTag);
+    const double v = std::strtod(p, &end);
+    if (end != p) ratio = v;
+  }
+  if (status == 0 || status == kExitInterrupted) {
+    o.iterations = it;
+    o.ratio = ratio;
+  } else {
+    o.iterations = log.last_reported;  // where a diverged run stopped
+    o.ratio = kNotAvailable;
+  }
+  if (status == 0 && !std::isnan(ratio))
+    o.state = ratio <= g.c.tole ? GridState::Converged : GridState::NotConverged;
+  else if (status == kExitInterrupted)
+    o.state = GridState::Interrupted;
+  else if (status == kExitDiverged)
+    o.state = GridState::Diverged;
+  else
+    o.state = GridState::Failed;
+  if (o.state == GridState::Failed && o.message.empty())
+    o.message = status == 127 ? "o programa tubrix não pôde ser executado"
+                              : "saída " + std::to_string(status) + " sem a linha final";
+}
 
 bool run_grids(std::vector<Grid>& grids, const std::string& tubrix, int jobs,
                volatile std::sig_atomic_t* stop) {
@@ -158,7 +159,7 @@ bool run_grids(std::vector<Grid>& grids, const std::string& tubrix, int jobs,
         continue;
       }
       const int status = wait_process(r.child);
-      judge(r, status, seconds_since(r.start));
+      judge_run(*r.grid, r.log, status, seconds_since(r.start));
       r.grid->ran_now = true;
       write_status(*r.grid);
       emit(stdout, *r.grid, std::string("terminou: ") + state_text(r.grid->outcome.state));

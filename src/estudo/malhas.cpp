@@ -143,7 +143,7 @@ void write_status(const Grid& g) {
                                    line("saída", std::to_string(o.exit_status)),
                                    line("iterações", std::to_string(o.iterations)),
                                    line("L1(R)n / L1(R)1", ratio), line("tempo (s)", secs),
-                                   line("mensagem", o.message)});
+                                   line("mensagem", o.message), line("job", o.job)});
 }
 
 // Reads a status file; false when there is none.
@@ -169,8 +169,8 @@ bool read_status(const Grid& g, Outcome& o) {
     const std::string key = latin1_to_utf8(line.substr(0, eq));
     const std::string val = latin1_to_utf8(line.substr(eq + 3));
     if (key == "situação") {
-      for (GridState s : {GridState::Converged, GridState::NotConverged, GridState::Diverged,
-                          GridState::Interrupted, GridState::Failed})
+      for (GridState s : {GridState::Pending, GridState::Converged, GridState::NotConverged,
+                          GridState::Diverged, GridState::Interrupted, GridState::Failed})
         if (val == state_text(s)) o.state = s;
     } else if (key == "saída") {
       o.exit_status = std::atoi(val.c_str());
@@ -182,6 +182,8 @@ bool read_status(const Grid& g, Outcome& o) {
       o.seconds = std::strtod(val.c_str(), nullptr);
     } else if (key == "mensagem") {
       o.message = val;
+    } else if (key == "job") {
+      o.job = val;
     }
   }
   return true;
@@ -198,6 +200,12 @@ void plan_grid(Grid& g) {
     return;
   }
   g.outcome = o;
+  if (!o.job.empty()) {
+    // A batch job submitted and not judged yet: followed, never submitted again.
+    g.run = true;
+    g.continue_from = o.iterations;
+    return;
+  }
   const bool stopped_short = o.iterations < g.c.itmax;
   switch (o.state) {
     case GridState::Converged:

@@ -26,6 +26,7 @@ struct Outcome {
   double ratio = kNotAvailable;
   double seconds = 0;   // wall time of all the runs of the grid
   std::string message;  // last line the run wrote on standard error (UTF-8)
+  std::string job;      // Slurm job id of a run submitted and not yet judged
 };
 
 struct Grid {
