@@ -8,6 +8,7 @@
 
 #include "arquivos/gravacao.hpp"
 #include "base/erro.hpp"
+#include "base/texto.hpp"
 #include "caso/dados.hpp"
 
 namespace tx {
@@ -15,15 +16,6 @@ namespace tx {
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string show_bytes(long long b) {
-  char buf[40];
-  if (b >= 1000000000LL)
-    std::snprintf(buf, sizeof buf, "%.1f GB", static_cast<double>(b) / 1e9);
-  else
-    std::snprintf(buf, sizeof buf, "%.1f MB", static_cast<double>(b) / 1e6);
-  return buf;
-}
 
 // What a run of the grid needs, as the run itself reckons it.
 long long grid_bytes(long long nx, long long ny) {
