@@ -7,8 +7,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <optional>
 
 #include "base/erro.hpp"
+#include "estudo/cauchy.hpp"
 #include "plataforma/plataforma.hpp"
 
 namespace tx {
@@ -27,6 +30,8 @@ struct Running {
   std::string last_err;  // last line on standard error
   int last_reported = 0;  // iteration of the last report line
   std::chrono::steady_clock::time_point start;
+  std::optional<ItnFollower> itn;  // with the Cauchy rule
+  bool settled = false;            // stopped by it
 };
 
 void emit(std::FILE* to, const Grid& g, const std::string& line) {
@@ -88,6 +93,34 @@ void judge(Running& r, int status, double secs) {
                               : "saída " + std::to_string(status) + " sem a linha final";
 }
 
+// Stops a run whose answer has settled, as Ctrl-C does.
+void follow(Running& r) {
+  if (!r.itn || r.settled || !r.itn->poll()) return;
+  const Grid& g = *r.grid;
+  if (!settled(r.itn->samples(), g.window, g.cauchy_eps)) return;
+  interrupt_process(r.child);
+  r.settled = true;
+  char buf[256];
+  std::snprintf(buf, sizeof buf,
+                "regra de Cauchy na iteração %d: fme/fm1D e Fd/Fd1D variaram no máximo %g "
+                "(relativo) nas últimas %d iterações; a execução termina como em Ctrl-C",
+                r.itn->samples().back().it, g.cauchy_eps, g.window);
+  emit(stdout, g, buf);
+}
+
+// A run the Cauchy rule stopped: it finished as interrupted (or reached
+// itmax or tole meanwhile); tole reached still counts as the residual rule.
+void judge_settled(Running& r) {
+  Outcome& o = r.grid->outcome;
+  if (!r.settled || o.state == GridState::Converged) return;
+  if (o.state != GridState::Interrupted && o.state != GridState::NotConverged) return;
+  o.state = GridState::CauchyConverged;
+  o.message.clear();  // the run's own "interrupted" line
+  o.cauchy_eps = r.grid->cauchy_eps;
+  o.cauchy_window = r.grid->window;
+  o.cauchy_tole = r.grid->c.tole;
+}
+
 void progress(const std::vector<Grid>& grids, std::size_t running, std::size_t queued,
               std::chrono::steady_clock::time_point t0) {
   std::size_t done = 0, total = 0;
@@ -124,6 +157,15 @@ bool run_grids(std::vector<Grid>& grids, const std::string& tubrix, int jobs,
       r.grid = queue.back();
       queue.pop_back();
       r.start = std::chrono::steady_clock::now();
+      if (r.grid->cauchy_eps > 0) {
+        // The run rewrites it from its start; the last run's lines must not
+        // be taken for this one's.
+        const std::string itn = (std::filesystem::path(r.grid->name) /
+                                 (r.grid->caso + ".itn")).string();
+        std::error_code ec;
+        std::filesystem::remove(itn, ec);
+        r.itn.emplace(itn);
+      }
       r.child = start_process(tubrix, {}, r.grid->name);
       emit(stdout, *r.grid,
            r.grid->continue_from > 0
@@ -148,6 +190,8 @@ bool run_grids(std::vector<Grid>& grids, const std::string& tubrix, int jobs,
       b += o.data;
       take_lines(r, b, o.is_err, o.closed);
     }
+    if (!*stop)
+      for (auto& r : running) follow(r);
     for (std::size_t k = 0; k < running.size();) {
       Running& r = running[k];
       if (r.child.out >= 0 || r.child.err >= 0) {
@@ -156,6 +200,7 @@ bool run_grids(std::vector<Grid>& grids, const std::string& tubrix, int jobs,
       }
       const int status = wait_process(r.child);
       judge(r, status, seconds_since(r.start));
+      judge_settled(r);
       r.grid->ran_now = true;
       write_status(*r.grid);
       emit(stdout, *r.grid, std::string("terminou: ") + state_text(r.grid->outcome.state));

@@ -641,9 +641,10 @@ void write_text_file(const std::string& name, const std::vector<std::string>& li
 }
 
 bool write_study_files(const GridStudy& g, const std::vector<std::string>& preamble,
-                       bool csv_file) {
+                       bool csv_file, const std::vector<std::string>& postscript) {
   std::vector<std::string> report = preamble;
   for (auto& l : report_lines(g)) report.push_back(std::move(l));
+  report.insert(report.end(), postscript.begin(), postscript.end());
   std::vector<std::pair<std::string, std::vector<std::string>>> files = {
       {kReportFile, report}, {kPlotScript, plot_script(g)}};
   if (csv_file) files.push_back({kCsvFile, split_lines(csv_text(g, "\n"))});

@@ -80,10 +80,10 @@ std::string csv_text(const GridStudy& g, const char* eol);
 // the gnuplot script "estudo.gnu" of the discharge and thrust coefficients
 // against h and, when gnuplot can be run, its image "estudo.png"; with
 // `csv_file` also "estudo.csv". Files in the current folder, Latin-1 with
-// CR LF. Returns false (after a warning on standard error) when the image
-// could not be drawn.
+// CR LF; the report ends with the `postscript` lines. Returns false (after a
+// warning on standard error) when the image could not be drawn.
 bool write_study_files(const GridStudy& g, const std::vector<std::string>& preamble,
-                       bool csv_file);
+                       bool csv_file, const std::vector<std::string>& postscript = {});
 // The same report file with the preamble alone (no extrapolation possible).
 void write_report_file(const std::vector<std::string>& lines);
 // Writes UTF-8 `lines` as Latin-1 with CR LF to `name`, under a temporary

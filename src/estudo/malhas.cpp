@@ -27,6 +27,7 @@ const char* state_text(GridState s) {
     case GridState::Diverged: return "divergiu";
     case GridState::Interrupted: return "interrompida";
     case GridState::Failed: return "erro";
+    case GridState::CauchyConverged: return "convergiu (Cauchy)";
   }
   return "";
 }
@@ -185,11 +186,19 @@ void write_status(const Grid& g) {
     l += value;
     return l;
   };
-  write_text_file(status_path(g), {line("situação", state_text(o.state)),
-                                   line("saída", std::to_string(o.exit_status)),
-                                   line("iterações", std::to_string(o.iterations)),
-                                   line("L1(R)n / L1(R)1", ratio), line("tempo (s)", secs),
-                                   line("mensagem", o.message)});
+  std::vector<std::string> lines = {line("situação", state_text(o.state)),
+                                    line("saída", std::to_string(o.exit_status)),
+                                    line("iterações", std::to_string(o.iterations)),
+                                    line("L1(R)n / L1(R)1", ratio), line("tempo (s)", secs),
+                                    line("mensagem", o.message)};
+  if (o.state == GridState::CauchyConverged) {
+    // What a later study compares its own rule and tole with, read back
+    // exactly.
+    lines.push_back(line("Cauchy EPS", real_text(o.cauchy_eps)));
+    lines.push_back(line("Cauchy janela", std::to_string(o.cauchy_window)));
+    lines.push_back(line("tole", real_text(o.cauchy_tole)));
+  }
+  write_text_file(status_path(g), lines);
 }
 
 // Reads a status file; false when there is none.
@@ -217,7 +226,8 @@ bool read_status(const Grid& g, Outcome& o) {
     const std::string val = latin1_to_utf8(line.substr(eq + 3));
     if (key == "situação") {
       for (GridState s : {GridState::Converged, GridState::NotConverged, GridState::Diverged,
-                          GridState::Interrupted, GridState::Failed})
+                          GridState::Interrupted, GridState::Failed,
+                          GridState::CauchyConverged})
         if (val == state_text(s)) o.state = s;
     } else if (key == "saída") {
       o.exit_status = std::atoi(val.c_str());
@@ -229,6 +239,12 @@ bool read_status(const Grid& g, Outcome& o) {
       o.seconds = std::strtod(val.c_str(), nullptr);
     } else if (key == "mensagem") {
       o.message = val;
+    } else if (key == "Cauchy EPS") {
+      o.cauchy_eps = std::strtod(val.c_str(), nullptr);
+    } else if (key == "Cauchy janela") {
+      o.cauchy_window = std::atoi(val.c_str());
+    } else if (key == "tole") {
+      o.cauchy_tole = std::strtod(val.c_str(), nullptr);
     }
   }
   return true;
@@ -266,6 +282,18 @@ void plan_grid(Grid& g) {
           g.run = false;
           g.outcome.state = o.ratio <= g.c.tole ? GridState::Converged : GridState::NotConverged;
         }
+      }
+      break;
+    case GridState::CauchyConverged:
+      // Finished for a rule as loose as today's; a stricter one (smaller
+      // EPS, a longer window, no Cauchy rule, a smaller tole) goes on.
+      if (o.ratio <= g.c.tole) {
+        g.outcome.state = GridState::Converged;
+      } else if (!(g.cauchy_eps > 0 && g.cauchy_eps >= o.cauchy_eps &&
+                   g.window <= o.cauchy_window && g.c.tole >= o.cauchy_tole)) {
+        g.run = stopped_short;
+        g.continue_from = has_restart ? o.iterations : 0;
+        if (!stopped_short) g.outcome.state = GridState::NotConverged;
       }
       break;
     case GridState::Diverged:

@@ -267,6 +267,7 @@ int run_case(State& s) {
       s.io.u10.write("(2X,I8,1P,E15.6,9X,1P,E15.6)", {it, ratio, k.dt});
       s.io.u11.write("(2X,I8,1P,E15.6,9X,1P,E15.6)", {it, ratio});
       write_iteration_globals(s);
+      s.io.u8.flush();  // a study follows the run's answer in this file
       say(s, "Iteração %8d   L1(R)n / L1(R)1 = %13.6E   dt = %13.6E s   tempo = %.3f s\n", it,
           ratio, k.dt, s.os.read_stopwatch() - k.tcpu1);
     }
