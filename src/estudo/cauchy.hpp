@@ -48,6 +48,7 @@ bool settled(const std::vector<ItnSample>& h, int window, double eps);
 // Default window of a grid: a fixed share of the grid's itmax, so that it
 // scales with the grid as itmax does (the same pseudo-time on every grid).
 int default_window(int itmax);
+inline constexpr int kWindowShare = 20;  // itmax / kWindowShare
 // Reporting interval that gives at least kSamplesPerWindow lines of
 // caso.itn per window, never more often than needed (w_r as given when it
 // already does).

@@ -77,7 +77,7 @@ constexpr const char* kUsage =
     "  de dados dobrada N - 1 vezes. -j J: execuções simultâneas (padrão: núcleos).\n"
     "  --dt-fixo: mantém dt1, dt2, It1, It2 e itmax do arquivo em todas as malhas.\n"
     "  --cauchy EPS: para cada malha quando fme/fm1D e Fd/Fd1D variaram no máximo EPS\n"
-    "  (relativo) nas últimas N iterações; --janela N (padrão: itmax da malha / 40).\n"
+    "  (relativo) nas últimas N iterações; --janela N (padrão: itmax da malha / 20).\n"
     "  Rodado de novo na mesma pasta, continua as malhas não terminadas.\n";
 
 Options parse_options(int argc, char** argv, bool& help) {
@@ -162,7 +162,8 @@ std::vector<std::string> stop_rule_lines(const std::vector<Grid>& grids, const O
     out.push_back(buf);
   }
   std::string per = "Janela N (iterações) e w_r por malha";
-  per += opt.window > 0 ? " (--janela)" : " (N = itmax / 40)";
+  per += opt.window > 0 ? std::string(" (--janela)")
+                        : " (N = itmax / " + std::to_string(kWindowShare) + ")";
   std::snprintf(buf, sizeof buf, "; w_r do arquivo = %d, reduzido para %d linhas de caso.itn "
                 "por janela:", w_r, kSamplesPerWindow);
   per += buf;
