@@ -161,11 +161,11 @@ std::vector<std::string> stop_rule_lines(const std::vector<Grid>& grids, const O
                   opt.cauchy, opt.cauchy);
     out.push_back(buf);
   }
-  std::string per = "Janela N (iterações) e w_r por malha";
-  per += opt.window > 0 ? std::string(" (--janela)")
-                        : " (N = itmax / " + std::to_string(kWindowShare) + ")";
-  std::snprintf(buf, sizeof buf, "; w_r do arquivo = %d, reduzido para %d linhas de caso.itn "
-                "por janela:", w_r, kSamplesPerWindow);
+  std::string per = "Janela N (iterações) e w_r por malha (";
+  per += opt.window > 0 ? std::string("--janela")
+                        : "N = itmax / " + std::to_string(kWindowShare);
+  std::snprintf(buf, sizeof buf, "; w_r: o do arquivo, %d, ou N / %d se menor, para %d linhas "
+                "de caso.itn por janela):", w_r, kSamplesPerWindow, kSamplesPerWindow);
   per += buf;
   out.push_back(per);
   std::string l = " ";
