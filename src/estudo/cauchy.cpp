@@ -234,7 +234,8 @@ std::vector<std::string> iteration_error_lines(const std::vector<GridErrors>& gr
       l += error_cell(e);
       if (!g.used) continue;
       any_used = true;
-      largest = std::isnan(e.value) || std::isnan(largest) ? std::nan("") : std::max(largest, e.value);
+      largest = std::isnan(e.value) || std::isnan(largest) ? std::nan("")
+                                                            : std::max(largest, e.value);
     }
     if (!any_used) largest = std::nan("");
     const double g = q < gci.size() ? gci[q] : std::nan("");

@@ -31,7 +31,8 @@ std::string itn_line(int it, double fm, double fd) {
 // written over from its start is a new history.
 TEST(Cauchy, FollowsTheFileLineByLine) {
   ScratchDir dir;
-  std::string text = "Itera\xE7\xE3o     fmi / fme               fme / fm1D              Fd / Fd1D\r\n";
+  std::string text =
+      "Itera\xE7\xE3o     fmi / fme               fme / fm1D              Fd / Fd1D\r\n";
   for (int it = 100; it <= 1000; it += 100) text += itn_line(it, 0.95, 0.85 + 1e-7 * it / 1000);
   write_file("caso.itn", text);
   tx::ItnFollower f("caso.itn");
