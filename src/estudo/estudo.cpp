@@ -12,11 +12,13 @@
 
 #include "arquivos/layout.hpp"
 #include "base/erro.hpp"
+#include "caso/resumo.hpp"
 #include "base/texto.hpp"
 #include "caso/dados.hpp"
 #include "estudo/cauchy.hpp"
 #include "estudo/executor.hpp"
 #include "estudo/extrapolacao.hpp"
+#include "estudo/relatorio.hpp"
 #include "estudo/malhas.hpp"
 #include "plataforma/plataforma.hpp"
 
@@ -317,7 +319,7 @@ int run_study(int argc, char** argv) {
                         g.outcome.state == GridState::CauchyConverged ||
                         (g.outcome.state == GridState::NotConverged && opt.include_unconverged);
     if (usable) {
-      files.push_back((fs::path(g.name) / (g.caso + ".Extrapolix_3p0")).string());
+      files.push_back((fs::path(g.name) / (g.caso + kSummarySuffix)).string());
     } else if (g.outcome.state == GridState::NotConverged) {
       pre.push_back("Malha " + g.name + " fora da extrapolação: parou em itmax acima de tole "
                     "(erro de iteração); --incluir-nao-convergidas a inclui.");
