@@ -725,4 +725,9 @@ void TextFile::put(std::string_view bytes) {
     throw RunError("Erro: falha ao gravar o arquivo " + path_, kExitInput);
 }
 
+void TextFile::flush() {
+  if (f_ != nullptr && std::fflush(f_) != 0)
+    throw RunError("Erro: falha ao gravar o arquivo " + path_, kExitInput);
+}
+
 }  // namespace tx

@@ -71,6 +71,8 @@ class TextFile {
   void write(std::string_view layout, std::span<const FmtValue> values);
   // Bytes as they are (already formatted).
   void put(std::string_view bytes);
+  // Hands what was written to the system, for readers of a growing file.
+  void flush();
 
  private:
   std::FILE* f_ = nullptr;

@@ -7,9 +7,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <optional>
 
 #include "base/console.hpp"
 #include "base/erro.hpp"
+#include "estudo/cauchy.hpp"
 #include "plataforma/plataforma.hpp"
 
 namespace tx {
@@ -26,6 +29,8 @@ struct Running {
   std::string out_buf, err_buf;
   RunLog log;
   std::chrono::steady_clock::time_point start;
+  std::optional<ItnFollower> itn;  // with the Cauchy rule
+  bool settled = false;            // stopped by it
 };
 
 void emit(std::FILE* to, const Grid& g, const std::string& line) {
@@ -42,6 +47,34 @@ void take_lines(Running& r, std::string& buf, bool is_err, bool at_end) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     note_run_line(*r.grid, r.log, line, is_err);
   }
+}
+
+// Stops a run whose answer has settled, as Ctrl-C does.
+void follow(Running& r) {
+  if (!r.itn || r.settled || !r.itn->poll()) return;
+  const Grid& g = *r.grid;
+  if (!settled(r.itn->samples(), g.window, g.cauchy_eps)) return;
+  interrupt_process(r.child);
+  r.settled = true;
+  char buf[256];
+  std::snprintf(buf, sizeof buf,
+                "regra de Cauchy na iteração %d: fme/fm1D e Fd/Fd1D variaram no máximo %g "
+                "(relativo) nas últimas %d iterações; a execução termina como em Ctrl-C",
+                r.itn->samples().back().it, g.cauchy_eps, g.window);
+  emit(stdout, g, buf);
+}
+
+// A run the Cauchy rule stopped: it finished as interrupted (or reached
+// itmax or tole meanwhile); tole reached still counts as the residual rule.
+void judge_settled(Running& r) {
+  Outcome& o = r.grid->outcome;
+  if (!r.settled || o.state == GridState::Converged) return;
+  if (o.state != GridState::Interrupted && o.state != GridState::NotConverged) return;
+  o.state = GridState::CauchyConverged;
+  o.message.clear();  // the run's own "interrupted" line
+  o.cauchy_eps = r.grid->cauchy_eps;
+  o.cauchy_window = r.grid->window;
+  o.cauchy_tole = r.grid->c.tole;
 }
 
 void progress(const std::vector<Grid>& grids, std::size_t running, std::size_t queued,
@@ -128,6 +161,15 @@ bool run_grids(std::vector<Grid>& grids, const std::string& tubrix, int jobs,
       r.grid = queue.back();
       queue.pop_back();
       r.start = std::chrono::steady_clock::now();
+      if (r.grid->cauchy_eps > 0) {
+        // The run rewrites it from its start; the last run's lines must not
+        // be taken for this one's.
+        const std::string itn = (std::filesystem::path(r.grid->name) /
+                                 (r.grid->caso + ".itn")).string();
+        std::error_code ec;
+        std::filesystem::remove(itn, ec);
+        r.itn.emplace(itn);
+      }
       r.child = start_process(tubrix, {}, r.grid->name);
       emit(stdout, *r.grid,
            r.grid->continue_from > 0
@@ -152,6 +194,8 @@ bool run_grids(std::vector<Grid>& grids, const std::string& tubrix, int jobs,
       b += o.data;
       take_lines(r, b, o.is_err, o.closed);
     }
+    if (!*stop)
+      for (auto& r : running) follow(r);
     for (std::size_t k = 0; k < running.size();) {
       Running& r = running[k];
       if (r.child.out >= 0 || r.child.err >= 0) {
@@ -160,6 +204,7 @@ bool run_grids(std::vector<Grid>& grids, const std::string& tubrix, int jobs,
       }
       const int status = wait_process(r.child);
       judge_run(*r.grid, r.log, status, seconds_since(r.start));
+      judge_settled(r);
       r.grid->ran_now = true;
       write_status(*r.grid);
       emit(stdout, *r.grid, std::string("terminou: ") + state_text(r.grid->outcome.state));

@@ -61,7 +61,7 @@ int extrapola_main(int argc, char** argv) {
     std::fflush(stdout);
     // Ctrl-C while the picture is drawn ends the program as it ends a study.
     volatile std::sig_atomic_t* stop = catch_stop_signals(false);
-    write_study_files(g, {}, false, stop);
+    write_study_files(g, {}, false, {}, stop);
     if (*stop) {
       std::fprintf(stderr, "Interrompido; %s não foi desenhado (rode \"gnuplot %s\").\n",
                    kPlotImage, kPlotScript);

@@ -30,6 +30,7 @@ const char* state_text(GridState s) {
     case GridState::Diverged: return "divergiu";
     case GridState::Interrupted: return "interrompida";
     case GridState::Failed: return "erro";
+    case GridState::CauchyConverged: return "convergiu (Cauchy)";
   }
   return "";
 }
@@ -58,6 +59,13 @@ int parse_int(const std::string& arg, const std::string& text, int min) {
 }
 
 namespace {
+
+// Shortest text that the case data reader reads back as the same double.
+std::string real_text(double v) {
+  char buf[64];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, r.ptr);
+}
 
 // The three input files of a grid's folder; `c` holds the ci and itmax of
 // the run about to start (a continued grid has ci = 2 and the iterations left).
@@ -139,11 +147,19 @@ void write_status(const Grid& g) {
     l += value;
     return l;
   };
-  write_text_file(status_path(g), {line("situação", state_text(o.state)),
-                                   line("saída", std::to_string(o.exit_status)),
-                                   line("iterações", std::to_string(o.iterations)),
-                                   line("L1(R)n / L1(R)1", ratio), line("tempo (s)", secs),
-                                   line("mensagem", o.message), line("job", o.job)});
+  std::vector<std::string> lines = {line("situação", state_text(o.state)),
+                                    line("saída", std::to_string(o.exit_status)),
+                                    line("iterações", std::to_string(o.iterations)),
+                                    line("L1(R)n / L1(R)1", ratio), line("tempo (s)", secs),
+                                    line("mensagem", o.message), line("job", o.job)};
+  if (o.state == GridState::CauchyConverged) {
+    // What a later study compares its own rule and tole with, read back
+    // exactly.
+    lines.push_back(line("Cauchy EPS", real_text(o.cauchy_eps)));
+    lines.push_back(line("Cauchy janela", std::to_string(o.cauchy_window)));
+    lines.push_back(line("tole", real_text(o.cauchy_tole)));
+  }
+  write_text_file(status_path(g), lines);
 }
 
 // Reads a status file; false when there is none.
@@ -170,7 +186,8 @@ bool read_status(const Grid& g, Outcome& o) {
     const std::string val = latin1_to_utf8(line.substr(eq + 3));
     if (key == "situação") {
       for (GridState s : {GridState::Pending, GridState::Converged, GridState::NotConverged,
-                          GridState::Diverged, GridState::Interrupted, GridState::Failed})
+                          GridState::Diverged, GridState::Interrupted, GridState::Failed,
+                          GridState::CauchyConverged})
         if (val == state_text(s)) o.state = s;
     } else if (key == "saída") {
       o.exit_status = std::atoi(val.c_str());
@@ -184,6 +201,12 @@ bool read_status(const Grid& g, Outcome& o) {
       o.message = val;
     } else if (key == "job") {
       o.job = val;
+    } else if (key == "Cauchy EPS") {
+      o.cauchy_eps = std::strtod(val.c_str(), nullptr);
+    } else if (key == "Cauchy janela") {
+      o.cauchy_window = std::atoi(val.c_str());
+    } else if (key == "tole") {
+      o.cauchy_tole = std::strtod(val.c_str(), nullptr);
     }
   }
   return true;
@@ -231,6 +254,18 @@ void plan_grid(Grid& g) {
           g.run = false;
           g.outcome.state = o.ratio <= g.c.tole ? GridState::Converged : GridState::NotConverged;
         }
+      }
+      break;
+    case GridState::CauchyConverged:
+      // Finished for a rule as loose as today's; a stricter one (smaller
+      // EPS, a longer window, no Cauchy rule, a smaller tole) goes on.
+      if (o.ratio <= g.c.tole) {
+        g.outcome.state = GridState::Converged;
+      } else if (!(g.cauchy_eps > 0 && g.cauchy_eps >= o.cauchy_eps &&
+                   g.window <= o.cauchy_window && g.c.tole >= o.cauchy_tole)) {
+        g.run = stopped_short;
+        g.continue_from = has_restart ? o.iterations : 0;
+        if (!stopped_short) g.outcome.state = GridState::NotConverged;
       }
       break;
     case GridState::Diverged:

@@ -273,9 +273,11 @@ std::vector<std::string> study_file_names(bool csv_file) {
 void write_report_file(const std::vector<std::string>& lines) { write_text_file(kReportFile, lines); }
 
 bool write_study_files(const GridStudy& g, const std::vector<std::string>& preamble,
-                       bool csv_file, volatile std::sig_atomic_t* stop) {
+                       bool csv_file, const std::vector<std::string>& postscript,
+                       volatile std::sig_atomic_t* stop) {
   std::vector<std::string> report = preamble;
   for (auto& l : report_lines(g)) report.push_back(std::move(l));
+  report.insert(report.end(), postscript.begin(), postscript.end());
   std::vector<TextFileLines> files = {
       {kReportFile, report}, {kPlotScript, plot_script(g)}};
   if (csv_file) files.push_back({kCsvFile, split_lines(csv_text(g, "\n"))});

@@ -27,11 +27,13 @@ std::string csv_text(const GridStudy& g, const char* eol);
 // the gnuplot script "estudo.gnu" of the discharge and thrust coefficients
 // against h and, when gnuplot can be run, its image "estudo.png"; with
 // `csv_file` also "estudo.csv". Files in the current folder, Latin-1 with
-// CR LF, all replaced or none. Returns false (after a warning on standard
-// error) when the image could not be drawn; without the warning when
-// `*stop` was set meanwhile (Ctrl-C, which stops gnuplot too).
+// CR LF, all replaced or none; the report ends with the `postscript` lines.
+// Returns false (after a warning on standard error) when the image could not
+// be drawn; without the warning when `*stop` was set meanwhile (Ctrl-C, which
+// stops gnuplot too).
 bool write_study_files(const GridStudy& g, const std::vector<std::string>& preamble,
-                       bool csv_file, volatile std::sig_atomic_t* stop = nullptr);
+                       bool csv_file, const std::vector<std::string>& postscript = {},
+                       volatile std::sig_atomic_t* stop = nullptr);
 // The files write_study_files writes, the picture included.
 std::vector<std::string> study_file_names(bool csv_file);
 // The same report file with the preamble alone (no extrapolation possible).
