@@ -19,7 +19,7 @@ namespace {
 }  // namespace
 
 ReplacingFile::ReplacingFile(std::string path) : path_(std::move(path)), tmp_(path_ + ".tmp") {
-  f_ = std::fopen(tmp_.c_str(), "wb");
+  f_ = open_file(tmp_, "wb");
   if (f_ == nullptr) write_failed(path_);
 }
 
@@ -27,7 +27,7 @@ ReplacingFile::~ReplacingFile() {
   if (f_ != nullptr) {
     std::fclose(f_);
     std::error_code ec;
-    std::filesystem::remove(tmp_, ec);
+    std::filesystem::remove(file_path(tmp_), ec);
   }
 }
 
@@ -43,12 +43,9 @@ void ReplacingFile::commit() {
   ok = std::fclose(f_) == 0 && ok;
   f_ = nullptr;
   std::error_code ec;
-  if (ok) {
-    std::filesystem::rename(tmp_, path_, ec);
-    ok = !ec;
-  }
+  if (ok) ok = replace_file(tmp_, path_);
   if (!ok) {
-    std::filesystem::remove(tmp_, ec);
+    std::filesystem::remove(file_path(tmp_), ec);
     write_failed(path_);
   }
 }

@@ -14,6 +14,7 @@
 #include <unordered_map>
 
 #include "base/erro.hpp"
+#include "plataforma/plataforma.hpp"
 
 namespace tx {
 
@@ -687,7 +688,7 @@ TextFile::~TextFile() {
 void TextFile::open(const std::string& path) {
   if (f_ != nullptr) close();
   // Binary mode: the CR LF line ends are already in the records.
-  f_ = std::fopen(path.c_str(), "wb");
+  f_ = open_file(path, "wb");
   if (f_ == nullptr) {
     const int err = errno;
     throw RunError("Erro: não foi possível criar o arquivo " + path + " (" +

@@ -119,9 +119,9 @@ Options parse_options(int argc, char** argv, bool& help) {
 // from the grid subfolders.
 void absolute_template_folder() {
   const char* env = std::getenv("TUBRIX_TEMPLATES");
-  if (env == nullptr || *env == '\0' || fs::path(env).is_absolute()) return;
+  if (env == nullptr || *env == '\0' || file_path(env).is_absolute()) return;
   std::error_code ec;
-  const fs::path abs = fs::absolute(env, ec);
+  const fs::path abs = fs::absolute(file_path(env), ec);
   if (!ec) set_environment("TUBRIX_TEMPLATES", abs.string());
 }
 
@@ -230,7 +230,7 @@ int run_study(int argc, char** argv) {
     const bool usable = g.outcome.state == GridState::Converged ||
                         (g.outcome.state == GridState::NotConverged && opt.include_unconverged);
     if (usable) {
-      files.push_back((fs::path(g.name) / (g.caso + ".Extrapolix_3p0")).string());
+      files.push_back((fs::path(g.name) / file_path(g.caso + ".Extrapolix_3p0")).string());
     } else if (g.outcome.state == GridState::NotConverged) {
       pre.push_back("Malha " + g.name + " fora da extrapolação: parou em itmax acima de tole "
                     "(erro de iteração); --incluir-nao-convergidas a inclui.");

@@ -174,7 +174,7 @@ bool solve3(double a[3][3], double b[3], double x[3]) {
 SummaryFile read_summary_file(const std::string& path) {
   std::error_code ec;
   std::ifstream in;
-  if (!std::filesystem::is_directory(path, ec)) in.open(path, std::ios::binary);
+  if (!std::filesystem::is_directory(file_path(path), ec)) in.open(file_path(path), std::ios::binary);
   if (!in.is_open()) throw RunError("Erro: não foi possível ler o arquivo \"" + path + "\".");
   const std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 
@@ -593,7 +593,7 @@ std::string write_lines_tmp(const std::string& name, const std::vector<std::stri
   } catch (...) {
     f = TextFile();
     std::error_code ec;
-    std::filesystem::remove(tmp, ec);
+    std::filesystem::remove(file_path(tmp), ec);
     throw;
   }
   return tmp;
@@ -607,14 +607,14 @@ void commit(const std::vector<std::pair<std::string, std::vector<std::string>>>&
     for (const auto& [name, lines] : files) tmps.push_back(write_lines_tmp(name, lines));
   } catch (...) {
     std::error_code ec;
-    for (const auto& t : tmps) std::filesystem::remove(t, ec);
+    for (const auto& t : tmps) std::filesystem::remove(file_path(t), ec);
     throw;
   }
   for (std::size_t i = 0; i < files.size(); ++i) {
     std::error_code ec;
-    std::filesystem::rename(tmps[i], files[i].first, ec);
+    std::filesystem::rename(file_path(tmps[i]), file_path(files[i].first), ec);
     if (ec) {
-      for (std::size_t j = i; j < files.size(); ++j) std::filesystem::remove(tmps[j], ec);
+      for (std::size_t j = i; j < files.size(); ++j) std::filesystem::remove(file_path(tmps[j]), ec);
       throw RunError("Erro: não foi possível gravar o arquivo \"" + files[i].first + "\".");
     }
   }

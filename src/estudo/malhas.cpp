@@ -14,6 +14,7 @@
 #include "base/texto.hpp"
 #include "caso/dados.hpp"
 #include "estudo/extrapolacao.hpp"
+#include "plataforma/plataforma.hpp"
 
 namespace tx {
 
@@ -132,7 +133,7 @@ void write_case_files(const Grid& g, const CaseData& c) {
 
 // Key = value lines of a grid's status file.
 std::string status_path(const Grid& g) {
-  return (fs::path(g.name) / (g.caso + kStatusSuffix)).string();
+  return (fs::path(g.name) / file_path(g.caso + kStatusSuffix)).string();
 }
 
 // The folder of a grid either does not exist or holds this grid of this
@@ -195,8 +196,8 @@ void write_status(const Grid& g) {
 // Reads a status file; false when there is none.
 bool read_status(const Grid& g, Outcome& o) {
   std::error_code ec;
-  if (!fs::is_regular_file(status_path(g), ec)) return false;
-  std::FILE* f = std::fopen(status_path(g).c_str(), "rb");
+  if (!fs::is_regular_file(file_path(status_path(g)), ec)) return false;
+  std::FILE* f = open_file(status_path(g), "rb");
   if (f == nullptr) return false;
   std::string all;
   char buf[4096];
@@ -239,7 +240,7 @@ void plan_grid(Grid& g) {
   check_grid_folder(g);
   Outcome o;
   std::error_code ec;
-  const bool has_restart = fs::is_regular_file(fs::path(g.name) / (g.caso + ".bin"), ec);
+  const bool has_restart = fs::is_regular_file(fs::path(g.name) / file_path(g.caso + ".bin"), ec);
   if (!read_status(g, o)) {
     g.run = true;
     return;

@@ -1,0 +1,190 @@
+#!/usr/bin/env python3
+"""Compares the outputs of two runs of the same case (the Windows build
+under Wine against the Linux build): the same files, the same layout bytes,
+and numbers equal to a relative tolerance.
+
+usage: compara.py PASTA_A PASTA_B [--tol 1e-9] [--arquivos a,b,...]
+
+Text files: every byte outside the numbers must match and each number must
+have the same width; numbers printed with all their digits must agree to
+--tol. A number printed with few digits (E15.6) may also differ by one unit
+in its last digit: values closer than --tol can still round to either side.
+The restart file (.bin) and the field file (.vts) are compared as numbers
+too. Run-time readings are left out as tests/compare_builds.sh does.
+Prints one summary line; exit 1 naming the first file, line and number
+that do not agree.
+"""
+import argparse
+import os
+import re
+import struct
+import sys
+
+NUMBER = re.compile(rb"[-+]?(?:\d+\.\d*|\.\d+|\d+)(?:[EeDd][-+]?\d+)?")
+
+
+class Tally:
+    def __init__(self, tol):
+        self.tol = tol
+        self.numbers = 0
+        self.differ = 0
+        self.flips = 0
+        self.worst = (0.0, "")
+        self.failures = []
+
+    def number(self, a, b, where, last_unit=None):
+        self.numbers += 1
+        if a == b:
+            return
+        self.differ += 1
+        scale = max(abs(a), abs(b))
+        rel = abs(a - b) / scale if scale > 0 else 0.0
+        if rel > self.worst[0]:
+            self.worst = (rel, where)
+        if rel <= self.tol:
+            return
+        if last_unit is not None and abs(a - b) <= last_unit * 1.000001:
+            self.flips += 1
+            return
+        self.failures.append(f"{where}: {a!r} e {b!r} (diferença relativa {rel:.3e})")
+
+    def fail(self, text):
+        self.failures.append(text)
+
+
+def last_unit(token):
+    """One unit in the last printed digit, or None when printed in full."""
+    t = token.decode().upper().replace("D", "E")
+    mant, _, exp = t.partition("E")
+    digits = len(re.sub(r"[^0-9]", "", mant).lstrip("0")) or 1
+    if digits >= 13:
+        return None
+    decimals = len(mant.partition(".")[2]) if "." in mant else 0
+    return 10.0 ** (int(exp or 0) - decimals)
+
+
+def runtime_line(name, line):
+    if name.endswith(".txt"):
+        return b"Dia = " in line or b"CPU" in line
+    if name.endswith(".Extrapolix_3p0"):
+        return b"cpu" in line.lower()
+    return False
+
+
+def compare_text(name, a, b, t):
+    la = [l for l in a.split(b"\n") if not runtime_line(name, l)]
+    lb = [l for l in b.split(b"\n") if not runtime_line(name, l)]
+    if len(la) != len(lb):
+        t.fail(f"{name}: {len(la)} e {len(lb)} linhas")
+        return
+    for k, (x, y) in enumerate(zip(la, lb), 1):
+        if x == y:
+            t.numbers += len(NUMBER.findall(x))
+            continue
+        nx, ny = list(NUMBER.finditer(x)), list(NUMBER.finditer(y))
+        shape_x = NUMBER.sub(lambda m: b"#" * len(m.group()), x)
+        shape_y = NUMBER.sub(lambda m: b"#" * len(m.group()), y)
+        if shape_x != shape_y or len(nx) != len(ny):
+            t.fail(f"{name}, linha {k}: leiaute diferente:\n  {x!r}\n  {y!r}")
+            continue
+        for p, q in zip(nx, ny):
+            va = float(p.group().upper().replace(b"D", b"E"))
+            vb = float(q.group().upper().replace(b"D", b"E"))
+            t.number(va, vb, f"{name}, linha {k}", last_unit(p.group()))
+
+
+def doubles(tally, name, a, b, what):
+    n = len(a) // 8
+    for k, (x, y) in enumerate(zip(struct.unpack(f"<{n}d", a), struct.unpack(f"<{n}d", b))):
+        tally.number(x, y, f"{name}, {what} {k}")
+
+
+def record_payload(data, name):
+    """The one record of a restart file, without its segment bytes."""
+    if not data or data[0] != 75:
+        raise ValueError(f"{name}: não começa com K")
+    pos, out, marks = 1, bytearray(), bytearray()
+    while True:
+        seg = data[pos]
+        if seg == 130:
+            break
+        size = 128 if seg == 129 else seg
+        out += data[pos + 1:pos + 1 + size]
+        marks += bytes([seg, data[pos + 1 + size]])
+        pos += size + 2
+        if seg != 129:
+            break
+    return bytes(out), bytes(marks), data[pos:]
+
+
+def compare_bin(name, a, b, t):
+    pa, ma, ra = record_payload(a, name)
+    pb, mb, rb = record_payload(b, name)
+    if ma != mb or ra != rb or len(pa) != len(pb):
+        t.fail(f"{name}: segmentos diferentes")
+        return
+    if pa[:4] != pb[:4]:
+        t.fail(f"{name}: it diferente")
+    t.numbers += 1
+    doubles(t, name, pa[4:12], pb[4:12], "norm1")
+    # pa[12:20] is the run time
+    doubles(t, name, pa[20:], pb[20:], "valor")
+
+
+def compare_vts(name, a, b, t):
+    start_a, start_b = a.find(b'encoding="raw">'), b.find(b'encoding="raw">')
+    head_a, head_b = a[:start_a], b[:start_b]
+    if head_a != head_b:
+        t.fail(f"{name}: cabeçalho XML diferente")
+        return
+    base = a.index(b"_", start_a) + 1
+    offsets = sorted(int(o) for o in re.findall(rb'offset="(\d+)"', head_a))
+    pos = base
+    for off in offsets:
+        at = base + off
+        if a[pos:at] != b[pos:at]:
+            t.fail(f"{name}: bytes diferentes antes do bloco {off}")
+        (n,) = struct.unpack("<Q", a[at:at + 8])
+        if b[at:at + 8] != a[at:at + 8]:
+            t.fail(f"{name}: tamanho do bloco {off} diferente")
+            return
+        doubles(t, name, a[at + 8:at + 8 + n], b[at + 8:at + 8 + n], f"bloco {off}, valor")
+        pos = at + 8 + n
+    if a[pos:] != b[pos:]:
+        t.fail(f"{name}: final diferente")
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("a")
+    ap.add_argument("b")
+    ap.add_argument("--tol", type=float, default=1e-9)
+    ap.add_argument("--arquivos", help="só estes arquivos (separados por vírgula)")
+    opt = ap.parse_args()
+    names_a, names_b = set(os.listdir(opt.a)), set(os.listdir(opt.b))
+    t = Tally(opt.tol)
+    if opt.arquivos:
+        names = opt.arquivos.split(",")
+    else:
+        for n in sorted(names_a ^ names_b):
+            t.fail(f"{n}: só em {opt.a if n in names_a else opt.b}")
+        names = sorted(names_a & names_b)
+    for n in names:
+        a = open(os.path.join(opt.a, n), "rb").read()
+        b = open(os.path.join(opt.b, n), "rb").read()
+        if n.endswith(".bin"):
+            compare_bin(n, a, b, t)
+        elif n.endswith(".vts"):
+            compare_vts(n, a, b, t)
+        else:
+            compare_text(n, a, b, t)
+    print(f"{len(names)} arquivos, {t.numbers} números: {t.differ} diferem, "
+          f"maior diferença relativa {t.worst[0]:.3e} ({t.worst[1] or '-'}); "
+          f"{t.flips} só no último dígito impresso")
+    for f in t.failures[:10]:
+        print("DIFERE:", f, file=sys.stderr)
+    return 1 if t.failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
