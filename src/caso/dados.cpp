@@ -132,6 +132,8 @@ void read_case_data(State& s) {
   if (caso.find_first_of("/\\") != std::string::npos)
     bad_value(f, 1, "caso", "um nome sem separador de pastas (/ ou \\)",
               "\"" + caso + "\"");
+  if (const std::string why = file_name_problem(caso); !why.empty())
+    bad_value(f, 1, "caso", why.c_str(), "\"" + caso + "\"");
   c.coord = in.read_int(2, "coord");
   c.nx = in.read_int(3, "nx");
   if (c.nx < 2 || c.nx % 2 != 0)

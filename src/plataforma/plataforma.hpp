@@ -86,6 +86,14 @@ std::FILE* open_file(const std::string& name, const char* mode);
 // the disk: flush_to_disk first). False, with `to` untouched, on failure.
 bool replace_file(const std::string& from, const std::string& to);
 
+// Why `name` (a case name: the start of file names in the working folder)
+// cannot name files on this system, worded as what is expected instead
+// ("um nome sem ..."); empty when it can. Folder separators are the
+// caller's check. Windows refuses a drive letter or any ':' (a stream), the
+// characters < > " | ? * and control characters, and device names (CON,
+// NUL, COM1 ...) whatever follows them.
+std::string file_name_problem(const std::string& name);
+
 FileId identify(const std::string& path);
 bool same_file(const FileId& a, const FileId& b);
 

@@ -6,6 +6,7 @@
 #include "plataforma/plataforma.hpp"
 
 #include <chrono>
+#include <cctype>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -295,6 +296,25 @@ std::FILE* open_file(const std::string& name, const char* mode) {
 bool replace_file(const std::string& from, const std::string& to) {
   return ::MoveFileExW(widen(from).c_str(), widen(to).c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+std::string file_name_problem(const std::string& name) {
+  if (name.find(':') != std::string::npos)
+    return "um nome sem letra de unidade nem dois-pontos (:)";
+  for (const char ch : name)
+    if (static_cast<unsigned char>(ch) < 32 || std::strchr("<>\"|?*", ch) != nullptr)
+      return "um nome sem os caracteres < > \" | ? * nem caracteres de controle";
+  // The system takes "NUL.txt" for the null device, as it takes "NUL".
+  std::string stem = name.substr(0, name.find('.'));
+  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+  for (char& ch : stem) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  const bool numbered = stem.size() == 4 && (stem.rfind("COM", 0) == 0 || stem.rfind("LPT", 0) == 0) &&
+                        stem[3] >= '1' && stem[3] <= '9';
+  if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL" || stem == "CONIN$" ||
+      stem == "CONOUT$" || numbered)
+    return "um nome que não seja de dispositivo do Windows (CON, PRN, AUX, NUL, COM1 a COM9, "
+           "LPT1 a LPT9)";
+  return {};
 }
 
 FileId identify(const std::string& path) {

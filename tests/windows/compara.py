@@ -4,6 +4,7 @@ under Wine against the Linux build): the same files, the same layout bytes,
 and numbers equal to a relative tolerance.
 
 usage: compara.py PASTA_A PASTA_B [--tol 1e-9] [--arquivos a,b,...]
+       compara.py PASTA_A PASTA_B --erro-iteracao PASTA_C
 
 Text files: every byte outside the numbers must match and each number must
 have the same width; numbers printed with all their digits must agree to
@@ -13,6 +14,12 @@ The restart file (.bin) and the field file (.vts) are compared as numbers
 too. Run-time readings are left out as tests/compare_builds.sh does.
 Prints one summary line; exit 1 naming the first file, line and number
 that do not agree.
+
+With --erro-iteracao (two converged runs, which may stop one iteration
+apart): every file keeps the layout of A, and the fields of the restart
+file and the results of the summary file differ from A's less than those
+of PASTA_C (A's case converged further) do: the difference between the two
+builds is below the iteration error. One group per field or result.
 """
 import argparse
 import os
@@ -154,13 +161,78 @@ def compare_vts(name, a, b, t):
         t.fail(f"{name}: final diferente")
 
 
+def bin_groups(folder, name):
+    """The restart file's values, one list per field (pin, u, v, ...)."""
+    data = open(os.path.join(folder, name), "rb").read()
+    payload = record_payload(data, name)[0]
+    vts = [f for f in os.listdir(folder) if f.endswith(".vts")]
+    ext = re.search(rb'WholeExtent="0 (\d+) 0 (\d+)', open(os.path.join(folder, vts[0]), "rb").read())
+    nx, ny = int(ext.group(1)), int(ext.group(2))
+    values = struct.unpack(f"<{(len(payload) - 20) // 8}d", payload[20:])
+    sizes = [ny + 2] + [(nx + 2) * (ny + 2)] * 14
+    groups, pos = [], 0
+    for n in sizes:
+        groups.append(values[pos:pos + n])
+        pos += n
+    return groups
+
+
+def summary_groups(folder, name):
+    lines = open(os.path.join(folder, name), "rb").read().split(b"\n")
+    return [[float(m.group()) for m in NUMBER.finditer(l)][1:2] for l in lines
+            if not runtime_line(name, l) and b"=" in l]
+
+
+def against_iteration_error(a, b, c):
+    shape = Tally(0.0)
+    for n in sorted(os.listdir(a)):
+        x = open(os.path.join(a, n), "rb").read()
+        y = open(os.path.join(b, n), "rb").read()
+        if not n.endswith((".bin", ".vts")):
+            lx, ly = x.split(b"\n"), y.split(b"\n")
+            same = len(lx) == len(ly) and all(
+                NUMBER.sub(lambda m: b"#" * len(m.group()), p) ==
+                NUMBER.sub(lambda m: b"#" * len(m.group()), q) for p, q in zip(lx, ly))
+            if not same:
+                shape.fail(f"{n}: leiaute diferente")
+    worst_rel, worst_ratio, where, bad = 0.0, 0.0, "-", []
+    name = [f for f in os.listdir(a) if f.endswith(".bin")][0]
+    summary = [f for f in os.listdir(a) if f.endswith(".Extrapolix_3p0")][0]
+    fields = ["pin", "u", "v", "p", "pl", "ue", "vn", "T", "ro", "ve", "un", "Uce", "Vcn", "roe",
+              "ron"]
+    sets = [(name, fields, bin_groups)] + [(summary, None, summary_groups)]
+    for file, labels, reader in sets:
+        ga, gb, gc = reader(a, file), reader(b, file), reader(c, file)
+        for k, (va, vb, vc) in enumerate(zip(ga, gb, gc)):
+            if not va:
+                continue
+            scale = max(abs(v) for v in va) or 1.0
+            dab = max(abs(p - q) for p, q in zip(va, vb))
+            dac = max(abs(p - q) for p, q in zip(va, vc))
+            label = f"{file} {labels[k] if labels else 'linha ' + str(k + 1)}"
+            if dab / scale > worst_rel:
+                worst_rel, where = dab / scale, label
+            if dab > 0:
+                worst_ratio = max(worst_ratio, dab / dac if dac > 0 else float("inf"))
+            if dab > dac:
+                bad.append(f"{label}: diferença {dab:.3e} maior que o erro de iteração {dac:.3e}")
+    print(f"convergidos: maior diferença {worst_rel:.3e} do maior valor do campo ({where}); "
+          f"diferença / erro de iteração até {worst_ratio:.3f}")
+    for f in (shape.failures + bad)[:10]:
+        print("DIFERE:", f, file=sys.stderr)
+    return 1 if shape.failures or bad else 0
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("a")
     ap.add_argument("b")
     ap.add_argument("--tol", type=float, default=1e-9)
     ap.add_argument("--arquivos", help="só estes arquivos (separados por vírgula)")
+    ap.add_argument("--erro-iteracao", metavar="PASTA_C")
     opt = ap.parse_args()
+    if opt.erro_iteracao:
+        return against_iteration_error(opt.a, opt.b, opt.erro_iteracao)
     names_a, names_b = set(os.listdir(opt.a)), set(os.listdir(opt.b))
     t = Tally(opt.tol)
     if opt.arquivos:
