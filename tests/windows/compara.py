@@ -7,9 +7,10 @@ usage: compara.py PASTA_A PASTA_B [--tol 1e-9] [--arquivos a,b,...]
        compara.py PASTA_A PASTA_B --erro-iteracao PASTA_C
 
 Text files: every byte outside the numbers must match and each number must
-have the same width; numbers printed with all their digits must agree to
---tol. A number printed with few digits (E15.6) may also differ by one unit
-in its last digit: values closer than --tol can still round to either side.
+have the same width; numbers must agree to --tol of the largest magnitude
+of their group (see Tally). A number printed with few digits (E15.6) may
+also differ by one unit in its last digit: values closer than --tol can
+still round to either side.
 The restart file (.bin) and the field file (.vts) are compared as numbers
 too. Run-time readings are left out as tests/compare_builds.sh does.
 Prints one summary line; exit 1 naming the first file, line and number
@@ -31,32 +32,45 @@ NUMBER = re.compile(rb"[-+]?(?:\d+\.\d*|\.\d+|\d+)(?:[EeDd][-+]?\d+)?")
 
 
 class Tally:
+    """Numbers are judged against the largest magnitude of their group (a
+    column of a text file, a field of the restart file, an array of the
+    field file): a value near zero in a field of thousands is not held to
+    its own relative precision."""
+
     def __init__(self, tol):
         self.tol = tol
         self.numbers = 0
-        self.differ = 0
-        self.flips = 0
-        self.worst = (0.0, "")
+        self.scale = {}
+        self.diffs = []
         self.failures = []
 
-    def number(self, a, b, where, last_unit=None):
+    def number(self, a, b, where, group, last_unit=None):
         self.numbers += 1
-        if a == b:
-            return
-        self.differ += 1
-        scale = max(abs(a), abs(b))
-        rel = abs(a - b) / scale if scale > 0 else 0.0
-        if rel > self.worst[0]:
-            self.worst = (rel, where)
-        if rel <= self.tol:
-            return
-        if last_unit is not None and abs(a - b) <= last_unit * 1.000001:
-            self.flips += 1
-            return
-        self.failures.append(f"{where}: {a!r} e {b!r} (diferença relativa {rel:.3e})")
+        self.scale[group] = max(self.scale.get(group, 0.0), abs(a), abs(b))
+        if a != b:
+            self.diffs.append((a, b, where, group, last_unit))
 
     def fail(self, text):
         self.failures.append(text)
+
+    def finish(self):
+        """(count differing, worst value-relative, worst field-relative, last-digit flips)"""
+        worst_value, worst_field, flips = (0.0, "-"), (0.0, "-"), 0
+        for a, b, where, group, unit in self.diffs:
+            d = abs(a - b)
+            scale = self.scale[group]
+            field = d / scale
+            if abs(a) >= 1e-3 * scale and d / max(abs(a), abs(b)) > worst_value[0]:
+                worst_value = (d / max(abs(a), abs(b)), where)
+            if field > worst_field[0]:
+                worst_field = (field, where)
+            if field <= self.tol:
+                continue
+            if unit is not None and d <= unit * 1.000001:
+                flips += 1
+                continue
+            self.failures.append(f"{where}: {a!r} e {b!r} ({field:.3e} do maior valor do grupo)")
+        return len(self.diffs), worst_value, worst_field, flips
 
 
 def last_unit(token):
@@ -85,25 +99,28 @@ def compare_text(name, a, b, t):
         t.fail(f"{name}: {len(la)} e {len(lb)} linhas")
         return
     for k, (x, y) in enumerate(zip(la, lb), 1):
-        if x == y:
-            t.numbers += len(NUMBER.findall(x))
-            continue
         nx, ny = list(NUMBER.finditer(x)), list(NUMBER.finditer(y))
         shape_x = NUMBER.sub(lambda m: b"#" * len(m.group()), x)
         shape_y = NUMBER.sub(lambda m: b"#" * len(m.group()), y)
         if shape_x != shape_y or len(nx) != len(ny):
             t.fail(f"{name}, linha {k}: leiaute diferente:\n  {x!r}\n  {y!r}")
             continue
-        for p, q in zip(nx, ny):
+        for col, (p, q) in enumerate(zip(nx, ny)):
             va = float(p.group().upper().replace(b"D", b"E"))
             vb = float(q.group().upper().replace(b"D", b"E"))
-            t.number(va, vb, f"{name}, linha {k}", last_unit(p.group()))
+            t.number(va, vb, f"{name}, linha {k}", (name, col), last_unit(p.group()))
 
 
-def doubles(tally, name, a, b, what):
+def doubles(tally, name, a, b, what, sizes=None):
+    """Little-endian doubles; `sizes` splits them into groups (else one)."""
     n = len(a) // 8
+    sizes = sizes or [n]
+    group, left = 0, sizes[0]
     for k, (x, y) in enumerate(zip(struct.unpack(f"<{n}d", a), struct.unpack(f"<{n}d", b))):
-        tally.number(x, y, f"{name}, {what} {k}")
+        while left == 0 and group + 1 < len(sizes):
+            group, left = group + 1, sizes[group + 1]
+        left -= 1
+        tally.number(x, y, f"{name}, {what} {k}", (name, what, group))
 
 
 def record_payload(data, name):
@@ -124,7 +141,20 @@ def record_payload(data, name):
     return bytes(out), bytes(marks), data[pos:]
 
 
-def compare_bin(name, a, b, t):
+FIELDS = ["pin", "u", "v", "p", "pl", "ue", "vn", "T", "ro", "ve", "un", "Uce", "Vcn", "roe", "ron"]
+
+
+def field_sizes(folder):
+    """Sizes of the restart file's fields, from the grid of the field file."""
+    vts = [f for f in os.listdir(folder) if f.endswith(".vts")]
+    if not vts:
+        return None
+    ext = re.search(rb'WholeExtent="0 (\d+) 0 (\d+)', open(os.path.join(folder, vts[0]), "rb").read())
+    nx, ny = int(ext.group(1)), int(ext.group(2))
+    return [ny + 2] + [(nx + 2) * (ny + 2)] * 14
+
+
+def compare_bin(name, a, b, t, sizes):
     pa, ma, ra = record_payload(a, name)
     pb, mb, rb = record_payload(b, name)
     if ma != mb or ra != rb or len(pa) != len(pb):
@@ -135,7 +165,7 @@ def compare_bin(name, a, b, t):
     t.numbers += 1
     doubles(t, name, pa[4:12], pb[4:12], "norm1")
     # pa[12:20] is the run time
-    doubles(t, name, pa[20:], pb[20:], "valor")
+    doubles(t, name, pa[20:], pb[20:], "valor", sizes)
 
 
 def compare_vts(name, a, b, t):
@@ -165,11 +195,8 @@ def bin_groups(folder, name):
     """The restart file's values, one list per field (pin, u, v, ...)."""
     data = open(os.path.join(folder, name), "rb").read()
     payload = record_payload(data, name)[0]
-    vts = [f for f in os.listdir(folder) if f.endswith(".vts")]
-    ext = re.search(rb'WholeExtent="0 (\d+) 0 (\d+)', open(os.path.join(folder, vts[0]), "rb").read())
-    nx, ny = int(ext.group(1)), int(ext.group(2))
     values = struct.unpack(f"<{(len(payload) - 20) // 8}d", payload[20:])
-    sizes = [ny + 2] + [(nx + 2) * (ny + 2)] * 14
+    sizes = field_sizes(folder)
     groups, pos = [], 0
     for n in sizes:
         groups.append(values[pos:pos + n])
@@ -198,9 +225,7 @@ def against_iteration_error(a, b, c):
     worst_rel, worst_ratio, where, bad = 0.0, 0.0, "-", []
     name = [f for f in os.listdir(a) if f.endswith(".bin")][0]
     summary = [f for f in os.listdir(a) if f.endswith(".Extrapolix_3p0")][0]
-    fields = ["pin", "u", "v", "p", "pl", "ue", "vn", "T", "ro", "ve", "un", "Uce", "Vcn", "roe",
-              "ron"]
-    sets = [(name, fields, bin_groups)] + [(summary, None, summary_groups)]
+    sets = [(name, FIELDS, bin_groups)] + [(summary, None, summary_groups)]
     for file, labels, reader in sets:
         ga, gb, gc = reader(a, file), reader(b, file), reader(c, file)
         for k, (va, vb, vc) in enumerate(zip(ga, gb, gc)):
@@ -223,6 +248,20 @@ def against_iteration_error(a, b, c):
     return 1 if shape.failures or bad else 0
 
 
+def named(folder):
+    """The folder's files by name as text: a name the Linux build made from
+    a Latin-1 case name is not UTF-8; Wine writes the same name in UTF-8."""
+    out = {}
+    for n in os.listdir(folder):
+        raw = os.fsencode(n)
+        try:
+            key = raw.decode("utf-8")
+        except UnicodeDecodeError:
+            key = raw.decode("latin-1")
+        out[key] = n
+    return out
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("a")
@@ -233,26 +272,27 @@ def main():
     opt = ap.parse_args()
     if opt.erro_iteracao:
         return against_iteration_error(opt.a, opt.b, opt.erro_iteracao)
-    names_a, names_b = set(os.listdir(opt.a)), set(os.listdir(opt.b))
+    files_a, files_b = named(opt.a), named(opt.b)
     t = Tally(opt.tol)
     if opt.arquivos:
         names = opt.arquivos.split(",")
     else:
-        for n in sorted(names_a ^ names_b):
-            t.fail(f"{n}: só em {opt.a if n in names_a else opt.b}")
-        names = sorted(names_a & names_b)
+        for n in sorted(files_a.keys() ^ files_b.keys()):
+            t.fail(f"{n}: só em {opt.a if n in files_a else opt.b}")
+        names = sorted(files_a.keys() & files_b.keys())
     for n in names:
-        a = open(os.path.join(opt.a, n), "rb").read()
-        b = open(os.path.join(opt.b, n), "rb").read()
+        a = open(os.path.join(opt.a, files_a.get(n, n)), "rb").read()
+        b = open(os.path.join(opt.b, files_b.get(n, n)), "rb").read()
         if n.endswith(".bin"):
-            compare_bin(n, a, b, t)
+            compare_bin(n, a, b, t, field_sizes(opt.a))
         elif n.endswith(".vts"):
             compare_vts(n, a, b, t)
         else:
             compare_text(n, a, b, t)
-    print(f"{len(names)} arquivos, {t.numbers} números: {t.differ} diferem, "
-          f"maior diferença relativa {t.worst[0]:.3e} ({t.worst[1] or '-'}); "
-          f"{t.flips} só no último dígito impresso")
+    differ, value, field, flips = t.finish()
+    print(f"{len(names)} arquivos, {t.numbers} números: {differ} diferem; maior diferença "
+          f"relativa ao maior valor do grupo {field[0]:.3e} ({field[1]}), ao próprio valor "
+          f"{value[0]:.3e} ({value[1]}); {flips} só no último dígito impresso")
     for f in t.failures[:10]:
         print("DIFERE:", f, file=sys.stderr)
     return 1 if t.failures else 0
