@@ -113,6 +113,7 @@ struct ChildProcess {
   std::intptr_t out = -1;  // read ends of its standard output and error
   std::intptr_t err = -1;
   std::intptr_t handle = -1;  // where the system waits on a handle, not the id
+  std::intptr_t stop = -1;    // where a stop request needs a channel of its own
 };
 
 // Starts `program` (a path, or a name looked up on PATH) with `args` in

@@ -178,6 +178,22 @@ BOOL WINAPI on_console_event(DWORD event) {
   }
 }
 
+// The stop request of interrupt_process for a process without a console
+// to share (a study started from a service, an IDE's pipes, Wine without a
+// terminal), where console events reach nobody: an event named after the
+// process, which a thread of the process waits on.
+std::wstring stop_event_name(DWORD pid) { return L"Local\\tubrix-parar-" + std::to_wstring(pid); }
+
+bool watch_stop_event() {
+  HANDLE h = ::CreateEventW(nullptr, TRUE, FALSE, stop_event_name(::GetCurrentProcessId()).c_str());
+  if (h == nullptr) return false;
+  std::thread([h] {
+    ::WaitForSingleObject(h, INFINITE);
+    g_stop = 1;
+  }).detach();
+  return true;
+}
+
 }  // namespace
 
 void prepare_console() {
@@ -262,6 +278,8 @@ volatile std::sig_atomic_t* catch_stop_signals(bool /*interrupt_waits*/) {
   // has Ctrl-C turned off; turn it back on, then take the events here.
   ::SetConsoleCtrlHandler(nullptr, FALSE);
   ::SetConsoleCtrlHandler(on_console_event, TRUE);
+  static const bool watching = watch_stop_event();  // once per process
+  (void)watching;
   return &g_stop;
 }
 
@@ -405,9 +423,10 @@ ChildProcess start_process(const std::string& program, const std::vector<std::st
   ::SetHandleInformation(err_r, HANDLE_FLAG_INHERIT, 0);
   HANDLE null_in = open_null(GENERIC_READ);
   PROCESS_INFORMATION pi{};
-  // A group of its own, so that interrupt_process reaches this run alone.
+  // A group of its own, so that interrupt_process reaches this run alone;
+  // held until its stop event exists, so that no request can come too early.
   const bool started = create_process(command_line_of(program, args), folder, null_in, out_w,
-                                      err_w, CREATE_NEW_PROCESS_GROUP, pi);
+                                      err_w, CREATE_NEW_PROCESS_GROUP | CREATE_SUSPENDED, pi);
   if (null_in != INVALID_HANDLE_VALUE) ::CloseHandle(null_in);
   ::CloseHandle(out_w);
   ::CloseHandle(err_w);
@@ -417,8 +436,11 @@ ChildProcess start_process(const std::string& program, const std::vector<std::st
     ::CloseHandle(err_r);
     return {};
   }
+  HANDLE stop = ::CreateEventW(nullptr, TRUE, FALSE, stop_event_name(pi.dwProcessId).c_str());
+  ::ResumeThread(pi.hThread);
   ::CloseHandle(pi.hThread);
   ChildProcess c;
+  c.stop = stop == nullptr ? -1 : reinterpret_cast<std::intptr_t>(stop);
   c.pid = static_cast<long long>(pi.dwProcessId);
   c.out = reinterpret_cast<std::intptr_t>(out_r);
   c.err = reinterpret_cast<std::intptr_t>(err_r);
@@ -431,6 +453,7 @@ int wait_process(const ChildProcess& child) {
   const auto h = reinterpret_cast<HANDLE>(child.handle);
   const int status = wait_handle(h);
   ::CloseHandle(h);
+  if (child.stop != -1) ::CloseHandle(reinterpret_cast<HANDLE>(child.stop));
   return status;
 }
 
@@ -451,9 +474,11 @@ int run_quietly(const std::string& program, const std::vector<std::string>& args
 }
 
 void interrupt_process(const ChildProcess& child) {
-  // Ctrl-Break to the child's own group (Ctrl-C cannot be sent to a group).
+  // Ctrl-Break to the child's own group (Ctrl-C cannot be sent to a group),
+  // and its stop event for when there is no console to carry that.
   if (child.pid > 0)
     ::GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, static_cast<DWORD>(child.pid));
+  if (child.stop != -1) ::SetEvent(reinterpret_cast<HANDLE>(child.stop));
 }
 
 std::vector<ChildOutput> read_children(std::vector<ChildProcess*>& children, int timeout_ms) {
