@@ -363,10 +363,20 @@ bool same_file(const FileId& a, const FileId& b) {
 }
 
 bool is_writable(const std::string& path, std::string* why) {
+  const std::wstring w = widen(path);
+  // The attribute first: an administrator's open would pass it (and Wine
+  // run as root does), but the file's replacement would not.
+  const DWORD attrs = ::GetFileAttributesW(w.c_str());
+  if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY) != 0 &&
+      (attrs & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    if (why != nullptr) *why = "marcado como somente leitura";
+    return false;
+  }
   // Opening for writing, with the sharing the program's own writes use,
-  // tells both a read-only file and one that another program holds open
-  // (a spreadsheet, an editor) from a writable one. Nothing is changed.
-  HANDLE h = ::CreateFileW(widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+  // tells both a file without write permission and one that another program
+  // holds open (a spreadsheet, an editor) from a writable one. Nothing is
+  // changed.
+  HANDLE h = ::CreateFileW(w.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     if (why != nullptr) *why = last_error_text();

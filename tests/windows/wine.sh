@@ -92,6 +92,21 @@ set -e
   fail "caso C:bocal: a pasta mudou"
 echo "caso C:bocal: estado 1, uma mensagem, nada gravado"
 
+# An output marked read-only (as root, Wine would write it all the same).
+case_in "$work/w/leitura" 14=5
+run_windows "$work/w/leitura"
+chmod a-w "$work/w/leitura/bocal.txt"
+before=$(ls -la --time-style=+%s.%N "$work/w/leitura" | md5sum)
+set +e
+(cd "$work/w/leitura" && wine "$win/tubrix.exe" >/dev/null 2>"$work/leitura.err")
+st=$?
+set -e
+[ "$st" = 1 ] && [ "$(wc -l <"$work/leitura.err")" = 1 ] && grep -q 'bocal.txt' "$work/leitura.err" ||
+  fail "bocal.txt somente leitura: estado $st: $(cat "$work/leitura.err")"
+[ "$(ls -la --time-style=+%s.%N "$work/w/leitura" | md5sum)" = "$before" ] ||
+  fail "bocal.txt somente leitura: a pasta mudou"
+echo "bocal.txt somente leitura: estado 1, uma mensagem, nada gravado"
+
 # A three-grid study with the zip's tubrix-estudo.exe (and tubrix.exe).
 grids="--malhas 10x6,20x12,40x24"
 case_in "$work/l/estudo"
