@@ -22,8 +22,11 @@ seconds() { printf '%d.%02d' $(($1 / 1000)) $(($1 % 1000 / 10)); }
 t0=$(ms)
 wineboot -i >/dev/null 2>&1
 echo "wineboot: $(seconds $(($(ms) - t0))) s"
-python3 -c "import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])" "$zip" "$work"
-win=$(echo "$work"/tubrix-*-win64)
+# Unpacked where a user might: a folder name with a space and accents
+# (templates found beside the programs, the study starting tubrix.exe).
+python3 -c "import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])" "$zip" \
+  "$work/programas ação"
+win=$(echo "$work/programas ação"/tubrix-*-win64)
 
 # case <folder> <item=value ...>: the zip's example, headless (sem_a = sem_g = 1)
 case_in() {
