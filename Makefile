@@ -75,6 +75,13 @@ compare-threads:
 	THREADS_A=1 tests/compare_builds.sh $(RELEASE)/tubrix $(RELEASE)/tubrix $(EXAMPLE) 60 2=1 3=160 4=80 10=2.0e-6
 	THREADS_A=1 tests/compare_builds.sh $(RELEASE)/tubrix $(SANITIZE)/tubrix $(EXAMPLE) 40 2=0 3=120 4=60 10=2.0e-6
 
+# Rewrites the stored digests of tests/regressao from the optimised build,
+# when a change of output is meant: its closing note must say why.
+.PHONY: regressao-atualiza
+regressao-atualiza: all
+	@.ci/instala python3
+	tests/regressao/regressao.py update $(RELEASE)/tubrix
+
 bench: deps-bench
 	cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release -DTUBRIX_BENCH=ON
 	cmake --build $(RELEASE) -j$(JOBS)

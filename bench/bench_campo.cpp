@@ -6,7 +6,7 @@
 
 #include "resultados/campo_vtk.hpp"
 #include "apoio/fixture.hpp"
-#include "execucao/main.hpp"
+#include "escoamento/iteracao.hpp"
 #include "apoio/tmpdir.hpp"
 #include "escoamento/usuario.hpp"
 

@@ -17,7 +17,7 @@
 #include <stdexcept>
 
 #include "apoio/fixture.hpp"
-#include "execucao/main.hpp"
+#include "escoamento/iteracao.hpp"
 #include "base/paralelo.hpp"
 #include "escoamento/usuario.hpp"
 
@@ -41,8 +41,8 @@ void BM_OuterIterations(benchmark::State& state) {
   s.c.dt2 = g.dt2;
   s.c.tolu = 1e-3;
   s.c.tolp = 1e-3;
-  s.c.nitm_u = 10;
-  s.c.nitm_p = 50;
+  s.c.msi_iters_uvT = 10;
+  s.c.msi_iters_p = 50;
   tx::set_initial_conditions(s);
   int it = 1;
   for (; it <= g.warm; ++it) tx::advance_iteration(s, it);

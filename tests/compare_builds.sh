@@ -4,12 +4,24 @@
 # every output file except the run-time readings (the date line, the
 # CPU-time values and the stored run time).
 # usage: compare_builds.sh <tubrix-a> <tubrix-b> <case-folder> [iterations] [item=value ...]
-#   item=value sets further items of the case data (e.g. 2=0 3=160 4=80 for a
-#   planar grid of 160 x 80); THREADS_A and THREADS_B in the environment set
+#   item=value sets further items of the case data by number or name (e.g.
+#   2=0 3=160 4=80, or coord=0 nx=160 ny=80, for a planar grid of 160 x 80);
+#   THREADS_A and THREADS_B in the environment set
 #   TUBRIX_THREADS for each side.
 set -euo pipefail
 a=$(realpath "$1"); b=$(realpath "$2"); case_dir=$(realpath "$3"); iters=${4:-200}
 shift $(( $# < 4 ? $# : 4 ))
+# Line of an item in the data file, from its number or its name in the items table.
+items_table="$(dirname "$(realpath "$0")")/../src/caso/itens.cpp"
+line_of() {
+  case "$1" in
+    *[!0-9]*) sed -n "s/.*{\([0-9]*\), \"$1\",.*/\1/p" "$items_table" ;;
+    *) echo "$1" ;;
+  esac
+}
+for set in "$@"; do
+  [ -n "$(line_of "${set%%=*}")" ] || { echo "unknown item: ${set%%=*}" >&2; exit 2; }
+done
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 for side in a b; do
@@ -17,9 +29,10 @@ for side in a b; do
   cp "$case_dir"/* "$root/$side/"
   data=$(head -n1 "$root/$side/Tubrix_5p5.ent" | tr -d "'\"\r" | awk '{print $1}')
   # fewer iterations (item 14) and no editor or plot windows
-  sed -i "14s/^ *[0-9]*/$iters/; 25s/^ *[0-9]*/1/; 26s/^ *[0-9]*/1/" "$root/$side/$data"
+  sed -i "$(line_of itmax)s/^ *[0-9]*/$iters/; $(line_of sem_a)s/^ *[0-9]*/1/; $(line_of sem_g)s/^ *[0-9]*/1/" \
+    "$root/$side/$data"
   for set in "$@"; do
-    sed -i "${set%%=*}s/^ *[^ ]*/${set#*=}/" "$root/$side/$data"
+    sed -i "$(line_of "${set%%=*}")s/^ *[^ ]*/${set#*=}/" "$root/$side/$data"
   done
 done
 (cd "$root/a" && TUBRIX_THREADS=${THREADS_A:-} TUBRIX_TEMPLATES="$case_dir/../../templates" "$a" >/dev/null)

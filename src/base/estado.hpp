@@ -29,7 +29,7 @@ struct CaseData {
   double tole = 0;
   int itmax = 0, imax = 0;
   double tolu = 0, tolp = 0;
-  int nitm_u = 0, nitm_p = 0;
+  int msi_iters_uvT = 0, msi_iters_p = 0;  // most MSI iterations for u, v, T and for p'
   double beta = 0;
   int ci = 1, w_cam = 0, w_r = 1, w_g = 1, sem_a = 1, sem_g = 1;
   std::string hard = std::string(100, ' ');
@@ -62,6 +62,10 @@ struct Globals {
   double fmi = 0, fme = 0, Fd = 0;
 };
 
+// The columns of a row of the coefficient matrix, a(np, kS) ... a(np, kN):
+// the south, west, own, east and north terms of the five-point stencil.
+enum MatrixColumn : int { kS = 1, kW = 2, kP = 3, kE = 4, kN = 5 };
+
 // Every field array; sizes are set once by allocate_fields.
 struct Fields {
   // nxy values, indexed by np
@@ -73,18 +77,18 @@ struct Fields {
   Vec b;
   Mat msi_l;  // nxy x 4
   Mat msi_u;  // nxy x 3
-  Mat a;      // nxy x 5: s, w, p, e, n
+  Mat a;      // nxy x 5: columns kS, kW, kP, kE, kN
   // ny values, indexed by j
   Vec vin, Tin, pin, uin, dpin, pin_old, Min;
   // nx values, indexed by i
   Vec p1D, T1D, M1D, u1D;
 };
 
-// The text files that stay open during the run.
+// The text files that stay open during the run (once units 8, 10 and 11).
 struct Units {
-  TextFile u8;   // caso.itn
-  TextFile u10;  // caso.txt
-  TextFile u11;  // caso.residuo.dat
+  TextFile itn;       // caso.itn: global results per reported iteration
+  TextFile listagem;  // caso.txt: the listing
+  TextFile residuo;   // caso.residuo.dat: residual ratio per reported iteration
 };
 
 // Services of the operating system, replaceable in tests.

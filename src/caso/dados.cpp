@@ -13,16 +13,18 @@
 #include "arquivos/listread.hpp"
 #include "plataforma/plataforma.hpp"
 #include "base/texto.hpp"
+#include "caso/itens.hpp"
 
 namespace tx {
 
 namespace {
 
 // One message for a value that was read but cannot be used.
-[[noreturn]] void bad_value(const std::string& file, int item, const char* name,
-                            const char* expected, const std::string& found) {
+[[noreturn]] void bad_value(const std::string& file, int item, const char* expected,
+                            const std::string& found) {
   throw RunError("Erro no arquivo \"" + file + "\", item " + std::to_string(item) + " (" +
-                 name + "): esperado " + expected + ", encontrado " + found + ".");
+                 case_item(item).name + "): esperado " + expected + ", encontrado " + found +
+                 ".");
 }
 
 std::string show(double v) {
@@ -31,15 +33,15 @@ std::string show(double v) {
   return buf;
 }
 
-void need_min(const std::string& file, int item, const char* name, int v, int min) {
+void need_min(const std::string& file, int item, int v, int min) {
   if (v < min) {
     const std::string e = "um inteiro maior ou igual a " + std::to_string(min);
-    bad_value(file, item, name, e.c_str(), std::to_string(v));
+    bad_value(file, item, e.c_str(), std::to_string(v));
   }
 }
 
-void need_positive(const std::string& file, int item, const char* name, double v) {
-  if (!(v > 0.0)) bad_value(file, item, name, "um número real positivo", show(v));
+void need_positive(const std::string& file, int item, double v) {
+  if (!(v > 0.0)) bad_value(file, item, "um número real positivo", show(v));
 }
 
 std::string show_bytes(long long b) {
@@ -125,57 +127,60 @@ void read_case_data(State& s) {
 
   ListReader in(data_file);
   const std::string& f = data_file;
-  c.caso = in.read_name(1, "caso");
+  const auto int_item = [&](int n) { return in.read_int(n, case_item(n).name); };
+  const auto real_item = [&](int n) { return in.read_real(n, case_item(n).name); };
+  const auto name_item = [&](int n) { return in.read_name(n, case_item(n).name); };
+  const auto text_item = [&](int n) { return in.read_char(n, case_item(n).name); };
+  const auto positive_item = [&](int n) {
+    const double v = real_item(n);
+    need_positive(f, n, v);
+    return v;
+  };
+  const auto int_at_least = [&](int n, int min) {
+    const int v = int_item(n);
+    need_min(f, n, v, min);
+    return v;
+  };
+  c.caso = name_item(1);
   const std::string caso = trimmed(c.caso);
-  if (caso.empty()) bad_value(f, 1, "caso", "o nome do experimento", "um nome em branco");
+  if (caso.empty()) bad_value(f, 1, "o nome do experimento", "um nome em branco");
   // Every file of a run is in the working directory.
   if (caso.find_first_of("/\\") != std::string::npos)
-    bad_value(f, 1, "caso", "um nome sem separador de pastas (/ ou \\)",
+    bad_value(f, 1, "um nome sem separador de pastas (/ ou \\)",
               "\"" + caso + "\"");
   if (const std::string why = file_name_problem(caso); !why.empty())
-    bad_value(f, 1, "caso", why.c_str(), "\"" + caso + "\"");
-  c.coord = in.read_int(2, "coord");
-  c.nx = in.read_int(3, "nx");
+    bad_value(f, 1, why.c_str(), "\"" + caso + "\"");
+  c.coord = int_item(2);
+  c.nx = int_item(3);
   if (c.nx < 2 || c.nx % 2 != 0)
-    bad_value(f, 3, "nx", "um número par de volumes reais, no mínimo 2", std::to_string(c.nx));
-  c.ny = in.read_int(4, "ny");
-  need_min(f, 4, "ny", c.ny, 1);
+    bad_value(f, 3, "um número par de volumes reais, no mínimo 2", std::to_string(c.nx));
+  c.ny = int_at_least(4, 1);
   check_grid_size(f, c.nx, c.ny);
-  c.po = in.read_real(5, "po");
-  need_positive(f, 5, "po", c.po);
-  c.T0 = in.read_real(6, "T0");
-  need_positive(f, 6, "T0", c.T0);
-  c.gama = in.read_real(7, "gama");
-  if (!(c.gama > 1.0)) bad_value(f, 7, "gama", "um número real maior que 1", show(c.gama));
-  c.Rg = in.read_real(8, "Rg");
-  need_positive(f, 8, "Rg", c.Rg);
-  c.dt1 = in.read_real(9, "dt1");
-  need_positive(f, 9, "dt1", c.dt1);
-  c.dt2 = in.read_real(10, "dt2");
-  need_positive(f, 10, "dt2", c.dt2);
-  c.It1 = in.read_int(11, "It1");
-  c.It2 = in.read_int(12, "It2");
-  c.tole = in.read_real(13, "tole");
-  c.itmax = in.read_int(14, "itmax");
-  c.imax = in.read_int(15, "imax");
-  need_min(f, 15, "imax", c.imax, 1);
-  c.tolu = in.read_real(16, "tolu");
-  c.tolp = in.read_real(17, "tolp");
-  c.nitm_u = in.read_int(18, "nitm_u");
-  need_min(f, 18, "nitm_u", c.nitm_u, 1);
-  c.nitm_p = in.read_int(19, "nitm_p");
-  need_min(f, 19, "nitm_p", c.nitm_p, 1);
-  c.beta = in.read_real(20, "beta");
-  c.ci = in.read_int(21, "ci");
-  c.w_cam = in.read_int(22, "w_cam");
-  c.w_r = in.read_int(23, "w_r");
-  need_min(f, 23, "w_r", c.w_r, 1);
-  c.w_g = in.read_int(24, "w_g");
-  need_min(f, 24, "w_g", c.w_g, 1);
-  c.sem_a = in.read_int(25, "sem_a");
-  c.sem_g = in.read_int(26, "sem_g");
-  c.hard = in.read_char(27, "hard");
-  c.titulo = in.read_char(28, "titulo");
+  c.po = positive_item(5);
+  c.T0 = positive_item(6);
+  c.gama = real_item(7);
+  if (!(c.gama > 1.0)) bad_value(f, 7, "um número real maior que 1", show(c.gama));
+  c.Rg = positive_item(8);
+  c.dt1 = positive_item(9);
+  c.dt2 = positive_item(10);
+  c.It1 = int_item(11);
+  c.It2 = int_item(12);
+  c.tole = real_item(13);
+  c.itmax = int_item(14);
+  c.imax = int_at_least(15, 1);
+  c.tolu = real_item(16);
+  c.tolp = real_item(17);
+  c.msi_iters_uvT = int_at_least(18, 1);
+  c.msi_iters_p = int_at_least(19, 1);
+  c.beta = real_item(20);
+  c.ci = int_item(21);
+  c.w_cam = int_item(22);
+  c.w_r = int_at_least(23, 1);
+  c.w_g = int_at_least(24, 1);
+  c.sem_a = int_item(25);
+  c.sem_g = int_item(26);
+  c.hard = text_item(27);
+  c.titulo = text_item(28);
 
   c.pi = std::acos(-1.0);
   c.ny = c.ny + 2;
@@ -225,16 +230,16 @@ void write_date_time(State& s) {
   } else {
     t = local_calendar();
   }
-  s.io.u10.write("(/,5X,'Dia = ',A12,5X,'Hora = ',A8)",
+  s.io.listagem.write("(/,5X,'Dia = ',A12,5X,'Hora = ',A8)",
                  {date_text(t[0], t[1], t[2]), time_text(t[3], t[4], t[5])});
 }
 
 void write_data_listing(State& s) {
   const CaseData& c = s.c;
-  s.io.u10.write(kDataLayout,
+  s.io.listagem.write(kDataLayout,
                  {c.titulo, c.caso, c.coord, c.nx - 2, c.ny - 2, (c.nx - 2) * (c.ny - 2), c.po,
                   c.T0, c.gama, c.Rg, c.dt1, c.dt2, c.It1, c.It2, c.tole, c.itmax, c.imax,
-                  c.tolu, c.tolp, c.nitm_u, c.nitm_p, c.beta, c.ci, c.w_cam, c.w_r, c.w_g,
+                  c.tolu, c.tolp, c.msi_iters_uvT, c.msi_iters_p, c.beta, c.ci, c.w_cam, c.w_r, c.w_g,
                   c.sem_a, c.sem_g, c.hard});
 }
 

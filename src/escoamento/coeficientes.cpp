@@ -155,11 +155,11 @@ void build_momentum_coefficients(State& s) {
         const int P = i + (j - 1) * nx;
         const Faces k = faces_of(f, nx, P);
         const double MP = mass_factor_momentum(f, P);
-        f.a(P, 1) = -(k.ss + 0.5) * k.Fs;
-        f.a(P, 2) = -(k.sw + 0.5) * k.Fw;
-        f.a(P, 4) = (0.5 - k.se) * k.Fe;
-        f.a(P, 5) = (0.5 - k.sn) * k.Fn;
-        f.a(P, 3) = MP / dt - (f.a(P, 5) + f.a(P, 2) + f.a(P, 4) + f.a(P, 1));
+        f.a(P, kS) = -(k.ss + 0.5) * k.Fs;
+        f.a(P, kW) = -(k.sw + 0.5) * k.Fw;
+        f.a(P, kE) = (0.5 - k.se) * k.Fe;
+        f.a(P, kN) = (0.5 - k.sn) * k.Fn;
+        f.a(P, kP) = MP / dt - (f.a(P, kN) + f.a(P, kW) + f.a(P, kE) + f.a(P, kS));
       }
     }
   });
@@ -302,14 +302,14 @@ void face_velocities(State& s) {
                                      0.25 * (f.yp(E) - f.yp(P)) * (p(N) + p(NE) - p(S) - p(SE)));
         const double Gv = f.re(P) * ((p(E) - p(P)) * f.xe(P) +
                                      0.25 * (f.xp(E) - f.xp(P)) * (p(S) + p(SE) - p(N) - p(NE)));
-        const double sPu = a(P, 5) * u(N) + a(P, 1) * u(S) + a(P, 4) * u(E) + a(P, 2) * u(W);
-        const double sEu = a(E, 1) * u(SE) + a(E, 5) * u(NE) + a(E, 4) * u(EE) + a(E, 2) * u(P);
-        const double sPv = a(P, 5) * v(N) + a(P, 1) * v(S) + a(P, 4) * v(E) + a(P, 2) * v(W);
-        const double sEv = a(E, 1) * v(SE) + a(E, 5) * v(NE) + a(E, 4) * v(EE) + a(E, 2) * v(P);
+        const double sPu = a(P, kN) * u(N) + a(P, kS) * u(S) + a(P, kE) * u(E) + a(P, kW) * u(W);
+        const double sEu = a(E, kS) * u(SE) + a(E, kN) * u(NE) + a(E, kE) * u(EE) + a(E, kW) * u(P);
+        const double sPv = a(P, kN) * v(N) + a(P, kS) * v(S) + a(P, kE) * v(E) + a(P, kW) * v(W);
+        const double sEv = a(E, kS) * v(SE) + a(E, kN) * v(NE) + a(E, kE) * v(EE) + a(E, kW) * v(P);
         f.ue(P) = (f.ue_old(P) / dt * (ME + MP) + f.bc_u(E) + f.bc_u(P) + 2.0 * Gu - sEu - sPu) /
-                  (a(E, 3) + a(P, 3));
+                  (a(E, kP) + a(P, kP));
         f.ve(P) = (f.ve_old(P) / dt * (ME + MP) + f.bc_v(E) + f.bc_v(P) + 2.0 * Gv - sEv - sPv) /
-                  (a(E, 3) + a(P, 3));
+                  (a(E, kP) + a(P, kP));
         f.Uce(P) = f.ue(P) * f.ye(P) - f.ve(P) * f.xe(P);
         f.due(P) = 2.0 * dt * f.re(P) * f.ye(P) / (ME + MP);
         f.dve(P) = 2.0 * dt * f.xe(P) * f.re(P) / (ME + MP);
@@ -329,14 +329,14 @@ void face_velocities(State& s) {
                                      0.25 * (f.yp(N) - f.yp(P)) * (p(W) + p(NW) - p(E) - p(NE)));
         const double Gv = f.rn(P) * ((p(P) - p(N)) * f.xk(P) +
                                      0.25 * (f.xp(N) - f.xp(P)) * (p(E) + p(NE) - p(W) - p(NW)));
-        const double sPu = a(P, 5) * u(N) + a(P, 1) * u(S) + a(P, 4) * u(E) + a(P, 2) * u(W);
-        const double sNu = a(N, 4) * u(NE) + a(N, 5) * u(NN) + a(N, 2) * u(NW) + a(N, 1) * u(P);
-        const double sPv = a(P, 5) * v(N) + a(P, 1) * v(S) + a(P, 4) * v(E) + a(P, 2) * v(W);
-        const double sNv = a(N, 4) * v(NE) + a(N, 5) * v(NN) + a(N, 2) * v(NW) + a(N, 1) * v(P);
+        const double sPu = a(P, kN) * u(N) + a(P, kS) * u(S) + a(P, kE) * u(E) + a(P, kW) * u(W);
+        const double sNu = a(N, kE) * u(NE) + a(N, kN) * u(NN) + a(N, kW) * u(NW) + a(N, kS) * u(P);
+        const double sPv = a(P, kN) * v(N) + a(P, kS) * v(S) + a(P, kE) * v(E) + a(P, kW) * v(W);
+        const double sNv = a(N, kE) * v(NE) + a(N, kN) * v(NN) + a(N, kW) * v(NW) + a(N, kS) * v(P);
         f.un(P) = (f.un_old(P) / dt * (MP + MN) + f.bc_u(N) + f.bc_u(P) - sNu - sPu + 2.0 * Gu) /
-                  (a(N, 3) + a(P, 3));
+                  (a(N, kP) + a(P, kP));
         f.vn(P) = (f.vn_old(P) / dt * (MP + MN) + f.bc_v(N) + f.bc_v(P) - sNv - sPv + 2.0 * Gv) /
-                  (a(N, 3) + a(P, 3));
+                  (a(N, kP) + a(P, kP));
         f.Vcn(P) = f.vn(P) * f.xk(P) - f.un(P) * f.yk(P);
         f.dun(P) = 2.0 * dt * f.yk(P) * f.rn(P) / (MP + MN);
         f.dvn(P) = 2.0 * dt * f.rn(P) * f.xk(P) / (MP + MN);
@@ -372,11 +372,11 @@ void build_pressure_correction_system(State& s) {
         const double psiN = 1.0 / (f.T(N) * Rg);
         const double psiP = 1.0 / (f.T(P) * Rg);
 
-        f.a(P, 1) = -(f.Vcn(S) * psiS * (ss + 0.5) + f.dn(S) * rs) * f.rn(S);
-        f.a(P, 2) = -(f.Uce(W) * psiW * (sw + 0.5) + f.de(W) * rw) * f.re(W);
-        f.a(P, 4) = (f.Uce(P) * psiE * (0.5 - se) - f.de(P) * rE) * f.re(P);
-        f.a(P, 5) = (f.Vcn(P) * psiN * (0.5 - sn) - f.dn(P) * rN) * f.rn(P);
-        f.a(P, 3) = (f.dn(S) * rs - f.Vcn(S) * psiP * (0.5 - ss)) * f.rn(S) +
+        f.a(P, kS) = -(f.Vcn(S) * psiS * (ss + 0.5) + f.dn(S) * rs) * f.rn(S);
+        f.a(P, kW) = -(f.Uce(W) * psiW * (sw + 0.5) + f.de(W) * rw) * f.re(W);
+        f.a(P, kE) = (f.Uce(P) * psiE * (0.5 - se) - f.de(P) * rE) * f.re(P);
+        f.a(P, kN) = (f.Vcn(P) * psiN * (0.5 - sn) - f.dn(P) * rN) * f.rn(P);
+        f.a(P, kP) = (f.dn(S) * rs - f.Vcn(S) * psiP * (0.5 - ss)) * f.rn(S) +
                     (f.de(W) * rw - f.Uce(W) * psiP * (0.5 - sw)) * f.re(W) +
                     f.rp(P) / (f.T(P) * f.Jp(P) * Rg * dt) +
                     (f.Vcn(P) * psiP * (sn + 0.5) + f.dn(P) * rN) * f.rn(P) +

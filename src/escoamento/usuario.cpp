@@ -18,9 +18,6 @@ namespace tx {
 
 namespace {
 
-// Column indices of a five-point row: s, w, p, e, n.
-constexpr int kS = 1, kW = 2, kP = 3, kE = 4, kN = 5;
-
 // One boundary row: every coefficient cleared, then the listed ones set.
 void set_row(Mat& a, Vec& b, int np, double ap, int k_other, double a_other, double rhs) {
   for (int k = 1; k <= 5; ++k) a(np, k) = 0.0;
@@ -49,12 +46,17 @@ struct Q1DState {
   double M, p, T, u;
 };
 
+// Subsonic up to the throat column, supersonic after it.
+FlowBranch branch_at(const State& s, int i) {
+  return i > s.g.ig ? FlowBranch::Supersonic : FlowBranch::Subsonic;
+}
+
 // Isentropic state of a section of area A on the given branch.
-Q1DState q1d_state(const State& s, double A, int regime) {
+Q1DState q1d_state(const State& s, double A, FlowBranch branch) {
   const double gama = s.c.gama;
   const double Ar = A / s.g.Sg;
   Q1DState q{};
-  mach_from_area_ratio(gama, Ar, regime, q.M);
+  mach_from_area_ratio(gama, Ar, branch, q.M);
   const double f = 1.0 + (gama - 1.0) / 2.0 * (q.M * q.M);
   q.p = s.c.po / std::pow(f, gama / (gama - 1.0));
   q.T = s.c.T0 / f;
@@ -120,9 +122,9 @@ void critical_mass_flow(double gama, double Rg, double po, double T0, double Sg,
   fm1D = std::sqrt(w * q) * Sg * po;
 }
 
-void mach_from_area_ratio(double gama, double Ar, int regime, double& M) {
-  if (regime == 0) M = 0.1;
-  if (regime == 1) M = 10.0;
+void mach_from_area_ratio(double gama, double Ar, FlowBranch branch, double& M) {
+  if (branch == FlowBranch::Subsonic) M = 0.1;
+  if (branch == FlowBranch::Supersonic) M = 10.0;
   const double c = (gama - 1.0) / 2.0;
   const double e = (gama + 1.0) / (2.0 - 2.0 * gama);
   const double K = std::pow((gama + 1.0) / 2.0, e);
@@ -162,7 +164,7 @@ void set_initial_conditions(State& s) {
     const int nw = i + (ny - 2) * nx;
     // Wall height at the north-face centre (rn there, around the axis).
     const double A = section_area(c, 0.5 * (f.Y(nw) + f.Y(nw - 1)));
-    const Q1DState q = q1d_state(s, A, i > s.g.ig ? 1 : 0);
+    const Q1DState q = q1d_state(s, A, branch_at(s, i));
     f.M1D(i) = q.M;
     f.p1D(i) = q.p;
     f.T1D(i) = q.T;
@@ -203,7 +205,7 @@ void set_initial_conditions(State& s) {
   for (int i = 1; i <= nx - 1; ++i) {
     const int nw = i + (ny - 2) * nx;
     const double A = section_area(c, f.Y(nw));
-    const Q1DState q = q1d_state(s, A, i > s.g.ig ? 1 : 0);
+    const Q1DState q = q1d_state(s, A, branch_at(s, i));
     if (i == 1) {
       f.u1D(1) = q.u;
       f.p1D(1) = q.p;

@@ -10,7 +10,10 @@ namespace tx {
 
 void critical_mass_flow(double gama, double Rg, double po, double T0, double Sg,
                         double& fm1D);
-void mach_from_area_ratio(double gama, double Ar, int regime, double& M);
+// Which root of the area-Mach relation the Newton iteration starts towards:
+// from M = 0.1, from M = 10, or from the M given.
+enum class FlowBranch { Subsonic, Supersonic, FromGiven };
+void mach_from_area_ratio(double gama, double Ar, FlowBranch branch, double& M);
 
 void set_initial_conditions(State& s);
 

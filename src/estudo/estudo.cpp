@@ -12,10 +12,12 @@
 
 #include "arquivos/layout.hpp"
 #include "base/erro.hpp"
+#include "caso/resumo.hpp"
 #include "base/texto.hpp"
 #include "caso/dados.hpp"
 #include "estudo/executor.hpp"
 #include "estudo/extrapolacao.hpp"
+#include "estudo/relatorio.hpp"
 #include "estudo/malhas.hpp"
 #include "plataforma/plataforma.hpp"
 
@@ -230,7 +232,7 @@ int run_study(int argc, char** argv) {
     const bool usable = g.outcome.state == GridState::Converged ||
                         (g.outcome.state == GridState::NotConverged && opt.include_unconverged);
     if (usable) {
-      files.push_back((fs::path(g.name) / file_path(g.caso + ".Extrapolix_3p0")).string());
+      files.push_back((fs::path(g.name) / file_path(g.caso + kSummarySuffix)).string());
     } else if (g.outcome.state == GridState::NotConverged) {
       pre.push_back("Malha " + g.name + " fora da extrapolação: parou em itmax acima de tole "
                     "(erro de iteração); --incluir-nao-convergidas a inclui.");

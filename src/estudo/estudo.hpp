@@ -25,10 +25,6 @@ std::vector<GridSize> parse_grid_list(const std::string& text);
 // the runs cover the same pseudo-time). Returns the factor in `scale`.
 CaseData grid_case_data(const CaseData& base, GridSize g, bool fixed_dt, double& scale);
 
-// The 28 items of a case data file, one per line, each value first and a
-// description after it (Latin-1, no line ends).
-std::vector<std::string> case_data_lines(const CaseData& c);
-
 // Entry point of tubrix-estudo.
 int estudo_main(int argc, char** argv);
 

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/console.hpp"
 #include "base/erro.hpp"
 #include "plataforma/plataforma.hpp"
 
@@ -23,7 +24,7 @@ struct Running {
   Grid* grid = nullptr;
   ChildProcess child;
   std::string out_buf, err_buf;
-  std::string closing;   // the closing line "Fim: ..."
+  std::string closing;   // the closing line, when the run wrote one
   std::string last_err;  // last line on standard error
   int last_reported = 0;  // iteration of the last report line
   std::chrono::steady_clock::time_point start;
@@ -43,10 +44,10 @@ void take_lines(Running& r, std::string& buf, bool is_err, bool at_end) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (is_err) {
       if (!line.empty()) r.last_err = line;
-    } else if (line.rfind("Fim: ", 0) == 0) {
+    } else if (line.rfind(kClosingLineStart, 0) == 0) {
       r.closing = line;
-    } else if (line.rfind("Iteração ", 0) == 0) {
-      r.last_reported = std::atoi(line.c_str() + std::strlen("Iteração "));
+    } else if (line.rfind(kReportLineStart, 0) == 0) {
+      r.last_reported = std::atoi(line.c_str() + std::strlen(kReportLineStart));
     }
     emit(is_err ? stderr : stdout, *r.grid, line);
   }
@@ -61,10 +62,12 @@ void judge(Running& r, int status, double secs) {
   o.message = r.last_err;
   int it = 0;
   double ratio = kNotAvailable;
-  const std::size_t at = r.closing.find("L1(R)n / L1(R)1 =");
-  if (std::sscanf(r.closing.c_str(), "Fim: %d", &it) == 1 && at != std::string::npos) {
+  const std::size_t at = r.closing.find(kRatioTag);
+  if (!r.closing.empty() &&
+      std::sscanf(r.closing.c_str() + std::strlen(kClosingLineStart), "%d", &it) == 1 &&
+      at != std::string::npos) {
     char* end = nullptr;
-    const char* p = r.closing.c_str() + at + 17;
+    const char* p = r.closing.c_str() + at + std::strlen(kRatioTag);
     const double v = std::strtod(p, &end);
     if (end != p) ratio = v;
   }

@@ -8,21 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "estudo/resumo.hpp"
+
 namespace tx {
 
 inline constexpr double kNotAvailable = std::numeric_limits<double>::quiet_NaN();
-
-// One summary file: the mean spacing h and the numbered ratios.
-struct SummaryFile {
-  std::string path;
-  double h = 0;
-  std::vector<double> values;       // quantities 1, 2, ... in file order
-  std::vector<std::string> labels;  // their labels, Latin-1 as in the file
-};
-
-// Reads and checks one summary file; throws RunError (status 1) naming the
-// file and the line.
-SummaryFile read_summary_file(const std::string& path);
 
 enum class Convergence {
   Monotonic,     // observed order from three grids
@@ -68,29 +58,5 @@ struct GridStudy {
 // Reads the files (any order), checks that they are at least two, of the
 // same quantities and of different h, and extrapolates. Throws RunError.
 GridStudy extrapolate_files(const std::vector<std::string>& paths, double assumed_order);
-
-// The report as lines of text (UTF-8, no line ends), as printed on the
-// console and written to the report file.
-std::vector<std::string> report_lines(const GridStudy& g);
-// The CSV table: a header row and one row per quantity, each line ending in
-// `eol`; labels in UTF-8.
-std::string csv_text(const GridStudy& g, const char* eol);
-
-// Writes the report "estudo.txt" (the `preamble` lines, then the report),
-// the gnuplot script "estudo.gnu" of the discharge and thrust coefficients
-// against h and, when gnuplot can be run, its image "estudo.png"; with
-// `csv_file` also "estudo.csv". Files in the current folder, Latin-1 with
-// CR LF. Returns false (after a warning on standard error) when the image
-// could not be drawn.
-bool write_study_files(const GridStudy& g, const std::vector<std::string>& preamble,
-                       bool csv_file);
-// The same report file with the preamble alone (no extrapolation possible).
-void write_report_file(const std::vector<std::string>& lines);
-// Writes UTF-8 `lines` as Latin-1 with CR LF to `name`, under a temporary
-// name first and renamed into place only when complete; throws RunError.
-void write_text_file(const std::string& name, const std::vector<std::string>& lines);
-
-// Entry point of tubrix-extrapola.
-int extrapola_main(int argc, char** argv);
 
 }  // namespace tx

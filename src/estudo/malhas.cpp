@@ -8,11 +8,13 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "arquivos/arquivo_texto.hpp"
 #include "arquivos/layout.hpp"
 #include "arquivos/listread.hpp"
 #include "base/erro.hpp"
 #include "base/texto.hpp"
 #include "caso/dados.hpp"
+#include "caso/itens.hpp"
 #include "estudo/extrapolacao.hpp"
 #include "plataforma/plataforma.hpp"
 
@@ -57,65 +59,6 @@ int parse_int(const std::string& arg, const std::string& text, int min) {
 
 namespace {
 
-// Shortest text that the case data reader reads back as the same double.
-std::string real_text(double v) {
-  char buf[64];
-  const auto r = std::to_chars(buf, buf + sizeof buf, v);
-  return std::string(buf, r.ptr);
-}
-
-std::string apostrophed(const std::string& value) {
-  std::string r = "'";
-  for (char ch : value) r += ch == '\'' ? std::string("''") : std::string(1, ch);
-  return r + "'";
-}
-
-// The value of each item as the reader returns it (unquoted).
-struct Item {
-  const char* name;
-  std::string value;
-  const char* description;
-};
-
-std::vector<Item> case_items(const CaseData& c) {
-  auto i = [](int v) { return std::to_string(v); };
-  std::vector<Item> it = {
-      {"caso", trimmed(c.caso), "caso: nome do experimento numérico"},
-      {"coord", i(c.coord), "coord: 0 = plano; 1 = axissimétrico"},
-      {"nx", i(c.nx), "nx: número de volumes reais na direção x (par)"},
-      {"ny", i(c.ny), "ny: número de volumes reais na direção y"},
-      {"po", real_text(c.po), "po: pressão de estagnação (Pa)"},
-      {"T0", real_text(c.T0), "T0: temperatura de estagnação (K)"},
-      {"gama", real_text(c.gama), "gama: razão entre os calores específicos"},
-      {"Rg", real_text(c.Rg), "Rg: constante do gás (J/kg.K)"},
-      {"dt1", real_text(c.dt1), "dt1: incremento de tempo até It1 (s)"},
-      {"dt2", real_text(c.dt2), "dt2: incremento de tempo a partir de It2 (s)"},
-      {"It1", i(c.It1), "It1: iteração até a qual dt = dt1"},
-      {"It2", i(c.It2), "It2: iteração a partir da qual dt = dt2"},
-      {"tole", real_text(c.tole), "tole: tolerância sobre as iterações externas"},
-      {"itmax", i(c.itmax), "itmax: número máximo de iterações externas"},
-      {"imax", i(c.imax), "imax: iterações do ciclo da massa"},
-      {"tolu", real_text(c.tolu), "tolu: tolerância do MSI para u, v, T"},
-      {"tolp", real_text(c.tolp), "tolp: tolerância do MSI para p'"},
-      {"nitm_u", i(c.nitm_u), "nitm_u: iterações internas do MSI para u, v, T"},
-      {"nitm_p", i(c.nitm_p), "nitm_p: iterações internas do MSI para p'"},
-      {"beta", real_text(c.beta), "beta: 0 = UDS; 1 = CDS"},
-      {"ci", i(c.ci), "ci: 1 = solução analítica Q1D; 2 = reinício"},
-      {"w_cam", i(c.w_cam), "w_cam: 1 = escreve campos na listagem"},
-      {"w_r", i(c.w_r), "w_r: freqüência de escrita dos resíduos"},
-      {"w_g", i(c.w_g), "w_g: freqüência de escrita nos gráficos"},
-      {"sem_a", i(c.sem_a), "sem_a: 1 = não abre arquivos; 0 = abre"},
-      {"sem_g", i(c.sem_g), "sem_g: 1 = não abre gráficos; 0 = abre"},
-      {"hard", without_trailing_blanks(c.hard), "hard: hardware"},
-      {"titulo", without_trailing_blanks(c.titulo), "titulo: título do caso"},
-  };
-  return it;
-}
-
-// Items that decide the solution of a grid; the others (tolerance, limits,
-// output switches, texts) may change between studies of the same folder.
-bool decides_solution(int item) { return item <= 12 || (item >= 15 && item <= 20); }
-
 // The three input files of a grid's folder; `c` holds the ci and itmax of
 // the run about to start (a continued grid has ci = 2 and the iterations left).
 void write_case_files(const Grid& g, const CaseData& c) {
@@ -148,13 +91,13 @@ void check_grid_folder(const Grid& g) {
                    g.name + " deste estudo (falta \"" + data +
                    "\"); apague-a ou renomeie-a, ou rode o estudo em outra pasta.");
   ListReader r(data);
-  const std::vector<Item> want = case_items(g.c);
-  for (int k = 1; k <= 28; ++k) {
-    const std::string found = without_trailing_blanks(r.read_char(k, want[k - 1].name));
-    const std::string& expected = want[k - 1].value;
-    if (decides_solution(k) && trimmed(found) != trimmed(expected))
-      throw RunError("Erro no arquivo \"" + data + "\", item " + std::to_string(k) + " (" +
-                     want[k - 1].name + "): o estudo usaria " + expected + ", a malha já tem " +
+  const std::vector<std::string> want = case_item_values(g.c);
+  for (const CaseItem& item : kCaseItems) {
+    const std::string found = without_trailing_blanks(r.read_char(item.number, item.name));
+    const std::string& expected = want[static_cast<std::size_t>(item.number - 1)];
+    if (item.decides_solution && trimmed(found) != trimmed(expected))
+      throw RunError("Erro no arquivo \"" + data + "\", item " + std::to_string(item.number) +
+                     " (" + item.name + "): o estudo usaria " + expected + ", a malha já tem " +
                      found + " (resultados de outros dados); apague a pasta \"" + g.name +
                      "\" para refazer esta malha.");
   }
@@ -344,19 +287,6 @@ CaseData grid_case_data(const CaseData& base, GridSize g, bool fixed_dt, double&
     c.itmax = iters(base.itmax);
   }
   return c;
-}
-
-std::vector<std::string> case_data_lines(const CaseData& c) {
-  std::vector<std::string> lines;
-  const std::vector<Item> items = case_items(c);
-  for (std::size_t k = 0; k < items.size(); ++k) {
-    // The character items (caso, hard, titulo) go in apostrophes.
-    const bool text = k == 0 || k >= 26;
-    std::string l = text ? apostrophed(items[k].value) : items[k].value;
-    l += std::string(l.size() < 15 ? 15 - l.size() : 0, ' ');
-    lines.push_back(l + " " + to_latin1(items[k].description));
-  }
-  return lines;
 }
 
 }  // namespace tx

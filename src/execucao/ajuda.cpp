@@ -7,7 +7,8 @@
 #include <system_error>
 
 #include "base/erro.hpp"
-#include "malha/malha.hpp"
+#include "caso/itens.hpp"
+#include "graficos/modelos.hpp"
 #include "plataforma/plataforma.hpp"
 
 namespace tx {
@@ -30,7 +31,8 @@ std::string installed_folder(const char* what, const char* configured, const cha
   return source;
 }
 
-constexpr const char* kHelp =
+// Before the items' lines.
+constexpr const char* kHelpStart =
     "Tubrix 5.5: escoamento 2D permanente de gás perfeito em tubeira convergente-divergente\n"
     "(plano ou axissimétrico; volumes finitos, SIMPLEC, MSI).\n"
     "\n"
@@ -49,35 +51,10 @@ constexpr const char* kHelp =
     "  Tubrix_5p5_*.gnu  modelos dos scripts de gráfico (copiados da instalação se\n"
     "                  faltarem); suas primeiras linhas são mantidas\n"
     "\n"
-    "Itens do arquivo de dados:\n"
-    "   1 caso    nome do experimento: início do nome de todo arquivo de saída (sem /)\n"
-    "   2 coord   sistema de coordenadas: 0 = plano, 1 = axissimétrico\n"
-    "   3 nx      número de volumes reais na direção x (par, no mínimo 2)\n"
-    "   4 ny      número de volumes reais na direção y (no mínimo 1)\n"
-    "   5 po      pressão de estagnação na entrada da tubeira (Pa)\n"
-    "   6 T0      temperatura de estagnação na entrada da tubeira (K)\n"
-    "   7 gama    razão entre os calores específicos (adimensional, maior que 1)\n"
-    "   8 Rg      constante do gás perfeito (J/kg.K)\n"
-    "   9 dt1     incremento de tempo até a iteração It1 (s)\n"
-    "  10 dt2     incremento de tempo a partir da iteração It2 (s)\n"
-    "  11 It1     iteração até a qual dt = dt1\n"
-    "  12 It2     iteração a partir da qual dt = dt2 (rampa linear entre elas)\n"
-    "  13 tole    tolerância sobre as iterações externas (razão de normas L1, adimensional)\n"
-    "  14 itmax   número máximo de iterações externas (no reinício: iterações a mais)\n"
-    "  15 imax    número de passos do ciclo da massa por iteração (no mínimo 1)\n"
-    "  16 tolu    tolerância do MSI para u, v e T (adimensional)\n"
-    "  17 tolp    tolerância do MSI para a correção de pressão p' (adimensional)\n"
-    "  18 nitm_u  número máximo de iterações internas do MSI para u, v, T\n"
-    "  19 nitm_p  número máximo de iterações internas do MSI para p'\n"
-    "  20 beta    fator de mistura da correção adiada: 0 = UDS, 1 = CDS (adimensional)\n"
-    "  21 ci      condição inicial: 1 = solução analítica Q1D, 2 = reinício de caso.bin\n"
-    "  22 w_cam   1 = escreve os campos na listagem, 0 = não\n"
-    "  23 w_r     freqüência (em iterações) de escrita dos resíduos e globais\n"
-    "  24 w_g     freqüência (em linhas ou pontos) de escrita nos arquivos de gráfico\n"
-    "  25 sem_a   1 = não abre os arquivos de texto no editor, 0 = abre\n"
-    "  26 sem_g   1 = não abre os gráficos, 0 = abre\n"
-    "  27 hard    descrição do computador (só repetida na listagem)\n"
-    "  28 titulo  título do caso (listagem e gráficos)\n"
+    "Itens do arquivo de dados:\n";
+
+// After the items' lines (the case items table).
+constexpr const char* kHelpEnd =
     "\n"
     "Saída: caso.txt (listagem), caso.itn, caso.residuo.dat, caso.bin (reinício) e os\n"
     "arquivos de perfis, malha e contornos, todos na pasta atual. Estado de saída: 0 fim\n"
@@ -95,7 +72,11 @@ std::string example_folder() {
   return installed_folder("exemplo", TUBRIX_INSTALLED_EXAMPLE, TUBRIX_SOURCE_EXAMPLE);
 }
 
-void print_help(std::FILE* out) { std::fputs(kHelp, out); }
+void print_help(std::FILE* out) {
+  std::fputs(kHelpStart, out);
+  std::fputs(help_item_lines().c_str(), out);
+  std::fputs(kHelpEnd, out);
+}
 
 void install_example(const std::string& folder) {
   std::error_code ec;

@@ -12,15 +12,8 @@ namespace tx {
 // calendar and whether plot windows can be shown.
 Platform system_platform();
 
-// Time step of outer iteration `it` from the ramp between dt1 and dt2.
-double time_step(const CaseData& c, int it);
 // Whether iteration `it` is reported (listing, residual and .itn lines).
 bool is_report_iteration(const State& s, int it, double ratio);
-
-// One outer iteration `it` (time step, old levels, momentum, energy, mass
-// cycle); leaves the sum of the four residual norms in s.k.norm and sets
-// norm1 at iteration 1.
-void advance_iteration(State& s, int it);
 
 // One whole run in the current directory. Throws RunError for the errors a
 // user can cause; returns the exit status of a run that ended (0, or 130

@@ -6,6 +6,7 @@
 #include "caso/dados.hpp"
 #include "base/erro.hpp"
 #include "graficos/graficos.hpp"
+#include "graficos/modelos.hpp"
 #include "malha/malha.hpp"
 #include "plataforma/plataforma.hpp"
 #include "base/texto.hpp"

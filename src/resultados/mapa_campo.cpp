@@ -3,6 +3,7 @@
 #include <string>
 
 #include "graficos/graficos.hpp"
+#include "graficos/modelos.hpp"
 #include "arquivos/layout.hpp"
 #include "malha/malha.hpp"
 #include "base/texto.hpp"
@@ -14,12 +15,6 @@ namespace {
 // Along a line of nk points: both ends and every multiple of w_g, as the
 // other plot files thin their lines.
 bool selected(int k, int nk, int w_g) { return k == 1 || k == nk || k % w_g == 0; }
-
-int kept_lines() {
-  for (const auto& t : kTemplates)
-    if (std::string_view(t.name) == kFieldMapScript) return t.kept;
-  return 6;
-}
 
 }  // namespace
 
@@ -91,7 +86,7 @@ void write_field_map(State& s) {
       "''''' index 2 using 1:2:(0) with lines lc ''black'' dt ''-.'' lw 1.5 title ''',A,'''',/,"
       "'unset multiplot')",
       {q, axis});
-  rewrite_script(kFieldMapScript, kept_lines(), tail);
+  rewrite_script(kFieldMapScript, kept_lines(kFieldMapScript), tail);
   open_plot(s, kFieldMapScript, Drawing::Once, PictureSize{900, 1000});
 }
 

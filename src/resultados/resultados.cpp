@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "caso/resumo.hpp"
 #include "graficos/graficos.hpp"
+#include "graficos/modelos.hpp"
 #include "arquivos/layout.hpp"
 #include "malha/malha.hpp"
 #include "resultados/mapa_campo.hpp"
@@ -17,12 +20,6 @@ namespace {
 
 constexpr double kSeaLevel = 101325.0;   // ambient pressure at sea level (Pa)
 constexpr double kGravity = 9.80665;     // standard gravity (m/s2)
-
-int kept_lines(const char* script) {
-  for (const auto& t : kTemplates)
-    if (std::string_view(t.name) == script) return t.kept;
-  return 6;
-}
 
 void run_if(State& s, bool on, const std::string& command) {
   if (on && s.os.run_command) s.os.run_command(command);
@@ -39,26 +36,30 @@ bool profile_row(const State& s, int i, int first) {
   return i == first || i == s.c.nx || i % s.c.w_g == 0;
 }
 
+// The quasi-1D column of a profile file.
+enum class OneD { Velocity, Zero, Pressure, Temperature, Density, Mach };
+
 struct ProfileKind {
   const char* suffix;
   const char* header;
   const char* script;
   Vec Fields::*field;
-  int one_d;  // 0 u1D, 1 zero, 2 p1D, 3 T1D, 4 density from p1D and T1D, 5 M1D
+  OneD one_d;
 };
 
 constexpr const char* kColumnTitles = ",/,'#',T4,'x (m)',T28,'1D',T52,'centro',T76,'parede')";
 
-double one_d_value(const State& s, int kind, int i) {
+double one_d_value(const State& s, OneD kind, int i) {
   const Fields& f = s.f;
   switch (kind) {
-    case 0: return f.u1D(i);
-    case 1: return 0.0;
-    case 2: return f.p1D(i);
-    case 3: return f.T1D(i);
-    case 4: return f.p1D(i) / (s.c.Rg * f.T1D(i));
-    default: return f.M1D(i);
+    case OneD::Velocity: return f.u1D(i);
+    case OneD::Zero: return 0.0;  // no v in quasi-1D flow
+    case OneD::Pressure: return f.p1D(i);
+    case OneD::Temperature: return f.T1D(i);
+    case OneD::Density: return f.p1D(i) / (s.c.Rg * f.T1D(i));
+    case OneD::Mach: break;
   }
+  return f.M1D(i);
 }
 
 void write_profile(State& s, const ProfileKind& k) {
@@ -114,7 +115,7 @@ void compute_iteration_globals(State& s) {
 
 void write_iteration_globals(State& s) {
   compute_iteration_globals(s);
-  s.io.u8.write("(I8,2X,3(1P,E24.15))", {s.k.it, s.r.fmi / s.r.fme, s.r.fme / s.r.fm1D,
+  s.io.itn.write("(I8,2X,3(1P,E24.15))", {s.k.it, s.r.fmi / s.r.fme, s.r.fme / s.r.fm1D,
                                          s.r.Fd / s.r.Fd1D});
 }
 
@@ -199,7 +200,7 @@ void complete_boundary_values(State& s) {
 }
 
 void write_field(State& s, const Vec& field, int ny, int nx, int nxy) {
-  TextFile& out = s.io.u10;
+  TextFile& out = s.io.listagem;
   std::vector<FmtValue> vals;
   int i0 = 0;
   int w = 10;
@@ -239,7 +240,7 @@ void write_global_results(State& s) {
   const double pi = s.c.pi;
   const Fields& f = s.f;
   Globals& r = s.r;
-  TextFile& out = s.io.u10;
+  TextFile& out = s.io.listagem;
 
   // Quasi-1D values.
   const double r_ex = f.Y((ny - 2) * nx + (nx - 1));
@@ -327,45 +328,28 @@ void write_global_results(State& s) {
   const double eff[13] = {fme / r.fm1D, Fd / r.Fd1D, Fp / Fp1D,   Fpv / r.Fpv1D, F / F1D,
                           Fv / Fv1D,    CF / CF1D,   CFv / CFv1D, ce / ce1D,     c / c1D,
                           cv / cv1D,    Is / Is1D,   Isv / Isv1D};
-  out.write(
-      "(/,1X,'*** Eficiências: solução numérica 2D / analítica Q1D (adimensionais) ***',/,/,"
-      "1P,E25.15,' = coeficiente de descarga',/,"
-      "1P,E25.15,' = empuxo dinâmico',/,"
-      "1P,E25.15,' = empuxo de pressão ao nível do mar (p = 101325 Pa)',/,"
-      "1P,E25.15,' = empuxo de pressão no vácuo',/,"
-      "1P,E25.15,' = empuxo total ao nível do mar',/,"
-      "1P,E25.15,' = empuxo total no vácuo',/,"
-      "1P,E25.15,' = coeficiente de empuxo ao nível do mar',/,"
-      "1P,E25.15,' = coeficiente de empuxo no vácuo',/,"
-      "1P,E25.15,' = velocidade característica',/,"
-      "1P,E25.15,' = velocidade de ejeção efetiva ao nível do mar',/,"
-      "1P,E25.15,' = velocidade de ejeção efetiva no vácuo',/,"
-      "1P,E25.15,' = impulso específico ao nível do mar',/,"
-      "1P,E25.15,' = impulso específico no vácuo')",
-      {eff[0], eff[1], eff[2], eff[3], eff[4], eff[5], eff[6], eff[7], eff[8], eff[9],
-       eff[10], eff[11], eff[12]});
+  // The listing's block and the summary file share the quantities' labels.
+  std::string listed =
+      "(/,1X,'*** Eficiências: solução numérica 2D / analítica Q1D (adimensionais) ***',/";
+  std::string summary = std::string("(2X,1P,E25.15,' = ") + kSummarySpacingLabel + "'";
+  for (std::size_t q = 0; q < kSummaryQuantities.size(); ++q) {
+    char number[24];
+    std::snprintf(number, sizeof number, "%2zu", q + 1);
+    listed += std::string(",/,1P,E25.15,' = ") + kSummaryQuantities[q].label + "'";
+    summary += std::string(",/,'") + number + "',1P,E25.15,' = " +
+               kSummaryQuantities[q].label + "'";
+  }
+  listed += ")";
+  summary += ")";
+  out.write(listed, {eff[0], eff[1], eff[2], eff[3], eff[4], eff[5], eff[6], eff[7],
+                             eff[8], eff[9], eff[10], eff[11], eff[12]});
 
   // Summary for the grid-refinement extrapolation tool.
   const double h = (f.X(nx - 1) - f.X(1)) / static_cast<double>(nx - 2);
   TextFile u12;
-  u12.open(trimmed(s.c.caso) + ".Extrapolix_3p0");
-  u12.write(
-      "(2X,1P,E25.15,' = h médio em X (m)',/,"
-      "' 1',1P,E25.15,' = coeficiente de descarga',/,"
-      "' 2',1P,E25.15,' = empuxo dinâmico',/,"
-      "' 3',1P,E25.15,' = empuxo de pressão ao nível do mar (p = 101325 Pa)',/,"
-      "' 4',1P,E25.15,' = empuxo de pressão no vácuo',/,"
-      "' 5',1P,E25.15,' = empuxo total ao nível do mar',/,"
-      "' 6',1P,E25.15,' = empuxo total no vácuo',/,"
-      "' 7',1P,E25.15,' = coeficiente de empuxo ao nível do mar',/,"
-      "' 8',1P,E25.15,' = coeficiente de empuxo no vácuo',/,"
-      "' 9',1P,E25.15,' = velocidade característica',/,"
-      "'10',1P,E25.15,' = velocidade de ejeção efetiva ao nível do mar',/,"
-      "'11',1P,E25.15,' = velocidade de ejeção efetiva no vácuo',/,"
-      "'12',1P,E25.15,' = impulso específico ao nível do mar',/,"
-      "'13',1P,E25.15,' = impulso específico no vácuo')",
-      {h, eff[0], eff[1], eff[2], eff[3], eff[4], eff[5], eff[6], eff[7], eff[8], eff[9],
-       eff[10], eff[11], eff[12]});
+  u12.open(trimmed(s.c.caso) + kSummarySuffix);
+  u12.write(summary, {h, eff[0], eff[1], eff[2], eff[3], eff[4], eff[5], eff[6], eff[7],
+                              eff[8], eff[9], eff[10], eff[11], eff[12]});
   u12.close();
 }
 
@@ -389,15 +373,16 @@ void write_residual_script(State& s) {
 void write_profiles(State& s) {
   static const ProfileKind kinds[] = {
       {".velocidade_u.dat", "('### VELOCIDADE u (m/s) ###'", "Tubrix_5p5_velocidade_u.gnu",
-       &Fields::u, 0},
+       &Fields::u, OneD::Velocity},
       {".velocidade_v.dat", "('### VELOCIDADE v (m/s) ###'", "Tubrix_5p5_velocidade_v.gnu",
-       &Fields::v, 1},
-      {".pressao.dat", "('### PRESSÃO (Pa) ###'", "Tubrix_5p5_pressao.gnu", &Fields::p, 2},
+       &Fields::v, OneD::Zero},
+      {".pressao.dat", "('### PRESSÃO (Pa) ###'", "Tubrix_5p5_pressao.gnu", &Fields::p,
+       OneD::Pressure},
       {".temperatura.dat", "('### TEMPERATURA (K) ###'", "Tubrix_5p5_temperatura.gnu",
-       &Fields::T, 3},
+       &Fields::T, OneD::Temperature},
       {".massa_especifica.dat", "('### MASSA ESPECÍFICA (kg/m3) ###'",
-       "Tubrix_5p5_massa_especifica.gnu", &Fields::ro, 4},
-      {".Mach.dat", "('### MACH ###'", "Tubrix_5p5_Mach.gnu", &Fields::M, 5},
+       "Tubrix_5p5_massa_especifica.gnu", &Fields::ro, OneD::Density},
+      {".Mach.dat", "('### MACH ###'", "Tubrix_5p5_Mach.gnu", &Fields::M, OneD::Mach},
   };
   for (const auto& k : kinds) write_profile(s, k);
 }
@@ -459,7 +444,7 @@ void write_results(State& s) {
   // would, before the boundary values are overwritten for output.
   if (s.k.it < s.k.it_ini) compute_iteration_globals(s);
 
-  s.io.u10.write("(/,5X,'Norma L1 dos resíduos na iteração 1 =',1P,E15.6)", {s.k.norm1});
+  s.io.listagem.write("(/,5X,'Norma L1 dos resíduos na iteração 1 =',1P,E15.6)", {s.k.norm1});
   compute_stream_function(s);
   complete_boundary_values(s);
   const double Rg = s.c.Rg, gama = s.c.gama;
@@ -468,7 +453,7 @@ void write_results(State& s) {
   for (int np = 1; np <= nxy; ++np) f.ro(np) = f.p(np) / (Rg * f.T(np));
 
   if (s.c.w_cam == 1) {
-    s.io.u10.write(
+    s.io.listagem.write(
         "(/,/,10X,'*** campos ***',/,/,"
         "10X,'na horizontal (esquerda para direita): contorno oeste para leste',/,/,"
         "10X,'na vertical   (de cima para baixo):    contorno norte para sul')");
@@ -500,7 +485,7 @@ void write_results(State& s) {
         {"dn: coeficiente d do SIMPLEC na face norte (m4.s/kg)", &f.dn},
     };
     for (const auto& l : listed) {
-      s.io.u10.write(std::string("(/,/,30X,'") + l.title + "')");
+      s.io.listagem.write(std::string("(/,/,30X,'") + l.title + "')");
       write_field(s, *l.field, s.c.ny, s.c.nx, nxy);
     }
   }
@@ -508,7 +493,7 @@ void write_results(State& s) {
   write_global_results(s);
 
   const double dtcpu = s.k.tcpu2 - s.k.tcpu1;
-  s.io.u10.write(
+  s.io.listagem.write(
       "(/,/,F14.2,' = tcpuo: tempo de CPU (s) anterior acumulado deste caso',/,"
       "F14.2,' = dtcpu: tempo de CPU (s) da simulação atual',/,"
       "F14.2,' = tcpu:  tempo de CPU (s) total acumulado deste caso')",
@@ -518,9 +503,9 @@ void write_results(State& s) {
   const std::string caso = trimmed(s.c.caso);
   const bool editor = s.c.sem_a == 0;
   run_if(s, editor, "notepad " + caso + ".itn");
-  s.io.u10.close();
+  s.io.listagem.close();
   run_if(s, editor, "notepad " + caso + ".txt");
-  run_if(s, editor, "notepad " + caso + ".Extrapolix_3p0");
+  run_if(s, editor, "notepad " + caso + kSummarySuffix);
 
   write_profiles(s);
   write_thrust_profile(s);

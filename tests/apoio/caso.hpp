@@ -3,10 +3,12 @@
 #pragma once
 
 #include <cstdlib>
+#include <iterator>
 #include <string>
 #include <sys/wait.h>
 
 #include "apoio/tmpdir.hpp"
+#include "caso/itens.hpp"
 
 namespace txtest {
 
@@ -30,14 +32,15 @@ struct CaseFile {
     write_file("Tubrix_5p5.in", "1\r\n");
     write_file("Tubrix_5p5.ent", "'caso.dat'\r\n");
     auto i = [](int v) { return std::to_string(v); };
-    const std::string items[] = {"'" + caso + "'", i(coord), i(nx), i(ny), po, T0, gama, Rg,
-                                 dt1, dt2, i(It1), i(It2), tole, i(itmax), i(imax), tolu,
-                                 tolp, i(nitm_u), i(nitm_p), beta, i(ci), i(w_cam), i(w_r),
-                                 i(w_g), i(sem_a), i(sem_g), "'" + hard + "'",
-                                 "'" + titulo + "'"};
+    const std::string values[] = {caso,      i(coord), i(nx),     i(ny),    po,       T0,
+                                  gama,      Rg,       dt1,       dt2,      i(It1),   i(It2),
+                                  tole,      i(itmax), i(imax),   tolu,     tolp,     i(nitm_u),
+                                  i(nitm_p), beta,     i(ci),     i(w_cam), i(w_r),   i(w_g),
+                                  i(sem_a),  i(sem_g), hard,      titulo};
+    static_assert(std::size(values) == tx::kCaseItemCount);
     std::string text;
-    int n = 0;
-    for (const auto& v : items) text += v + "   item " + std::to_string(++n) + "\r\n";
+    for (const tx::CaseItem& it : tx::kCaseItems)
+      text += tx::case_data_line(it, values[it.number - 1]) + "\r\n";
     write_file("caso.dat", text);
   }
 };

@@ -36,8 +36,8 @@ inline tx::State make_state(int nx_real = 20, int ny_real = 10, int coord = 1) {
   c.imax = 2;
   c.tolu = 1e-3;
   c.tolp = 1e-3;
-  c.nitm_u = 10;
-  c.nitm_p = 50;
+  c.msi_iters_uvT = 10;
+  c.msi_iters_p = 50;
   c.beta = 0.0;
   c.ci = 1;
   c.w_cam = 0;

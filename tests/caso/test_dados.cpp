@@ -2,10 +2,12 @@
 // derived counts; the date line and the data echo of the listing.
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "caso/dados.hpp"
+#include "caso/itens.hpp"
 #include "base/erro.hpp"
 #include "base/texto.hpp"
 #include "apoio/tmpdir.hpp"
@@ -15,14 +17,17 @@ namespace {
 using txtest::read_file;
 using txtest::write_file;
 
-// The 28 lines of a valid data file, each value followed by a description.
+// The 28 lines of a valid data file, each value followed by the item's name.
 std::vector<std::string> good_lines() {
-  return {"'  jato1  '  caso", "1 coord", "20 nx", "10 ny", "3.0D+06 po", "3000. T0",
-          "1.4 gama", "287 Rg", "1e-6 dt1", "1.0d-5 dt2", "10 It1", "20 It2",
-          "1.0E-08 tole", "100 itmax", "2 imax", ".001 tolu", "1.e-3 tolp", "10 nitm_u",
-          "50 nitm_p", "0.0 beta", "1 ci", "0 w_cam", "10 w_r", "5 w_g",
-          "0 sem_a: abre os arquivos", "1 sem_g", "'PC, 2 cores' hard",
-          "'Tubeira de teste' titulo"};
+  const char* values[] = {"'  jato1  ' ", "1", "20", "10", "3.0D+06", "3000.", "1.4", "287",
+                          "1e-6", "1.0d-5", "10", "20", "1.0E-08", "100", "2", ".001", "1.e-3",
+                          "10", "50", "0.0", "1", "0", "10", "5", "0", "1", "'PC, 2 cores'",
+                          "'Tubeira de teste'"};
+  static_assert(std::size(values) == tx::kCaseItemCount);
+  std::vector<std::string> lines;
+  for (const tx::CaseItem& it : tx::kCaseItems)
+    lines.push_back(std::string(values[it.number - 1]) + " " + it.name);
+  return lines;
 }
 
 void write_case(const std::vector<std::string>& lines, const std::string& sem_a = "1") {
@@ -118,26 +123,24 @@ TEST(CaseData, FileEndingEarlyNamesTheMissingItem) {
 TEST(CaseData, RejectsValuesTheRunCannotUse) {
   struct Bad {
     int item;
-    const char* name;
     const char* value;
   };
   const Bad cases[] = {
-      {3, "nx", "2.5"},    {3, "nx", "21"},      {3, "nx", "0"},      {4, "ny", "0"},
-      {5, "po", "0"},      {5, "po", "abc"},     {6, "T0", "-300"},   {7, "gama", "1.0"},
-      {8, "Rg", "0."},     {9, "dt1", "0"},      {10, "dt2", "-1e-5"}, {14, "itmax", "1e3"},
-      {15, "imax", "0"},   {18, "nitm_u", "0"},  {19, "nitm_p", "-1"}, {23, "w_r", "0"},
-      {24, "w_g", "0"},    {1, "caso", "''"},    {2, "coord", "plano"},
+      {3, "2.5"}, {3, "21"},  {3, "0"},     {4, "0"},     {5, "0"},  {5, "abc"}, {6, "-300"},
+      {7, "1.0"}, {8, "0."},  {9, "0"},     {10, "-1e-5"}, {14, "1e3"}, {15, "0"}, {18, "0"},
+      {19, "-1"}, {23, "0"},  {24, "0"},    {1, "''"},    {2, "plano"},
   };
   for (const Bad& b : cases) {
+    const char* name = tx::case_item(b.item).name;
     txtest::ScratchDir dir;
     auto lines = good_lines();
     lines[static_cast<std::size_t>(b.item - 1)] = std::string(b.value) + "   valor ruim";
     write_case(lines);
     tx::State s = quiet_state();
     const std::string msg = read_error(s);
-    const std::string where = "item " + std::to_string(b.item) + " (" + b.name + ")";
-    EXPECT_NE(msg.find("caso.dat"), std::string::npos) << b.name << ": " << msg;
-    EXPECT_NE(msg.find(where), std::string::npos) << b.name << ": " << msg;
+    const std::string where = "item " + std::to_string(b.item) + " (" + name + ")";
+    EXPECT_NE(msg.find("caso.dat"), std::string::npos) << name << ": " << msg;
+    EXPECT_NE(msg.find(where), std::string::npos) << name << ": " << msg;
   }
 }
 
@@ -165,10 +168,10 @@ TEST(DataListing, DateLineAndEcho) {
   tx::State s = quiet_state();
   ASSERT_EQ(read_error(s), "");
   s.os.read_calendar = [] { return std::array<int, 6>{2009, 3, 5, 8, 4, 9}; };
-  s.io.u10.open("l.txt");
+  s.io.listagem.open("l.txt");
   tx::write_date_time(s);
   tx::write_data_listing(s);
-  s.io.u10.close();
+  s.io.listagem.close();
   const std::string text = read_file("l.txt");
   const std::string head = "\r\n     Dia = (5/3/2009)       Hora = 8:4:9   \r\n";
   ASSERT_EQ(text.substr(0, head.size()), head);

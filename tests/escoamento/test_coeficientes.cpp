@@ -2,8 +2,11 @@
 
 #include <cmath>
 
+#include "base/estado.hpp"
 #include "escoamento/coeficientes.hpp"
 #include "apoio/fixture.hpp"
+
+using enum tx::MatrixColumn;
 
 namespace {
 
@@ -108,13 +111,13 @@ TEST(Momento, CoefficientsAreInflowFluxesPlusTransient) {
       const double Fw = f.re(np - 1) * f.roe(np - 1) * f.Uce(np - 1);
       const double Fn = f.rn(np) * f.ron(np) * f.Vcn(np);
       const double Fs = f.rn(np - nx) * f.ron(np - nx) * f.Vcn(np - nx);
-      EXPECT_EQ(f.a(np, 2), -inflow(Fw, 1.0));
-      EXPECT_EQ(f.a(np, 4), -inflow(Fe, -1.0));
-      EXPECT_EQ(f.a(np, 1), -inflow(Fs, 1.0));
-      EXPECT_EQ(f.a(np, 5), -inflow(Fn, -1.0));
+      EXPECT_EQ(f.a(np, kW), -inflow(Fw, 1.0));
+      EXPECT_EQ(f.a(np, kE), -inflow(Fe, -1.0));
+      EXPECT_EQ(f.a(np, kS), -inflow(Fs, 1.0));
+      EXPECT_EQ(f.a(np, kN), -inflow(Fn, -1.0));
       const double M = f.ro_old(np) * f.rp(np) / f.Jp(np);
       const double in = inflow(Fw, 1) + inflow(Fe, -1) + inflow(Fs, 1) + inflow(Fn, -1);
-      EXPECT_NEAR(f.a(np, 3), M / s.k.dt + in, 1e-12 * (M / s.k.dt));
+      EXPECT_NEAR(f.a(np, kP), M / s.k.dt + in, 1e-12 * (M / s.k.dt));
     }
   }
 }
@@ -160,7 +163,7 @@ TEST(Energia, SteadyPressureAtRestLeavesOnlyTransient) {
     // The energy source takes the mass as ro_old*rp/Jp, the momentum rows as
     // ro_old/Jp*rp: the two round differently in axisymmetric volumes.
     EXPECT_EQ(f.b(P), f.T_old(P) / s.k.dt * (f.ro_old(P) * f.rp(P) / f.Jp(P)));
-    EXPECT_EQ(f.a(P, 3), f.ro_old(P) / f.Jp(P) * f.rp(P) / s.k.dt - 0.0);
+    EXPECT_EQ(f.a(P, kP), f.ro_old(P) / f.Jp(P) * f.rp(P) / s.k.dt - 0.0);
   });
 }
 
@@ -226,8 +229,8 @@ TEST(CorrecaoPressao, FluidAtRestHasNoMassSource) {
     for_real(s, [&](int P, int, int) {
       EXPECT_EQ(f.b(P), 0.0) << P;
       const double t = f.rp(P) / (f.T(P) * f.Jp(P) * s.c.Rg * s.k.dt);
-      const double nb = f.a(P, 1) + f.a(P, 2) + f.a(P, 4) + f.a(P, 5);
-      EXPECT_NEAR(f.a(P, 3), t - nb, 1e-12 * f.a(P, 3));
+      const double nb = f.a(P, kS) + f.a(P, kW) + f.a(P, kE) + f.a(P, kN);
+      EXPECT_NEAR(f.a(P, kP), t - nb, 1e-12 * f.a(P, kP));
     });
   }
 }

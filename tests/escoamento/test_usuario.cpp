@@ -12,11 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "base/estado.hpp"
 #include "base/erro.hpp"
 #include "apoio/fixture.hpp"
 #include "apoio/tmpdir.hpp"
 #include "malha/malha.hpp"
 #include "escoamento/usuario.hpp"
+
+using enum tx::MatrixColumn;
 
 namespace fs = std::filesystem;
 using txtest::make_state;
@@ -112,10 +115,13 @@ void scramble_restart_fields(tx::State& s) {
 
 // ---------------------------------------------------------------- Q1D
 
+constexpr tx::FlowBranch Sub = tx::FlowBranch::Subsonic, Sup = tx::FlowBranch::Supersonic,
+                         Any = tx::FlowBranch::FromGiven;
+
 TEST(Q1D, AreaRatioTwoGivesTabulatedMachNumbers) {
   double Msub = 0, Msup = 0;
-  tx::mach_from_area_ratio(1.4, 2.0, 0, Msub);
-  tx::mach_from_area_ratio(1.4, 2.0, 1, Msup);
+  tx::mach_from_area_ratio(1.4, 2.0, Sub, Msub);
+  tx::mach_from_area_ratio(1.4, 2.0, Sup, Msup);
   EXPECT_NEAR(Msub, 0.3059, 5e-5);
   EXPECT_NEAR(Msup, 2.1972, 5e-5);
   EXPECT_NEAR(area_ratio(1.4, Msub), 2.0, 1e-13);
@@ -127,7 +133,7 @@ TEST(Q1D, ThroatConvergesToSonicWithinRoundOff) {
   // reachable; round-off decides the side (gama 1.4 lands 1.9e-8 above).
   for (double g : {1.1, 1.2, 1.3, 1.4, 1.67}) {
     double M = 0;
-    tx::mach_from_area_ratio(g, 1.0, 0, M);
+    tx::mach_from_area_ratio(g, 1.0, Sub, M);
     EXPECT_LT(std::fabs(1.0 - M), 5e-8) << g;
     EXPECT_NEAR(area_ratio(g, M), 1.0, 1e-15) << g;
   }
@@ -135,16 +141,16 @@ TEST(Q1D, ThroatConvergesToSonicWithinRoundOff) {
 
 TEST(Q1D, FirstGuessIgnoredForBranchesUsedOtherwise) {
   double a = 123.0, b = -5.0;
-  tx::mach_from_area_ratio(1.4, 3.0, 0, a);
-  tx::mach_from_area_ratio(1.4, 3.0, 0, b);
+  tx::mach_from_area_ratio(1.4, 3.0, Sub, a);
+  tx::mach_from_area_ratio(1.4, 3.0, Sub, b);
   EXPECT_EQ(a, b);
 
-  // Any other regime starts from the given M and finds the nearer branch.
+  // FromGiven starts from the given M and finds the nearer branch.
   double near_sup = 2.5, near_sub = 0.2, Msub = 0, Msup = 0;
-  tx::mach_from_area_ratio(1.4, 3.0, 7, near_sup);
-  tx::mach_from_area_ratio(1.4, 3.0, -1, near_sub);
-  tx::mach_from_area_ratio(1.4, 3.0, 0, Msub);
-  tx::mach_from_area_ratio(1.4, 3.0, 1, Msup);
+  tx::mach_from_area_ratio(1.4, 3.0, Any, near_sup);
+  tx::mach_from_area_ratio(1.4, 3.0, Any, near_sub);
+  tx::mach_from_area_ratio(1.4, 3.0, Sub, Msub);
+  tx::mach_from_area_ratio(1.4, 3.0, Sup, Msup);
   EXPECT_NEAR(near_sup, Msup, 1e-12);
   EXPECT_NEAR(near_sub, Msub, 1e-12);
 }
@@ -153,8 +159,8 @@ TEST(Q1D, NegativeStepRestartsFromSmallMach) {
   // From M = 0.9 with Ar = 10 the first Newton step is about -90: without the
   // clamp the iteration leaves the physical range for good.
   double M = 0.9, Mref = 0;
-  tx::mach_from_area_ratio(1.4, 10.0, 2, M);
-  tx::mach_from_area_ratio(1.4, 10.0, 0, Mref);
+  tx::mach_from_area_ratio(1.4, 10.0, Any, M);
+  tx::mach_from_area_ratio(1.4, 10.0, Sub, Mref);
   EXPECT_GT(M, 0.0);
   EXPECT_NEAR(M, Mref, 1e-12);
   EXPECT_NEAR(area_ratio(1.4, M), 10.0, 1e-11);
@@ -226,8 +232,8 @@ TEST(InitialConditions, FreshStartIsQ1DFieldUniformAcrossColumns) {
   }
   // Every row an identity with zero source.
   for (int np = 1; np <= s.c.nxy; ++np) {
-    EXPECT_EQ(f.a(np, 3), 1.0);
-    EXPECT_EQ(f.a(np, 1) + f.a(np, 2) + f.a(np, 4) + f.a(np, 5), 0.0);
+    EXPECT_EQ(f.a(np, kP), 1.0);
+    EXPECT_EQ(f.a(np, kS) + f.a(np, kW) + f.a(np, kE) + f.a(np, kN), 0.0);
     EXPECT_EQ(f.b(np), 0.0);
   }
 }
@@ -409,7 +415,7 @@ class Boundaries : public ::testing::Test {
       for (int j = 1; j <= s.c.ny; ++j) {
         if (!is_fictitious(s, i, j) || (is_corner(s, i, j) && !corners)) continue;
         const int np = np_of(s, i, j);
-        EXPECT_EQ(s.f.a(np, 3), 1.0) << i << "," << j;
+        EXPECT_EQ(s.f.a(np, kP), 1.0) << i << "," << j;
         EXPECT_NEAR(row_residual(s, phi, np), 0.0, tol) << i << "," << j;
       }
   }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "estudo/extrapolacao.hpp"
+#include "estudo/relatorio.hpp"
 #include "arquivos/layout.hpp"
 #include "apoio/tmpdir.hpp"
 

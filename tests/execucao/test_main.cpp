@@ -17,6 +17,7 @@
 
 #include "apoio/caso.hpp"
 #include "base/erro.hpp"
+#include "escoamento/iteracao.hpp"
 #include "execucao/main.hpp"
 #include "base/texto.hpp"
 #include "apoio/tmpdir.hpp"

@@ -7,8 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "base/estado.hpp"
 #include "base/paralelo.hpp"
 #include "lineares/solvers.hpp"
+
+using enum tx::MatrixColumn;
 
 namespace {
 
@@ -63,7 +66,7 @@ System random_system(int nx, int ny, std::uint64_t seed, bool boundary_rows = tr
     const int i = (np - 1) % nx + 1;
     const int j = (np - 1) / nx + 1;
     if (boundary_rows && (i == 1 || i == nx) && j > 1 && j < ny) {
-      sy.a(np, 3) = 1.0;
+      sy.a(np, kP) = 1.0;
       sy.a(np, i == 1 ? 4 : 2) = -1.0;
     } else {
       double off = 0.0;
@@ -72,7 +75,7 @@ System random_system(int nx, int ny, std::uint64_t seed, bool boundary_rows = tr
         sy.a(np, k) = -(0.2 + g.uniform());
         off += std::fabs(sy.a(np, k));
       }
-      sy.a(np, 3) = off * (1.1 + g.uniform());
+      sy.a(np, kP) = off * (1.1 + g.uniform());
     }
     sy.b(np) = 2.0 * g.uniform() - 1.0;
   }
@@ -156,9 +159,9 @@ TEST(MsiSolve, TridiagonalSystemIsSolvedInOneSweep) {
   // LU factors, so one forward/backward sweep gives the direct solution.
   System sy = random_system(6, 4, 5, false);
   for (int np = 1; np <= sy.nxy; ++np) {
-    sy.a(np, 3) -= std::fabs(sy.a(np, 1)) + std::fabs(sy.a(np, 5));
-    sy.a(np, 1) = 0.0;
-    sy.a(np, 5) = 0.0;
+    sy.a(np, kP) -= std::fabs(sy.a(np, kS)) + std::fabs(sy.a(np, kN));
+    sy.a(np, kS) = 0.0;
+    sy.a(np, kN) = 0.0;
   }
   const auto ref = direct_solve(sy);
   Vec start(sy.nxy);
@@ -220,7 +223,7 @@ TEST(MsiSolve, ExactGuessIsLeftUnchanged) {
         sy.a(np, k) = -1.0 - (np + k) % 2;
         s += sy.a(np, k) * exact(neighbour(sy, np, k));
       }
-    sy.a(np, 3) = 8.0;
+    sy.a(np, kP) = 8.0;
     sy.b(np) = s + 8.0 * exact(np);
   }
   EXPECT_EQ(solve(sy, exact, 0.0, 1), exact);
@@ -234,16 +237,16 @@ TEST(MsiFactorize, FirstRowHasNoSouthCoupling) {
   tx::msi_factorize(sy.a, l, u, sy.nxy, sy.nx, sy.ny);
   const Mat& a = sy.a;
   // np = 1
-  EXPECT_EQ(l(1, 4), a(1, 1));
+  EXPECT_EQ(l(1, 4), a(1, kS));
   EXPECT_EQ(l(1, 3), 0.0);
-  EXPECT_EQ(l(1, 2), a(1, 2));
-  EXPECT_EQ(l(1, 1), a(1, 3));
-  EXPECT_EQ(u(1, 1), a(1, 4) / a(1, 3));
+  EXPECT_EQ(l(1, 2), a(1, kW));
+  EXPECT_EQ(l(1, 1), a(1, kP));
+  EXPECT_EQ(u(1, 1), a(1, kE) / a(1, kP));
   EXPECT_EQ(u(1, 2), 0.0);
-  EXPECT_EQ(u(1, 3), a(1, 5) / a(1, 3));
+  EXPECT_EQ(u(1, 3), a(1, kN) / a(1, kP));
   // 2 <= np <= nx: l_s = a_s exactly and l_se = 0
   for (int np = 2; np <= sy.nx; ++np) {
-    EXPECT_EQ(l(np, 4), a(np, 1)) << np;
+    EXPECT_EQ(l(np, 4), a(np, kS)) << np;
     EXPECT_EQ(l(np, 3), 0.0) << np;
   }
   // Every entry is written.

@@ -17,6 +17,7 @@
 #include "base/erro.hpp"
 #include "apoio/fixture.hpp"
 #include "arquivos/layout.hpp"
+#include "graficos/modelos.hpp"
 #include "malha/malha.hpp"
 
 namespace fs = std::filesystem;
@@ -133,9 +134,9 @@ class Throat : public InTempDir {};
 
 TEST_F(Throat, WorkedValuesAndListing) {
   auto s = make_state(20, 10, 1);
-  s.io.u10.open("teste.txt");
+  s.io.listagem.open("teste.txt");
   tx::write_nozzle_parameters(s);
-  s.io.u10.close();
+  s.io.listagem.close();
   EXPECT_EQ(s.g.ig, 11);
   EXPECT_NEAR(s.g.Rcag, 0.1, 1e-14);
   EXPECT_DOUBLE_EQ(s.g.Sg, std::acos(-1.0) / 4);
@@ -157,9 +158,9 @@ TEST_F(Throat, WorkedValuesAndListing) {
 TEST_F(Throat, CurvatureFollowsTheSpacing) {
   for (int nx : {2, 8, 40}) {
     auto s = make_state(nx, 3, 0);
-    s.io.u10.open("teste.txt");
+    s.io.listagem.open("teste.txt");
     tx::write_nozzle_parameters(s);
-    s.io.u10.close();
+    s.io.listagem.close();
     const int n = nx / 2;
     EXPECT_EQ(s.g.ig, n + 1);
     EXPECT_NEAR(s.g.Rcag, 1.0 / n, 1e-12) << nx;
@@ -168,9 +169,9 @@ TEST_F(Throat, CurvatureFollowsTheSpacing) {
     EXPECT_DOUBLE_EQ(s.g.Sg, std::acos(-1.0));
   }
   auto a = make_state(20, 3, 1);
-  a.io.u10.open("teste.txt");
+  a.io.listagem.open("teste.txt");
   tx::write_nozzle_parameters(a);
-  a.io.u10.close();
+  a.io.listagem.close();
   EXPECT_DOUBLE_EQ(a.g.Sg, std::acos(-1.0) * 0.25);
 }
 
@@ -277,9 +278,9 @@ TEST_F(GridFiles, TwentyByTenEveryFifthNode) {
     commands.emplace_back(cmd);
     return 1;  // the status is ignored
   };
-  s.io.u10.open("teste.txt");
+  s.io.listagem.open("teste.txt");
   tx::write_grid_outputs(s);
-  s.io.u10.close();
+  s.io.listagem.close();
 
   EXPECT_EQ(slurp("teste.contorno_sul.dat"),
             std::string(kHeader) +
@@ -375,7 +376,7 @@ TEST_F(GridFiles, SubsamplingExtremesAndSecondRun) {
   s.c.titulo = tx::padded("  Outro  titulo");
   int runs = 0;
   s.os.run_command = [&](std::string_view) { return ++runs; };
-  s.io.u10.open("teste.txt");
+  s.io.listagem.open("teste.txt");
 
   s.c.w_g = 1;  // every node
   tx::write_grid_outputs(s);
@@ -384,7 +385,7 @@ TEST_F(GridFiles, SubsamplingExtremesAndSecondRun) {
 
   s.c.w_g = 100;  // only the ends of each line; the files are rewritten
   tx::write_grid_outputs(s);
-  s.io.u10.close();
+  s.io.listagem.close();
   sul = slurp("caso b.contorno_sul.dat");
   EXPECT_EQ(sul, std::string(kHeader) +
                      "    1    1         1   0.000000000000000E+00   0.000000000000000E+00\r\n"
@@ -415,9 +416,9 @@ TEST_F(GridFiles, ScriptsRenderWithGnuplot) {
   // these two scripts also left-adjust the title.
   s.c.titulo = tx::padded("  Tubeira d'água axissimétrica");  // UTF-8 here; bytes kept
   s.c.caso = tx::padded("caso'1");
-  s.io.u10.open("teste.txt");
+  s.io.listagem.open("teste.txt");
   tx::write_grid_outputs(s);
-  s.io.u10.close();
+  s.io.listagem.close();
   EXPECT_NE(slurp("Tubrix_5p5_malha.gnu")
                 .find("plot 'caso''1.malha.dat' notitle\r\nset title 'Tubeira d''água"),
             std::string::npos);

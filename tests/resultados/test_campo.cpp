@@ -10,6 +10,7 @@
 
 #include "apoio/caso.hpp"
 #include "graficos/graficos.hpp"
+#include "graficos/modelos.hpp"
 #include "malha/malha.hpp"
 #include "base/texto.hpp"
 #include "apoio/tmpdir.hpp"

@@ -12,6 +12,7 @@
 
 #include "apoio/fixture.hpp"
 #include "apoio/tmpdir.hpp"
+#include "graficos/modelos.hpp"
 #include "malha/malha.hpp"
 #include "resultados/resultados.hpp"
 
@@ -110,7 +111,7 @@ void set_flow(tx::State& s) {
 }
 
 std::string run_listing(tx::State& s) {
-  s.io.u10.open("teste.txt");
+  s.io.listagem.open("teste.txt");
   tx::write_results(s);
   return slurp("teste.txt");
 }
@@ -133,9 +134,9 @@ tx::State printer_state(int nx, int ny) {
 }
 
 std::string print_field(tx::State& s, const tx::Vec& field) {
-  s.io.u10.open("campo.txt");
+  s.io.listagem.open("campo.txt");
   tx::write_field(s, field, s.c.ny, s.c.nx, s.c.nxy);
-  s.io.u10.close();
+  s.io.listagem.close();
   return slurp("campo.txt");
 }
 
@@ -258,9 +259,9 @@ TEST_F(CaseDir, IterationLineOfTheItnFile) {
   auto s = make_state(4, 2);
   set_flow(s);
   s.k.it = 7;
-  s.io.u8.open("teste.itn");
+  s.io.itn.open("teste.itn");
   tx::write_iteration_globals(s);
-  s.io.u8.close();
+  s.io.itn.close();
   const auto lines = lines_of(slurp("teste.itn"));
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].size(), 8u + 2u + 3u * 24u);
@@ -341,7 +342,7 @@ TEST_F(CaseDir, ListingBlocksInOrderWithExactLines) {
   s.g.Rcag = 0.1;
   s.r.fme = 40.0;  // left by the last reported iteration
   const std::string out = run_listing(s);
-  EXPECT_FALSE(s.io.u10.is_open());
+  EXPECT_FALSE(s.io.listagem.is_open());
 
   const std::string norm =
       "\r\n     Norma L1 dos res\xed" "duos na itera\xe7\xe3o 1 =   1.013250E+05\r\n";
@@ -447,7 +448,7 @@ TEST_F(CaseDir, CommandsInOrderAndListingClosedBeforeItsEditor) {
   std::vector<bool> open;
   s.os.run_command = [&](std::string_view c) {
     cmds.emplace_back(c);
-    open.push_back(s.io.u10.is_open());
+    open.push_back(s.io.listagem.is_open());
     return 1;  // ignored
   };
   run_listing(s);
@@ -478,7 +479,7 @@ TEST_F(CaseDir, CommandsInOrderAndListingClosedBeforeItsEditor) {
     cmds.emplace_back(c);
     return 0;
   };
-  t.io.u10.open("teste.txt");
+  t.io.listagem.open("teste.txt");
   tx::write_results(t);
   EXPECT_TRUE(cmds.empty());
 }
@@ -655,7 +656,7 @@ TEST_F(CaseDir, ScriptsRenderWithGnuplot) {
     r << "# Itera\xe7\xe3o   L1(R)n / L1(R)1\r\n"
       << "         1   1.000000E+00\r\n         2   5.000000E-01\r\n";
   }
-  s.io.u10.open("caso'1.txt");
+  s.io.listagem.open("caso'1.txt");
   tx::write_results(s);
   const char* scripts[] = {"Tubrix_5p5_residuo.gnu",     "Tubrix_5p5_velocidade_u.gnu",
                            "Tubrix_5p5_velocidade_v.gnu", "Tubrix_5p5_pressao.gnu",

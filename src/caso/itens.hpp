@@ -1,0 +1,50 @@
+// The 28 items of a case data file: the one list that the reader's messages,
+// --help, the study's data files and the tests' case files take them from.
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "base/estado.hpp"
+
+namespace tx {
+
+// How an item is read: Name is a blank-padded name (read_name), Text a
+// character item kept as written (read_char).
+enum class ItemKind { Name, Integer, Real, Text };
+
+struct CaseItem {
+  int number;             // 1-based line of the data file
+  const char* name;
+  ItemKind kind;
+  const char* unit;       // SI unit, "" when none
+  const char* meaning;    // as --help explains it, without the unit
+  const char* note;       // the short description after a value in a written file
+  bool decides_solution;  // false: tolerances, limits, output switches, texts
+};
+
+inline constexpr int kCaseItemCount = 28;
+extern const std::array<CaseItem, kCaseItemCount> kCaseItems;
+
+// Item `number` (1 to 28).
+const CaseItem& case_item(int number);
+
+// The items' lines of --help: number, name, meaning and unit.
+std::string help_item_lines();
+
+// The value of every item of `c` (real volume counts) as the reader returns
+// it: names and texts unquoted, reals in their shortest exact text.
+std::vector<std::string> case_item_values(const CaseData& c);
+
+// A name or text as an input file writes it: in apostrophes, each one inside doubled.
+std::string apostrophed(const std::string& value);
+
+// One line of a data file: the value (in apostrophes for names and texts)
+// and after it the item's name, note and unit (Latin-1, no line end).
+std::string case_data_line(const CaseItem& item, const std::string& value);
+
+// The 28 lines of a data file holding `c` (real volume counts).
+std::vector<std::string> case_data_lines(const CaseData& c);
+
+}  // namespace tx
