@@ -14,7 +14,9 @@ WINDOWS := build-windows
 # What each target needs, beyond make itself.
 PACKAGES_BUILD := cmake g++
 # The tests start gnuplot (pngcairo) and VTK's reader of the field file for real.
-PACKAGES_TEST := $(PACKAGES_BUILD) libgtest-dev libbenchmark-dev gnuplot-nox python3-vtk9
+# The study's Slurm test starts a real one-node Slurm (slurmctld, slurmd, munge).
+PACKAGES_TEST := $(PACKAGES_BUILD) libgtest-dev libbenchmark-dev gnuplot-nox python3-vtk9 \
+                 slurmctld slurmd slurm-client munge
 PACKAGES_PLOT := gnuplot-nox
 PACKAGES_BENCH := $(PACKAGES_BUILD) libbenchmark-dev
 # The Windows zip is cross-compiled; its tests run it under Wine against

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "arquivos/layout.hpp"
+#include "arquivos/gravacao.hpp"
 #include "base/erro.hpp"
 #include "plataforma/plataforma.hpp"
 
@@ -15,7 +16,7 @@ namespace {
 std::string write_lines_tmp(const std::string& name, const std::vector<std::string>& lines) {
   const std::string tmp = name + ".tmp";
   TextFile f;
-  f.open(tmp);
+  f.open_temporary(tmp);
   try {
     for (const auto& l : lines) f.write("(A)", {to_latin1(l)});
     f.close();
@@ -38,6 +39,14 @@ void write_text_files(const std::vector<TextFileLines>& files) {
     std::error_code ec;
     for (const auto& t : tmps) std::filesystem::remove(file_path(t), ec);
     throw;
+  }
+  for (const auto& [name, lines] : files) {
+    if (std::string why; !replaceable(name, &why)) {
+      std::error_code ec;
+      for (const auto& t : tmps) std::filesystem::remove(t, ec);
+      throw RunError("Erro: não foi possível gravar o arquivo \"" + name + "\" (" + why +
+                     "); nenhum arquivo do estudo foi alterado.");
+    }
   }
   for (std::size_t i = 0; i < files.size(); ++i) {
     std::error_code ec;

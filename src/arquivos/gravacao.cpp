@@ -10,17 +10,39 @@ namespace tx {
 
 namespace {
 
-[[noreturn]] void write_failed(const std::string& path) {
-  throw RunError("Erro: não foi possível gravar o arquivo \"" + path +
-                     "\"; o conteúdo anterior, se havia, foi mantido.",
+[[noreturn]] void write_failed(const std::string& path, const std::string& why = {}) {
+  throw RunError("Erro: não foi possível gravar o arquivo \"" + path + "\"" +
+                     (why.empty() ? std::string() : " (" + why + ")") +
+                     "; o conteúdo anterior, se havia, foi mantido.",
                  kExitInput);
 }
 
 }  // namespace
 
+std::FILE* create_temporary(const std::string& tmp, std::string* why) {
+  std::error_code ec;
+  const auto st = std::filesystem::symlink_status(file_path(tmp), ec);
+  if (!ec && (std::filesystem::is_symlink(st) || std::filesystem::is_regular_file(st)))
+    std::filesystem::remove(file_path(tmp), ec);  // a link goes, never what it points to
+  return open_new_file(tmp, why);
+}
+
+bool replaceable(const std::string& path, std::string* why) {
+  std::error_code ec;
+  const auto st = std::filesystem::symlink_status(file_path(path), ec);
+  if (ec || !std::filesystem::exists(st) || std::filesystem::is_regular_file(st)) return true;
+  if (why != nullptr)
+    *why = std::filesystem::is_symlink(st)     ? "é um link simbólico"
+           : std::filesystem::is_directory(st) ? "é uma pasta"
+                                                : "não é um arquivo comum";
+  return false;
+}
+
 ReplacingFile::ReplacingFile(std::string path) : path_(std::move(path)), tmp_(path_ + ".tmp") {
-  f_ = open_file(tmp_, "wb");
-  if (f_ == nullptr) write_failed(path_);
+  std::string why;
+  if (!replaceable(path_, &why)) write_failed(path_, why);
+  f_ = create_temporary(tmp_, &why);
+  if (f_ == nullptr) write_failed(path_, "\"" + tmp_ + "\": " + why);
 }
 
 ReplacingFile::~ReplacingFile() {

@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <unordered_map>
 
+#include "arquivos/gravacao.hpp"
 #include "base/erro.hpp"
 #include "plataforma/plataforma.hpp"
 
@@ -688,13 +689,21 @@ TextFile::~TextFile() {
 void TextFile::open(const std::string& path) {
   if (f_ != nullptr) close();
   // Binary mode: the CR LF line ends are already in the records.
-  f_ = open_file(path, "wb");
-  if (f_ == nullptr) {
-    const int err = errno;
-    throw RunError("Erro: não foi possível criar o arquivo " + path + " (" +
-                       std::strerror(err) + ")",
+  std::string why;
+  f_ = open_for_writing(path, &why);
+  if (f_ == nullptr)
+    throw RunError("Erro: não foi possível criar o arquivo " + path + " (" + why + ")",
                    kExitInput);
-  }
+  path_ = path;
+}
+
+void TextFile::open_temporary(const std::string& path) {
+  if (f_ != nullptr) close();
+  std::string why;
+  f_ = create_temporary(path, &why);
+  if (f_ == nullptr)
+    throw RunError("Erro: não foi possível criar o arquivo " + path + " (" + why + ")",
+                   kExitInput);
   path_ = path;
 }
 
@@ -713,6 +722,11 @@ void TextFile::write(std::string_view layout, std::span<const FmtValue> values) 
 void TextFile::put(std::string_view bytes) {
   if (f_ == nullptr) throw std::logic_error("TextFile: write to a file that is not open");
   if (std::fwrite(bytes.data(), 1, bytes.size(), f_) != bytes.size())
+    throw RunError("Erro: falha ao gravar o arquivo " + path_, kExitInput);
+}
+
+void TextFile::flush() {
+  if (f_ != nullptr && std::fflush(f_) != 0)
     throw RunError("Erro: falha ao gravar o arquivo " + path_, kExitInput);
 }
 

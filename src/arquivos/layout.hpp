@@ -58,6 +58,9 @@ class TextFile {
 
   // Throws RunError naming the file when it cannot be created.
   void open(const std::string& path);
+  // The same for a temporary name that is renamed over its file once
+  // written: created exclusively, never through a link (create_temporary).
+  void open_temporary(const std::string& path);
   void close();
   bool is_open() const { return f_ != nullptr; }
   const std::string& path() const { return path_; }
@@ -68,6 +71,8 @@ class TextFile {
   void write(std::string_view layout, std::span<const FmtValue> values);
   // Bytes as they are (already formatted).
   void put(std::string_view bytes);
+  // Hands what was written to the system, for readers of a growing file.
+  void flush();
 
  private:
   std::FILE* f_ = nullptr;

@@ -2,6 +2,7 @@
 // written back byte for byte. Names built from them drop the padding.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -42,6 +43,16 @@ inline std::string gnuplot_quoted(std::string_view text) {
     if (ch == '\'') r += '\'';
   }
   return r;
+}
+
+// A memory size for the messages: "288.1 GB", "12.5 MB".
+inline std::string show_bytes(long long b) {
+  char buf[40];
+  if (b >= 1000000000LL)
+    std::snprintf(buf, sizeof buf, "%.1f GB", static_cast<double>(b) / 1e9);
+  else
+    std::snprintf(buf, sizeof buf, "%.1f MB", static_cast<double>(b) / 1e6);
+  return buf;
 }
 
 }  // namespace tx

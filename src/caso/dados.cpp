@@ -44,15 +44,6 @@ void need_positive(const std::string& file, int item, double v) {
   if (!(v > 0.0)) bad_value(file, item, "um número real positivo", show(v));
 }
 
-std::string show_bytes(long long b) {
-  char buf[40];
-  if (b >= 1000000000LL)
-    std::snprintf(buf, sizeof buf, "%.1f GB", static_cast<double>(b) / 1e9);
-  else
-    std::snprintf(buf, sizeof buf, "%.1f MB", static_cast<double>(b) / 1e6);
-  return buf;
-}
-
 // The grid must be indexable (nxy in an int) and fit in memory; checked in
 // 64-bit arithmetic before nx and ny get their fictitious volumes.
 void check_grid_size(const std::string& file, int nx_real, int ny_real) {

@@ -15,10 +15,13 @@
 #include "caso/resumo.hpp"
 #include "base/texto.hpp"
 #include "caso/dados.hpp"
+#include "estudo/cauchy.hpp"
 #include "estudo/executor.hpp"
 #include "estudo/extrapolacao.hpp"
 #include "estudo/relatorio.hpp"
 #include "estudo/malhas.hpp"
+#include "estudo/verificacao.hpp"
+#include "estudo/slurm.hpp"
 #include "plataforma/plataforma.hpp"
 
 namespace tx {
@@ -38,7 +41,7 @@ std::vector<std::string> grid_table(const std::vector<Grid>& grids, bool fixed_d
                            "It2 e itmax pelo inverso.");
   out.push_back("");
   out.push_back("     malha      dt1 (s)      dt2 (s)     It1     It2     itmax  iterações  "
-                "L1(R)n / L1(R)1  situação          tempo (s)");
+                "L1(R)n / L1(R)1  situação              tempo (s)");
   for (const auto& g : grids) {
     const Outcome& o = g.outcome;
     char buf[256];
@@ -51,7 +54,7 @@ std::vector<std::string> grid_table(const std::vector<Grid>& grids, bool fixed_d
     std::string st = state_text(o.state);
     std::size_t w = 0;
     for (char ch : st) w += (static_cast<unsigned char>(ch) & 0xC0) != 0x80;
-    l += st + std::string(w < 14 ? 14 - w : 0, ' ');
+    l += st + std::string(w < 18 ? 18 - w : 0, ' ');
     std::snprintf(buf, sizeof buf, "%13.2f", o.seconds);
     out.push_back(l + buf);
   }
@@ -65,21 +68,32 @@ struct Options {
   bool fixed_dt = false;
   bool include_unconverged = false;
   double order = 2.0;
+  bool slurm = false;
+  SlurmOptions sbatch;
+  double cauchy = 0;  // EPS of --cauchy, 0: residual rule only
+  int window = 0;     // --janela, 0: each grid's default
 };
 
 constexpr const char* kUsage =
     "Uso: tubrix-estudo [--malhas 20x10,40x20,80x40 | --niveis N] [-j J] [--dt-fixo]\n"
-    "                   [--incluir-nao-convergidas] [--ordem P]\n"
+    "                   [--incluir-nao-convergidas] [--ordem P] [--cauchy EPS [--janela N]]\n"
+    "                   [--slurm [--sbatch \"OPÇÕES\"] [--sem-esperar]]\n"
     "  Roda o caso da pasta atual em cada malha (NX x NY volumes reais), cada uma na\n"
     "  subpasta NXxNY com o caso NOME_NXxNY, e extrapola os resultados (estudo.txt,\n"
     "  estudo.csv, estudo.gnu, estudo.png). --niveis N (padrão 3): a malha do arquivo\n"
     "  de dados dobrada N - 1 vezes. -j J: execuções simultâneas (padrão: núcleos).\n"
     "  --dt-fixo: mantém dt1, dt2, It1, It2 e itmax do arquivo em todas as malhas.\n"
-    "  Rodado de novo na mesma pasta, continua as malhas não terminadas.\n";
+    "  --cauchy EPS: para cada malha quando fme/fm1D e Fd/Fd1D variaram no máximo EPS\n"
+    "  (relativo) nas últimas N iterações; --janela N (padrão: itmax da malha / 20).\n"
+    "  Rodado de novo na mesma pasta, continua as malhas não terminadas.\n"
+    "  --slurm: cada malha é um job do Slurm (sbatch) na sua pasta, com TUBRIX_THREADS\n"
+    "  (padrão 1) CPUs; --sbatch passa OPÇÕES ao sbatch (partição, conta, tempo).\n"
+    "  --sem-esperar: submete (ou recolhe os jobs já terminados) e volta; rode o mesmo\n"
+    "  comando depois para recolher os jobs e extrapolar.\n";
 
 Options parse_options(int argc, char** argv, bool& help) {
   Options o;
-  bool have_grids = false, have_levels = false;
+  bool have_grids = false, have_levels = false, have_sbatch = false;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     auto value = [&](const std::string& opt) -> std::string {
@@ -101,18 +115,38 @@ Options parse_options(int argc, char** argv, bool& help) {
       o.fixed_dt = true;
     } else if (a == "--incluir-nao-convergidas") {
       o.include_unconverged = true;
+    } else if (a == "--slurm") {
+      o.slurm = true;
+    } else if (a == "--sbatch") {
+      o.sbatch.sbatch = split_sbatch_options(value(a));
+      have_sbatch = true;
+    } else if (a == "--sem-esperar") {
+      o.sbatch.no_wait = true;
     } else if (a == "--ordem") {
       const std::string v = value(a);
       char* end = nullptr;
       o.order = std::strtod(v.c_str(), &end);
-      if (v.empty() || *end != '\0' || !(o.order > 0.0) || !std::isfinite(o.order))
-        bad_argument(a, "esperado um número real positivo, encontrado \"" + v + "\"");
+      if (v.empty() || *end != '\0' || !(o.order >= kMinOrder && o.order <= kMaxOrder))
+        bad_argument(a, order_expected() + ", encontrado \"" + v + "\"");
+    } else if (a == "--cauchy") {
+      const std::string v = value(a);
+      char* end = nullptr;
+      o.cauchy = std::strtod(v.c_str(), &end);
+      if (v.empty() || *end != '\0' || !(o.cauchy > 0.0 && o.cauchy < 1.0))
+        bad_argument(a, "esperado um número real maior que 0 e menor que 1, encontrado \"" + v +
+                            "\"");
+    } else if (a == "--janela") {
+      o.window = parse_int(a, value(a), 1);
     } else {
       throw RunError("Erro: argumento desconhecido " + in_quotes(a) +
                      "; tubrix-estudo --help mostra os argumentos.");
     }
   }
+  // The runner follows a local run's caso.itn; a batch job's is not followed yet.
+  if (o.slurm && o.cauchy > 0) bad_argument("--cauchy", "não pode ser usado com --slurm");
   if (have_grids && have_levels) bad_argument("--niveis", "use --malhas ou --niveis, não ambos");
+  if (!o.slurm && (have_sbatch || o.sbatch.no_wait))
+    bad_argument(have_sbatch ? "--sbatch" : "--sem-esperar", "só vale com --slurm");
   if (o.jobs == 0) o.jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   return o;
 }
@@ -137,13 +171,83 @@ void share_threads(int jobs) {
   set_environment("TUBRIX_THREADS", std::to_string(std::max(1, cores / std::max(1, jobs))));
 }
 
+// The rule that stopped the grids, under the grid table.
+std::vector<std::string> stop_rule_lines(const std::vector<Grid>& grids, const Options& opt,
+                                         int w_r) {
+  std::vector<std::string> out;
+  char buf[512];
+  if (opt.cauchy > 0) {
+    std::snprintf(buf, sizeof buf,
+                  "Regra de Cauchy (--cauchy %g): uma malha para quando fme/fm1D e Fd/Fd1D "
+                  "variaram no máximo %g (relativo) nas últimas N iterações; tole vale também.",
+                  opt.cauchy, opt.cauchy);
+    out.push_back(buf);
+  }
+  std::string per = "Janela N (iterações) e w_r por malha (";
+  per += opt.window > 0 ? std::string("--janela")
+                        : "N = itmax / " + std::to_string(kWindowShare);
+  std::snprintf(buf, sizeof buf, "; w_r: o do arquivo, %d, ou N / %d se menor, para %d linhas "
+                "de caso.itn por janela):", w_r, kSamplesPerWindow, kSamplesPerWindow);
+  per += buf;
+  out.push_back(per);
+  std::string l = " ";
+  for (const auto& g : grids) {
+    std::snprintf(buf, sizeof buf, " %s N = %d, w_r = %d;", g.name.c_str(), g.window, g.c.w_r);
+    l += buf;
+  }
+  l.pop_back();
+  out.push_back(l + ".");
+  for (const auto& g : grids)
+    if (g.outcome.state == GridState::CauchyConverged) {
+      std::snprintf(buf, sizeof buf,
+                    "Malha %s: convergiu pela regra de Cauchy na iteração %d (EPS = %g, N = %d), "
+                    "com L1(R)n / L1(R)1 = %.3E acima de tole.",
+                    g.name.c_str(), g.outcome.iterations, g.outcome.cauchy_eps,
+                    g.outcome.cauchy_window, g.outcome.ratio);
+      out.push_back(buf);
+    }
+  return out;
+}
+
+// The iteration error of every grid from its caso.itn beside the GCI; the
+// warnings also go to standard error.
+std::vector<std::string> iteration_error_section(const std::vector<Grid>& grids,
+                                                 const std::vector<std::string>& used,
+                                                 const GridStudy& study) {
+  std::vector<GridErrors> ge;
+  for (const auto& g : grids) {
+    GridErrors e;
+    e.name = g.name;
+    const std::string summary = (fs::path(g.name) / (g.caso + ".Extrapolix_3p0")).string();
+    e.used = std::find(used.begin(), used.end(), summary) != used.end();
+    const std::vector<ItnSample> h = read_itn((fs::path(g.name) / (g.caso + ".itn")).string());
+    if (!h.empty()) e.errors = quantity_errors(h, g.window);
+    ge.push_back(std::move(e));
+  }
+  std::vector<std::string> labels;
+  for (const auto& l : study.grids.front().labels) labels.push_back(latin1_to_utf8(l));
+  std::vector<double> gci;
+  for (const auto& x : study.results) gci.push_back(x.gci);
+  std::vector<std::string> warnings;
+  std::vector<std::string> out = {""};
+  for (auto& l : iteration_error_lines(ge, labels, gci, warnings)) out.push_back(std::move(l));
+  if (!warnings.empty()) out.push_back("");
+  for (const auto& w : warnings) {
+    out.push_back(w);
+    std::fprintf(stderr, "%s\n", w.c_str());
+  }
+  return out;
+}
+
 int run_study(int argc, char** argv) {
   bool help = false;
-  const Options opt = parse_options(argc, argv, help);
+  Options opt = parse_options(argc, argv, help);
   if (help) {
     std::fputs(kUsage, stdout);
     return 0;
   }
+  // Everything below is checked and done by this study alone.
+  const StudyLock lock;
 
   // The base case, read and checked as a run would; no editor is opened.
   State s;
@@ -165,6 +269,7 @@ int run_study(int argc, char** argv) {
     }
   }
   if (sizes.size() < 2) bad_argument("--malhas", "são necessárias pelo menos duas malhas");
+  opt.jobs = check_grid_sizes(sizes, opt.grids.empty() ? "--niveis" : "--malhas", opt.jobs);
 
   std::vector<Grid> grids;
   const std::string caso = trimmed(base.caso);
@@ -179,12 +284,23 @@ int run_study(int argc, char** argv) {
                      " caracteres; use um nome mais curto.");
     g.data_file = g.caso + ".dat";
     g.c = grid_case_data(base, z, opt.fixed_dt, g.scale);
+    g.window = opt.window > 0 ? opt.window : default_window(g.c.itmax);
+    g.cauchy_eps = opt.cauchy;
+    g.c.w_r = report_interval(g.c.w_r, g.window);  // caso.itn often enough for the window
     grids.push_back(std::move(g));
   }
   // Fine to coarse, as the report lists them.
   std::sort(grids.begin(), grids.end(),
             [](const Grid& a, const Grid& b) { return a.size.nx > b.size.nx; });
+  check_grid_folders(grids);
+  check_report_files(study_file_names(true));
   for (auto& g : grids) plan_grid(g);
+  for (const auto& g : grids)
+    if (!opt.slurm && !g.outcome.job.empty())
+      throw RunError("Erro: a malha " + g.name + " tem o job " + g.outcome.job +
+                     " do Slurm submetido e ainda não recolhido (\"" + g.name + "/" + g.caso +
+                     kStatusSuffix + "\"); rode tubrix-estudo --slurm para acompanhá-lo.");
+  if (opt.slurm) check_slurm(opt.sbatch, grids);
 
   const std::string tubrix = executable_folder() + "/tubrix";
   bool any_run = false;
@@ -194,7 +310,7 @@ int run_study(int argc, char** argv) {
                    "\" não foi encontrado; tubrix-estudo usa o tubrix instalado na mesma pasta.");
 
   for (const auto& g : grids)
-    if (g.run) prepare_grid(g);
+    if (g.run && g.outcome.job.empty()) prepare_grid(g);  // a queued job reads its files later
   absolute_template_folder();
 
   // A signal ends the wait for the runs' output at once.
@@ -202,8 +318,27 @@ int run_study(int argc, char** argv) {
   ignore_broken_pipe();  // a closed console must not end the study
 
   const auto t0 = std::chrono::steady_clock::now();
-  share_threads(opt.jobs);
-  const bool interrupted = run_grids(grids, tubrix, opt.jobs, stop);
+  bool interrupted = false;
+  if (opt.slurm) {
+    const SlurmEnd end = run_grids_slurm(grids, tubrix, opt.sbatch, stop);
+    interrupted = end == SlurmEnd::Interrupted;
+    if (end == SlurmEnd::Waiting) {
+      std::vector<std::string> pre = {"Estudo de convergência de malha do caso \"" +
+                                      latin1_to_utf8(caso) + "\": jobs do Slurm submetidos", ""};
+      for (const auto& g : grids)
+        if (!g.outcome.job.empty())
+          pre.push_back("Malha " + g.name + ": job " + g.outcome.job + ".");
+      pre.push_back("");
+      pre.push_back("Rode o mesmo comando depois para recolher os jobs e extrapolar.");
+      for (const auto& l : pre) std::printf("%s\n", l.c_str());
+      std::fflush(stdout);
+      write_report_file(pre);
+      return 0;
+    }
+  } else {
+    share_threads(opt.jobs);
+    interrupted = run_grids(grids, tubrix, opt.jobs, stop);
+  }
   const double wall = seconds_since(t0);
 
   if (interrupted) {
@@ -219,17 +354,25 @@ int run_study(int argc, char** argv) {
                 latin1_to_utf8(data_file) + ")");
   for (auto& l : grid_table(grids, opt.fixed_dt)) pre.push_back(std::move(l));
   char buf[256];
-  std::snprintf(buf, sizeof buf,
-                "Tempo desta execução do estudo: %.1f s com até %d execuções simultâneas; "
-                "soma dos tempos das malhas (retomadas incluídas): %.1f s.",
-                wall, opt.jobs, sum);
+  if (opt.slurm)
+    std::snprintf(buf, sizeof buf,
+                  "Tempo desta execução do estudo: %.1f s com jobs do Slurm; soma dos tempos das "
+                  "malhas (retomadas incluídas): %.1f s.",
+                  wall, sum);
+  else
+    std::snprintf(buf, sizeof buf,
+                  "Tempo desta execução do estudo: %.1f s com até %d execuções simultâneas; "
+                  "soma dos tempos das malhas (retomadas incluídas): %.1f s.",
+                  wall, opt.jobs, sum);
   pre.push_back("");
   pre.push_back(buf);
+  for (auto& l : stop_rule_lines(grids, opt, base.w_r)) pre.push_back(std::move(l));
 
   std::vector<std::string> files;
   for (auto it = grids.rbegin(); it != grids.rend(); ++it) {
     const Grid& g = *it;
     const bool usable = g.outcome.state == GridState::Converged ||
+                        g.outcome.state == GridState::CauchyConverged ||
                         (g.outcome.state == GridState::NotConverged && opt.include_unconverged);
     if (usable) {
       files.push_back((fs::path(g.name) / file_path(g.caso + kSummarySuffix)).string());
@@ -253,10 +396,17 @@ int run_study(int argc, char** argv) {
     return kExitTooFewGrids;
   }
   const GridStudy study = extrapolate_files(files, opt.order);
+  const std::vector<std::string> post = iteration_error_section(grids, files, study);
   for (const auto& l : pre) std::printf("%s\n", l.c_str());
   for (const auto& l : report_lines(study)) std::printf("%s\n", l.c_str());
+  for (const auto& l : post) std::printf("%s\n", l.c_str());
   std::fflush(stdout);
-  write_study_files(study, pre, true);
+  write_study_files(study, pre, true, post, stop);
+  if (*stop) {
+    std::fprintf(stderr, "Estudo interrompido ao desenhar estudo.png; os relatórios foram "
+                         "gravados (rode \"gnuplot estudo.gnu\" para a figura).\n");
+    return kExitInterrupted;
+  }
   return 0;
 }
 

@@ -7,9 +7,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <optional>
 
 #include "base/console.hpp"
 #include "base/erro.hpp"
+#include "estudo/cauchy.hpp"
 #include "plataforma/plataforma.hpp"
 
 namespace tx {
@@ -24,10 +27,10 @@ struct Running {
   Grid* grid = nullptr;
   ChildProcess child;
   std::string out_buf, err_buf;
-  std::string closing;   // the closing line, when the run wrote one
-  std::string last_err;  // last line on standard error
-  int last_reported = 0;  // iteration of the last report line
+  RunLog log;
   std::chrono::steady_clock::time_point start;
+  std::optional<ItnFollower> itn;  // with the Cauchy rule
+  bool settled = false;            // stopped by it
 };
 
 void emit(std::FILE* to, const Grid& g, const std::string& line) {
@@ -42,53 +45,36 @@ void take_lines(Running& r, std::string& buf, bool is_err, bool at_end) {
     std::string line = pos == std::string::npos ? buf : buf.substr(0, pos);
     buf.erase(0, pos == std::string::npos ? buf.size() : pos + 1);
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (is_err) {
-      if (!line.empty()) r.last_err = line;
-    } else if (line.rfind(kClosingLineStart, 0) == 0) {
-      r.closing = line;
-    } else if (line.rfind(kReportLineStart, 0) == 0) {
-      r.last_reported = std::atoi(line.c_str() + std::strlen(kReportLineStart));
-    }
-    emit(is_err ? stderr : stdout, *r.grid, line);
+    note_run_line(*r.grid, r.log, line, is_err);
   }
 }
 
-// Convergence of a finished run from its closing line against tole.
-void judge(Running& r, int status, double secs) {
-  Grid& g = *r.grid;
-  Outcome& o = g.outcome;
-  o.exit_status = status;
-  o.seconds += secs;
-  o.message = r.last_err;
-  int it = 0;
-  double ratio = kNotAvailable;
-  const std::size_t at = r.closing.find(kRatioTag);
-  if (!r.closing.empty() &&
-      std::sscanf(r.closing.c_str() + std::strlen(kClosingLineStart), "%d", &it) == 1 &&
-      at != std::string::npos) {
-    char* end = nullptr;
-    const char* p = r.closing.c_str() + at + std::strlen(kRatioTag);
-    const double v = std::strtod(p, &end);
-    if (end != p) ratio = v;
-  }
-  if (status == 0 || status == kExitInterrupted) {
-    o.iterations = it;
-    o.ratio = ratio;
-  } else {
-    o.iterations = r.last_reported;  // where a diverged run stopped
-    o.ratio = kNotAvailable;
-  }
-  if (status == 0 && !std::isnan(ratio))
-    o.state = ratio <= g.c.tole ? GridState::Converged : GridState::NotConverged;
-  else if (status == kExitInterrupted)
-    o.state = GridState::Interrupted;
-  else if (status == kExitDiverged)
-    o.state = GridState::Diverged;
-  else
-    o.state = GridState::Failed;
-  if (o.state == GridState::Failed && o.message.empty())
-    o.message = status == 127 ? "o programa tubrix não pôde ser executado"
-                              : "saída " + std::to_string(status) + " sem a linha final";
+// Stops a run whose answer has settled, as Ctrl-C does.
+void follow(Running& r) {
+  if (!r.itn || r.settled || !r.itn->poll()) return;
+  const Grid& g = *r.grid;
+  if (!settled(r.itn->samples(), g.window, g.cauchy_eps)) return;
+  interrupt_process(r.child);
+  r.settled = true;
+  char buf[256];
+  std::snprintf(buf, sizeof buf,
+                "regra de Cauchy na iteração %d: fme/fm1D e Fd/Fd1D variaram no máximo %g "
+                "(relativo) nas últimas %d iterações; a execução termina como em Ctrl-C",
+                r.itn->samples().back().it, g.cauchy_eps, g.window);
+  emit(stdout, g, buf);
+}
+
+// A run the Cauchy rule stopped: it finished as interrupted (or reached
+// itmax or tole meanwhile); tole reached still counts as the residual rule.
+void judge_settled(Running& r) {
+  Outcome& o = r.grid->outcome;
+  if (!r.settled || o.state == GridState::Converged) return;
+  if (o.state != GridState::Interrupted && o.state != GridState::NotConverged) return;
+  o.state = GridState::CauchyConverged;
+  o.message.clear();  // the run's own "interrupted" line
+  o.cauchy_eps = r.grid->cauchy_eps;
+  o.cauchy_window = r.grid->window;
+  o.cauchy_tole = r.grid->c.tole;
 }
 
 void progress(const std::vector<Grid>& grids, std::size_t running, std::size_t queued,
@@ -105,6 +91,54 @@ void progress(const std::vector<Grid>& grids, std::size_t running, std::size_t q
 }
 
 }  // namespace
+
+void note_run_line(const Grid& g, RunLog& log, const std::string& line, bool is_err) {
+  if (is_err) {
+    if (!line.empty()) log.last_err = line;
+  } else if (line.rfind(kClosingLineStart, 0) == 0) {
+    log.closing = line;
+  } else if (line.rfind(kReportLineStart, 0) == 0) {
+    log.last_reported = std::atoi(line.c_str() + std::strlen(kReportLineStart));
+  }
+  emit(is_err ? stderr : stdout, g, line);
+}
+
+// Convergence of a finished run from its closing line against tole.
+void judge_run(Grid& g, const RunLog& log, int status, double secs) {
+  Outcome& o = g.outcome;
+  o.exit_status = status;
+  o.seconds += secs;
+  o.message = log.last_err;
+  int it = 0;
+  double ratio = kNotAvailable;
+  const std::size_t at = log.closing.find(kRatioTag);
+  if (!log.closing.empty() &&
+      std::sscanf(log.closing.c_str() + std::strlen(kClosingLineStart), "%d", &it) == 1 &&
+      at != std::string::npos) {
+    char* end = nullptr;
+    const char* p = log.closing.c_str() + at + std::strlen(kRatioTag);
+    const double v = std::strtod(p, &end);
+    if (end != p) ratio = v;
+  }
+  if (status == 0 || status == kExitInterrupted) {
+    o.iterations = it;
+    o.ratio = ratio;
+  } else {
+    o.iterations = log.last_reported;  // where a diverged run stopped
+    o.ratio = kNotAvailable;
+  }
+  if (status == 0 && !std::isnan(ratio))
+    o.state = ratio <= g.c.tole ? GridState::Converged : GridState::NotConverged;
+  else if (status == kExitInterrupted)
+    o.state = GridState::Interrupted;
+  else if (status == kExitDiverged)
+    o.state = GridState::Diverged;
+  else
+    o.state = GridState::Failed;
+  if (o.state == GridState::Failed && o.message.empty())
+    o.message = status == 127 ? "o programa tubrix não pôde ser executado"
+                              : "saída " + std::to_string(status) + " sem a linha final";
+}
 
 bool run_grids(std::vector<Grid>& grids, const std::string& tubrix, int jobs,
                volatile std::sig_atomic_t* stop) {
@@ -127,6 +161,15 @@ bool run_grids(std::vector<Grid>& grids, const std::string& tubrix, int jobs,
       r.grid = queue.back();
       queue.pop_back();
       r.start = std::chrono::steady_clock::now();
+      if (r.grid->cauchy_eps > 0) {
+        // The run rewrites it from its start; the last run's lines must not
+        // be taken for this one's.
+        const std::string itn = (std::filesystem::path(r.grid->name) /
+                                 (r.grid->caso + ".itn")).string();
+        std::error_code ec;
+        std::filesystem::remove(itn, ec);
+        r.itn.emplace(itn);
+      }
       r.child = start_process(tubrix, {}, r.grid->name);
       emit(stdout, *r.grid,
            r.grid->continue_from > 0
@@ -151,6 +194,8 @@ bool run_grids(std::vector<Grid>& grids, const std::string& tubrix, int jobs,
       b += o.data;
       take_lines(r, b, o.is_err, o.closed);
     }
+    if (!*stop)
+      for (auto& r : running) follow(r);
     for (std::size_t k = 0; k < running.size();) {
       Running& r = running[k];
       if (r.child.out >= 0 || r.child.err >= 0) {
@@ -158,7 +203,8 @@ bool run_grids(std::vector<Grid>& grids, const std::string& tubrix, int jobs,
         continue;
       }
       const int status = wait_process(r.child);
-      judge(r, status, seconds_since(r.start));
+      judge_run(*r.grid, r.log, status, seconds_since(r.start));
+      judge_settled(r);
       r.grid->ran_now = true;
       write_status(*r.grid);
       emit(stdout, *r.grid, std::string("terminou: ") + state_text(r.grid->outcome.state));

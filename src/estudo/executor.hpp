@@ -10,6 +10,21 @@
 
 namespace tx {
 
+// What a run's console lines say about it, as the lines come.
+struct RunLog {
+  std::string closing;    // the closing line "Fim: ..."
+  std::string last_err;   // last line on standard error
+  int last_reported = 0;  // iteration of the last report line
+};
+
+// Notes one console line of a grid's run and passes it on, prefixed with
+// the grid, to standard output or error.
+void note_run_line(const Grid& g, RunLog& log, const std::string& line, bool is_err);
+
+// The outcome of a finished run of `g` from its lines and exit status (128
+// + signal when a signal ended it); `secs` is added to the grid's time.
+void judge_run(Grid& g, const RunLog& log, int status, double secs);
+
 // Runs the grids marked to run, up to `jobs` at a time, the costliest first,
 // writing each grid's status file as its run ends. A set `*stop` (Ctrl-C)
 // passes the interruption on to every run. Returns true when interrupted.

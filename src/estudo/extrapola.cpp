@@ -10,6 +10,8 @@
 #include "base/erro.hpp"
 #include "estudo/extrapolacao.hpp"
 #include "estudo/relatorio.hpp"
+#include "estudo/verificacao.hpp"
+#include "plataforma/plataforma.hpp"
 
 namespace tx {
 
@@ -35,13 +37,14 @@ int extrapola_main(int argc, char** argv) {
       char* end = nullptr;
       const char* v = i + 1 < argc ? argv[++i] : "";
       order = std::strtod(v, &end);
-      if (*v == '\0' || *end != '\0' || !(order > 0.0) || !std::isfinite(order)) {
-        std::fprintf(stderr, "Erro no argumento --ordem: esperado um número real positivo, "
-                             "encontrado \"%s\".\n", v);
+      if (*v == '\0' || *end != '\0' || !(order >= kMinOrder && order <= kMaxOrder)) {
+        std::fprintf(stderr, "Erro no argumento --ordem: %s, encontrado \"%s\".\n",
+                     order_expected().c_str(), v);
         return kExitInput;
       }
     } else if (a.size() > 1 && a[0] == '-') {
-      std::fprintf(stderr, "Erro: opção desconhecida \"%s\".\n%s", a.c_str(), usage);
+      std::fprintf(stderr, "Erro: argumento desconhecido \"%s\"; tubrix-extrapola --help mostra "
+                           "os argumentos.\n", a.c_str());
       return kExitInput;
     } else {
       files.push_back(a);
@@ -49,13 +52,21 @@ int extrapola_main(int argc, char** argv) {
   }
   try {
     const GridStudy g = extrapolate_files(files, order);
+    check_report_files(study_file_names(false));
     if (csv) {
       std::fputs(csv_text(g, "\n").c_str(), stdout);
     } else {
       for (const auto& l : report_lines(g)) std::printf("%s\n", l.c_str());
     }
     std::fflush(stdout);
-    write_study_files(g, {}, false);
+    // Ctrl-C while the picture is drawn ends the program as it ends a study.
+    volatile std::sig_atomic_t* stop = catch_stop_signals(false);
+    write_study_files(g, {}, false, {}, stop);
+    if (*stop) {
+      std::fprintf(stderr, "Interrompido; %s não foi desenhado (rode \"gnuplot %s\").\n",
+                   kPlotImage, kPlotScript);
+      return kExitInterrupted;
+    }
   } catch (const RunError& e) {
     std::fprintf(stderr, "%s\n", e.what());
     return e.status();

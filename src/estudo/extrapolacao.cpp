@@ -183,8 +183,10 @@ bool fit_power_law(const std::vector<double>& h, const std::vector<double>& phi,
   return true;
 }
 
-Extrapolation extrapolate(const std::vector<double>& h, const std::vector<double>& phi,
-                          double assumed_order) {
+namespace {
+
+Extrapolation extrapolate_unchecked(const std::vector<double>& h, const std::vector<double>& phi,
+                                    double assumed_order) {
   Extrapolation x;
   const std::size_t n = h.size();
   if (n == 2) {
@@ -233,6 +235,28 @@ Extrapolation extrapolate(const std::vector<double>& h, const std::vector<double
     }
   }
   return x;
+}
+
+}  // namespace
+
+Extrapolation extrapolate(const std::vector<double>& h, const std::vector<double>& phi,
+                          double assumed_order) {
+  Extrapolation x = extrapolate_unchecked(h, phi, assumed_order);
+  // Extreme data overflow or cancel on the way: such a value is not given
+  // at all, and a zero GCI only where all the values are equal.
+  for (double* v : {&x.p, &x.phi_ext, &x.e_a, &x.e_ext, &x.gci, &x.asymptotic, &x.p_fit,
+                    &x.phi0_fit, &x.alpha_fit})
+    if (!std::isfinite(*v)) *v = kNotAvailable;
+  if (x.gci == 0.0 && x.kind != Convergence::Constant) x.gci = kNotAvailable;
+  if (!available(x.gci)) x.asymptotic = kNotAvailable;
+  return x;
+}
+
+std::string order_expected() {
+  char buf[96];
+  std::snprintf(buf, sizeof buf, "esperado um número real de %g a %g (a ordem do esquema, como 1 "
+                "ou 2)", kMinOrder, kMaxOrder);
+  return buf;
 }
 
 GridStudy extrapolate_files(const std::vector<std::string>& paths, double assumed_order) {

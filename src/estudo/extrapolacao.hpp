@@ -14,6 +14,12 @@ namespace tx {
 
 inline constexpr double kNotAvailable = std::numeric_limits<double>::quiet_NaN();
 
+// The orders --ordem accepts: outside them the two-grid estimates lose all
+// meaning (and overflow or cancel towards the ends of the double range).
+inline constexpr double kMinOrder = 0.1, kMaxOrder = 10.0;
+// "esperado um número real de 0.1 a 10 ...", for the messages on --ordem.
+std::string order_expected();
+
 enum class Convergence {
   Monotonic,     // observed order from three grids
   Oscillatory,   // differences of opposite signs: no order

@@ -30,6 +30,7 @@ const char* state_text(GridState s) {
     case GridState::Diverged: return "divergiu";
     case GridState::Interrupted: return "interrompida";
     case GridState::Failed: return "erro";
+    case GridState::CauchyConverged: return "convergiu (Cauchy)";
   }
   return "";
 }
@@ -58,6 +59,13 @@ int parse_int(const std::string& arg, const std::string& text, int min) {
 }
 
 namespace {
+
+// Shortest text that the case data reader reads back as the same double.
+std::string real_text(double v) {
+  char buf[64];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, r.ptr);
+}
 
 // The three input files of a grid's folder; `c` holds the ci and itmax of
 // the run about to start (a continued grid has ci = 2 and the iterations left).
@@ -114,6 +122,16 @@ void copy_templates(const Grid& g) {
   }
 }
 
+// A grid that would go on from its restart file, gone since: it is run
+// again from the start, and the console says why.
+void restart_lost(const Grid& g, int stored) {
+  std::printf("[%s] o arquivo de reinício \"%s\" não existe mais: a malha, parada na iteração "
+              "%d, recomeça do início (itmax = %d).\n",
+              g.name.c_str(), (fs::path(g.name) / (g.caso + ".bin")).string().c_str(), stored,
+              g.c.itmax);
+  std::fflush(stdout);
+}
+
 }  // namespace
 
 void write_status(const Grid& g) {
@@ -129,22 +147,29 @@ void write_status(const Grid& g) {
     l += value;
     return l;
   };
-  write_text_file(status_path(g), {line("situação", state_text(o.state)),
-                                   line("saída", std::to_string(o.exit_status)),
-                                   line("iterações", std::to_string(o.iterations)),
-                                   line("L1(R)n / L1(R)1", ratio), line("tempo (s)", secs),
-                                   line("mensagem", o.message)});
+  std::vector<std::string> lines = {line("situação", state_text(o.state)),
+                                    line("saída", std::to_string(o.exit_status)),
+                                    line("iterações", std::to_string(o.iterations)),
+                                    line("L1(R)n / L1(R)1", ratio), line("tempo (s)", secs),
+                                    line("mensagem", o.message), line("job", o.job)};
+  if (o.state == GridState::CauchyConverged) {
+    // What a later study compares its own rule and tole with, read back
+    // exactly.
+    lines.push_back(line("Cauchy EPS", real_text(o.cauchy_eps)));
+    lines.push_back(line("Cauchy janela", std::to_string(o.cauchy_window)));
+    lines.push_back(line("tole", real_text(o.cauchy_tole)));
+  }
+  write_text_file(status_path(g), lines);
 }
 
 // Reads a status file; false when there is none.
 bool read_status(const Grid& g, Outcome& o) {
-  std::error_code ec;
-  if (!fs::is_regular_file(file_path(status_path(g)), ec)) return false;
-  std::FILE* f = open_file(status_path(g), "rb");
+  std::FILE* f = open_regular_file(status_path(g));
   if (f == nullptr) return false;
-  std::string all;
-  char buf[4096];
-  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) all.append(buf, n);
+  // A few short lines: reading stops at a bound (anything longer is no
+  // status file of this study and reads as a failed grid).
+  std::string all(1 << 16, '\0');
+  all.resize(std::fread(all.data(), 1, all.size(), f));
   std::fclose(f);
   o = Outcome();
   o.state = GridState::Failed;
@@ -160,8 +185,9 @@ bool read_status(const Grid& g, Outcome& o) {
     const std::string key = latin1_to_utf8(line.substr(0, eq));
     const std::string val = latin1_to_utf8(line.substr(eq + 3));
     if (key == "situação") {
-      for (GridState s : {GridState::Converged, GridState::NotConverged, GridState::Diverged,
-                          GridState::Interrupted, GridState::Failed})
+      for (GridState s : {GridState::Pending, GridState::Converged, GridState::NotConverged,
+                          GridState::Diverged, GridState::Interrupted, GridState::Failed,
+                          GridState::CauchyConverged})
         if (val == state_text(s)) o.state = s;
     } else if (key == "saída") {
       o.exit_status = std::atoi(val.c_str());
@@ -173,6 +199,14 @@ bool read_status(const Grid& g, Outcome& o) {
       o.seconds = std::strtod(val.c_str(), nullptr);
     } else if (key == "mensagem") {
       o.message = val;
+    } else if (key == "job") {
+      o.job = val;
+    } else if (key == "Cauchy EPS") {
+      o.cauchy_eps = std::strtod(val.c_str(), nullptr);
+    } else if (key == "Cauchy janela") {
+      o.cauchy_window = std::atoi(val.c_str());
+    } else if (key == "tole") {
+      o.cauchy_tole = std::strtod(val.c_str(), nullptr);
     }
   }
   return true;
@@ -189,6 +223,12 @@ void plan_grid(Grid& g) {
     return;
   }
   g.outcome = o;
+  if (!o.job.empty()) {
+    // A batch job submitted and not judged yet: followed, never submitted again.
+    g.run = true;
+    g.continue_from = o.iterations;
+    return;
+  }
   const bool stopped_short = o.iterations < g.c.itmax;
   switch (o.state) {
     case GridState::Converged:
@@ -196,13 +236,17 @@ void plan_grid(Grid& g) {
       // Judged again against the tolerance of today's data file; a grid
       // short of it goes on if the iteration limit has been raised since.
       g.outcome.state = o.ratio <= g.c.tole ? GridState::Converged : GridState::NotConverged;
-      if (g.outcome.state == GridState::NotConverged && stopped_short && has_restart) {
+      if (g.outcome.state == GridState::NotConverged && stopped_short) {
         g.run = true;
-        g.continue_from = o.iterations;
+        if (has_restart)
+          g.continue_from = o.iterations;
+        else
+          restart_lost(g, o.iterations);
       }
       break;
     case GridState::Interrupted:
       g.run = true;
+      if (!has_restart && o.iterations > 0) restart_lost(g, o.iterations);
       if (has_restart && o.iterations > 0) {
         if (stopped_short) {
           g.continue_from = o.iterations;
@@ -210,6 +254,18 @@ void plan_grid(Grid& g) {
           g.run = false;
           g.outcome.state = o.ratio <= g.c.tole ? GridState::Converged : GridState::NotConverged;
         }
+      }
+      break;
+    case GridState::CauchyConverged:
+      // Finished for a rule as loose as today's; a stricter one (smaller
+      // EPS, a longer window, no Cauchy rule, a smaller tole) goes on.
+      if (o.ratio <= g.c.tole) {
+        g.outcome.state = GridState::Converged;
+      } else if (!(g.cauchy_eps > 0 && g.cauchy_eps >= o.cauchy_eps &&
+                   g.window <= o.cauchy_window && g.c.tole >= o.cauchy_tole)) {
+        g.run = stopped_short;
+        g.continue_from = has_restart ? o.iterations : 0;
+        if (!stopped_short) g.outcome.state = GridState::NotConverged;
       }
       break;
     case GridState::Diverged:
@@ -226,8 +282,8 @@ void prepare_grid(const Grid& g) {
   std::error_code ec;
   fs::create_directories(g.name, ec);
   if (ec)
-    throw RunError("Erro: não foi possível criar a pasta \"" + g.name + "\" (" + ec.message() +
-                   ").");
+    throw RunError("Erro: não foi possível criar a pasta \"" + g.name + "\" (" +
+                   error_reason(ec.value()) + ").");
   CaseData c = g.c;
   if (g.continue_from > 0) {
     c.ci = 2;

@@ -15,7 +15,10 @@ constexpr int kExitTooFewGrids = 3;
 constexpr const char* kStatusSuffix = ".estudo";
 
 // What happened to a grid, as its status file records it.
-enum class GridState { Pending, Converged, NotConverged, Diverged, Interrupted, Failed };
+enum class GridState {
+  Pending, Converged, NotConverged, Diverged, Interrupted, Failed,
+  CauchyConverged,  // stopped by the study once its answer had settled
+};
 
 const char* state_text(GridState s);
 
@@ -26,6 +29,11 @@ struct Outcome {
   double ratio = kNotAvailable;
   double seconds = 0;   // wall time of all the runs of the grid
   std::string message;  // last line the run wrote on standard error (UTF-8)
+  std::string job;      // Slurm job id of a run submitted and not yet judged
+  // The Cauchy rule that stopped it (CauchyConverged), and the tole then.
+  double cauchy_eps = 0;
+  int cauchy_window = 0;
+  double cauchy_tole = kNotAvailable;
 };
 
 struct Grid {
@@ -39,6 +47,8 @@ struct Grid {
   bool run = false;       // to be run by this study
   int continue_from = 0;  // stored iteration of the restart file, 0: fresh start
   bool ran_now = false;
+  double cauchy_eps = 0;  // > 0: the run is stopped once settled over `window`
+  int window = 0;         // iterations of the Cauchy test and the error estimate
 };
 
 // "text" in double quotes.

@@ -16,11 +16,6 @@ namespace tx {
 
 namespace {
 
-constexpr const char* kReportFile = "estudo.txt";
-constexpr const char* kCsvFile = "estudo.csv";
-constexpr const char* kPlotScript = "estudo.gnu";
-constexpr const char* kPlotImage = "estudo.png";
-
 bool available(double v) { return !std::isnan(v); }
 
 // Number of code points of a UTF-8 text (its width on the console).
@@ -184,6 +179,8 @@ std::string gp_quoted(const std::string& s) {
   return r;
 }
 
+bool plottable(double v) { return std::fabs(v) <= 1e300; }  // false for NaN too
+
 // The plot script, UTF-8 lines (converted to Latin-1 when written).
 std::vector<std::string> plot_script(const GridStudy& g) {
   double hmax = g.grids.back().h;
@@ -206,14 +203,25 @@ std::vector<std::string> plot_script(const GridStudy& g) {
     if (!kSummaryQuantities[q].plotted || q >= g.results.size()) continue;
     ++k;
     const Extrapolation& x = g.results[q];
+    // gnuplot takes values near the ends of the double range for undefined
+    // points and would draw nothing at all: such a panel is left empty.
+    bool drawable = true;
+    for (const auto& f : g.grids) drawable = drawable && plottable(f.values[q]);
+    if (!drawable) {
+      s.push_back("set title " + gp_quoted(latin1_to_utf8(g.grids.front().labels[q]) +
+                                           " (valores fora da faixa do gráfico)"));
+      s.push_back("plot [] [0:1] NaN notitle");
+      continue;
+    }
     const std::string d = "$malhas" + std::to_string(k);
     s.push_back(d + " << EOD");
     for (const auto& f : g.grids) s.push_back(exact(f.h) + " " + exact(f.values[q]));
     s.push_back("EOD");
     std::string title = latin1_to_utf8(g.grids.front().labels[q]);
     std::string plot = "plot " + d + " using 1:2 with linespoints pt 7 title 'malhas'";
-    if (available(x.phi_ext)) {
-      const double phi1 = g.grids.front().values[q];
+    const double phi1 = g.grids.front().values[q];
+    if (plottable(x.phi_ext) && plottable(x.gci * std::fabs(phi1)) &&
+        plottable(phi1 - x.phi_ext)) {
       const std::string e = "$extrapolado" + std::to_string(k);
       s.push_back(e + " << EOD");
       s.push_back("0 " + exact(x.phi_ext) + " 0");
@@ -256,18 +264,27 @@ std::vector<std::string> split_lines(const std::string& text) {
 
 }  // namespace
 
+std::vector<std::string> study_file_names(bool csv_file) {
+  std::vector<std::string> names = {kReportFile, kPlotScript, kPlotImage};
+  if (csv_file) names.push_back(kCsvFile);
+  return names;
+}
+
 void write_report_file(const std::vector<std::string>& lines) { write_text_file(kReportFile, lines); }
 
 bool write_study_files(const GridStudy& g, const std::vector<std::string>& preamble,
-                       bool csv_file) {
+                       bool csv_file, const std::vector<std::string>& postscript,
+                       volatile std::sig_atomic_t* stop) {
   std::vector<std::string> report = preamble;
   for (auto& l : report_lines(g)) report.push_back(std::move(l));
+  report.insert(report.end(), postscript.begin(), postscript.end());
   std::vector<TextFileLines> files = {
       {kReportFile, report}, {kPlotScript, plot_script(g)}};
   if (csv_file) files.push_back({kCsvFile, split_lines(csv_text(g, "\n"))});
   write_text_files(files);
 
   const int st = run_quietly("gnuplot", {kPlotScript}, "");
+  if (st != 0 && stop != nullptr && *stop) return false;  // the caller says so
   if (st != 0) {
     std::fprintf(stderr,
                  st == 127 ? "Aviso: gnuplot não encontrado; %s não foi desenhado (rode "

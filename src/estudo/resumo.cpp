@@ -42,11 +42,20 @@ std::string exact(double v) {
 }
 
 SummaryFile read_summary_file(const std::string& path) {
-  std::error_code ec;
-  std::ifstream in;
-  if (!std::filesystem::is_directory(file_path(path), ec)) in.open(file_path(path), std::ios::binary);
-  if (!in.is_open()) throw RunError("Erro: não foi possível ler o arquivo \"" + path + "\".");
-  const std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string why;
+  std::FILE* in = open_regular_file(path, &why);
+  if (in == nullptr)
+    throw RunError("Erro: não foi possível ler o arquivo \"" + path + "\" (" + why + ").");
+  // A summary file has fourteen short lines: reading stops past a bound.
+  constexpr std::size_t kMaxBytes = 1 << 16;
+  std::string all(kMaxBytes + 1, '\0');
+  all.resize(std::fread(all.data(), 1, all.size(), in));
+  const bool read_error = std::ferror(in) != 0;
+  std::fclose(in);
+  if (read_error) throw RunError("Erro: não foi possível ler o arquivo \"" + path + "\".");
+  if (all.size() > kMaxBytes)
+    throw RunError("Erro no arquivo \"" + path + "\": tem mais de " + std::to_string(kMaxBytes) +
+                   " bytes; não é um arquivo de resumo (.Extrapolix_3p0).");
 
   std::vector<std::string> lines;
   std::size_t start = 0;

@@ -89,12 +89,12 @@ void install_example(const std::string& folder) {
     throw RunError("Erro: o caso de exemplo não foi encontrado em \"" + example.string() + "\".");
   if (!fs::create_directory(dest, ec) || ec)
     throw RunError("Erro: não foi possível criar a pasta \"" + folder + "\"" +
-                   (ec ? " (" + ec.message() + ")" : std::string()) + ".");
+                   (ec ? " (" + error_reason(ec.value()) + ")" : std::string()) + ".");
   auto fail = [&](const fs::path& what, const std::error_code& why) {
     std::error_code ignored;
     fs::remove_all(dest, ignored);
     throw RunError("Erro: não foi possível copiar \"" + what.string() + "\" para \"" + folder +
-                   "\" (" + why.message() + ").");
+                   "\" (" + error_reason(why.value()) + ").");
   };
   for (const auto& entry : fs::directory_iterator(example, ec)) {
     if (!entry.is_regular_file()) continue;

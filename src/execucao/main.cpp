@@ -148,6 +148,7 @@ LoopEnd iterate(State& s) {
       s.io.listagem.write("(2X,I8,1P,E15.6,9X,1P,E15.6)", {it, ratio, k.dt});
       s.io.residuo.write("(2X,I8,1P,E15.6,9X,1P,E15.6)", {it, ratio});
       write_iteration_globals(s);
+      s.io.itn.flush();  // a study follows the run's answer in this file
       say(s, "%s%8d   %s %13.6E   dt = %13.6E s   tempo = %.3f s\n", kReportLineStart, it,
           kRatioTag, ratio, k.dt, s.os.read_stopwatch() - k.tcpu1);
     }

@@ -35,6 +35,12 @@ bool is_template(const std::string& name) {
   return false;
 }
 
+std::string output_what(const State& s, const std::string& out) {
+  return is_template(out) ? "o script de gráfico \"" + out + "\""
+                          : "o arquivo de saída \"" + out + "\" (item 1, caso = \"" +
+                                trimmed(s.c.caso) + "\")";
+}
+
 }  // namespace
 
 void check_outputs(const State& s) {
@@ -59,6 +65,13 @@ void check_outputs(const State& s) {
                        "\" que a execução reescreve; escolha outro nome.");
       throw RunError("Erro no arquivo \"" + in.name + "\", item 1 (caso): o arquivo de dados "
                      "seria sobrescrito pela saída \"" + out + "\"; escolha outro nome.");
+    }
+    if (id.link) {
+      // A link would have the run write wherever it points.
+      throw RunError("Erro: " + output_what(s, out) + " é um link simbólico; a execução não "
+                     "grava através de links: remova-o" +
+                     (is_template(out) ? std::string() : " ou escolha outro nome de caso") +
+                     ". Nenhum arquivo foi alterado.");
     }
     if (!id.regular) {
       const std::string what =

@@ -9,6 +9,7 @@
 
 #include "arquivos/layout.hpp"
 #include "base/erro.hpp"
+#include "plataforma/plataforma.hpp"
 #include "base/texto.hpp"
 #include "plataforma/plataforma.hpp"
 
@@ -89,7 +90,7 @@ void copy_templates(const std::string& template_dir, const std::vector<std::stri
     std::error_code ec;
     // copy_options::none never replaces an existing file.
     if (!fs::copy_file(src, name, fs::copy_options::none, ec) || ec) {
-      const std::string why = ec ? ": " + ec.message() : std::string();
+      const std::string why = ec ? ": " + error_reason(ec.value()) : std::string();
       for (const std::string& c : copied) fs::remove(c, ec);
       throw RunError("Não foi possível copiar o modelo de script de gráfico \"" + src.string() +
                      "\" para o diretório de trabalho" + why + ".");
@@ -121,7 +122,7 @@ void rewrite_script(const std::string& name, int kept, const std::string& tail) 
   // never loses the user's settings.
   const std::string tmp = name + ".tmp";
   TextFile f;
-  f.open(tmp);
+  f.open_temporary(tmp);
   f.put(out);
   f.close();
   std::error_code ec;

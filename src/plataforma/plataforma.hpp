@@ -106,6 +106,38 @@ bool is_executable(const std::string& path);
 // Flushes an open file's data to the disk (after fflush).
 bool flush_to_disk(std::FILE* f);
 
+// The common causes of a failed file operation in Portuguese ("permissão
+// negada", "o disco está cheio"), from the errno value the C library set;
+// anything rarer as "erro do sistema N".
+std::string error_reason(int errno_value);
+
+// Creates `path` for writing (binary), only if no entry of that name exists:
+// never through a symbolic link, dangling or not, and never over another
+// process's file. Null, with the reason in `why`, when it cannot.
+std::FILE* open_new_file(const std::string& path, std::string* why = nullptr);
+
+// Creates or truncates `path` for writing (binary), but never through a
+// symbolic link: a link there makes it fail (`why` says so).
+std::FILE* open_for_writing(const std::string& path, std::string* why = nullptr);
+
+// Opens a regular file for reading (binary), following links. A FIFO, a
+// device or a folder is refused without blocking on it (`why` says so).
+std::FILE* open_regular_file(const std::string& path, std::string* why = nullptr);
+
+// An exclusive lock on a file, without waiting. The file is created if
+// absent (not through a link). The lock is held by this process and by every
+// process it starts afterwards, until the last of them ends or it is
+// released: the system releases it when they die, however they die, so a
+// killed holder never blocks the next one for ever.
+struct FileLock {
+  std::intptr_t handle = -1;
+  std::string path;
+};
+enum class LockResult { Taken, Busy, Failed };
+LockResult take_lock(const std::string& path, FileLock& lock, std::string* why = nullptr);
+// Removes the lock file and releases the lock (the children keep nothing).
+void release_lock(FileLock& lock);
+
 // --- child processes -----------------------------------------------------
 
 struct ChildProcess {

@@ -13,6 +13,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -217,13 +218,123 @@ bool same_file(const FileId& a, const FileId& b) {
   return a.exists && b.exists && a.volume == b.volume && a.index == b.index;
 }
 
+std::string error_reason(int errno_value) {
+  switch (errno_value) {
+    case EACCES:
+    case EPERM: return "permissão negada";
+    case ENOENT: return "o arquivo ou a pasta não existe";
+    case EEXIST: return "já existe um arquivo ou uma pasta com esse nome";
+    case ENOTDIR: return "uma parte do caminho não é uma pasta";
+    case EISDIR: return "é uma pasta";
+    case ELOOP: return "é um link simbólico";
+    case ENOSPC: return "o disco está cheio";
+    case EDQUOT: return "a cota de disco acabou";
+    case EROFS: return "o sistema de arquivos é somente leitura";
+    case ENAMETOOLONG: return "o nome é longo demais";
+    case EMFILE:
+    case ENFILE: return "arquivos abertos demais";
+    case EBUSY:
+    case ETXTBSY: return "o arquivo está em uso";
+    case EIO: return "erro de leitura ou gravação no disco";
+    case EFBIG: return "o arquivo ficaria grande demais";
+    case ENOMEM: return "falta memória";
+    case ENXIO:
+    case ENODEV: return "não é um arquivo comum";
+    default: return "erro do sistema " + std::to_string(errno_value);
+  }
+}
+
 namespace {
 bool accessible(const std::string& path, int mode, std::string* why) {
   if (::access(path.c_str(), mode) == 0) return true;
-  if (why != nullptr) *why = std::strerror(errno);
+  if (why != nullptr) *why = error_reason(errno);
   return false;
 }
+
+std::FILE* failed_open(int fd, int err, std::string* why) {
+  if (fd >= 0) ::close(fd);
+  if (why != nullptr) *why = error_reason(err);
+  return nullptr;
+}
 }  // namespace
+
+std::FILE* open_new_file(const std::string& path, std::string* why) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) return failed_open(fd, errno, why);
+  std::FILE* f = ::fdopen(fd, "wb");
+  if (f == nullptr) {
+    const int err = errno;
+    ::unlink(path.c_str());
+    return failed_open(fd, err, why);
+  }
+  return f;
+}
+
+std::FILE* open_for_writing(const std::string& path, std::string* why) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) return failed_open(fd, errno, why);
+  std::FILE* f = ::fdopen(fd, "wb");
+  if (f == nullptr) return failed_open(fd, errno, why);
+  return f;
+}
+
+std::FILE* open_regular_file(const std::string& path, std::string* why) {
+  // Non-blocking, so that a FIFO without a writer does not hang the open.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return failed_open(fd, errno, why);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return failed_open(fd, errno, why);
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    if (why != nullptr) *why = S_ISDIR(st.st_mode) ? "é uma pasta" : "não é um arquivo comum";
+    return nullptr;
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+    return failed_open(fd, errno, why);
+  std::FILE* f = ::fdopen(fd, "rb");
+  if (f == nullptr) return failed_open(fd, errno, why);
+  return f;
+}
+
+LockResult take_lock(const std::string& path, FileLock& lock, std::string* why) {
+  // The lock file is removed by its holder at the end; one opened just
+  // before that removal is locked in vain, so the name is checked to still
+  // be the locked file, and the open retried when it is not.
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    // Not close-on-exec: the runs started afterwards share the lock, so it
+    // outlives a killed holder while its runs go on.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW, 0666);
+    if (fd < 0) {
+      if (why != nullptr) *why = error_reason(errno);
+      return LockResult::Failed;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      const int err = errno;
+      ::close(fd);
+      if (err == EWOULDBLOCK) return LockResult::Busy;
+      if (why != nullptr) *why = error_reason(err);
+      return LockResult::Failed;
+    }
+    struct stat held {}, named {};
+    if (::fstat(fd, &held) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+        held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+      lock.handle = fd;
+      lock.path = path;
+      return LockResult::Taken;
+    }
+    ::close(fd);
+  }
+  if (why != nullptr) *why = "o arquivo de trava muda sem parar";
+  return LockResult::Failed;
+}
+
+void release_lock(FileLock& lock) {
+  if (lock.handle < 0) return;
+  ::unlink(lock.path.c_str());
+  ::close(static_cast<int>(lock.handle));
+  lock.handle = -1;
+}
 
 bool is_writable(const std::string& path, std::string* why) {
   return accessible(path, W_OK, why);
@@ -255,7 +366,7 @@ ChildProcess start_process(const std::string& program, const std::vector<std::st
     ::close(po[0]);
     ::close(pe[0]);
     throw RunError("Erro: não foi possível criar um processo (" +
-                   std::string(std::strerror(errno)) + ").");
+                   error_reason(errno) + ").");
   }
   return {static_cast<long long>(pid), po[0], pe[0]};
 }
@@ -302,8 +413,7 @@ std::vector<ChildOutput> read_children(std::vector<ChildProcess*>& children, int
   std::vector<ChildOutput> got;
   if (::poll(fds.data(), fds.size(), timeout_ms) < 0) {
     if (errno == EINTR) return got;
-    throw RunError(std::string("Erro: falha ao acompanhar as execuções (") +
-                   std::strerror(errno) + ").");
+    throw RunError("Erro: falha ao acompanhar as execuções (" + error_reason(errno) + ").");
   }
   for (std::size_t f = 0; f < fds.size(); ++f) {
     if (fds[f].revents == 0) continue;

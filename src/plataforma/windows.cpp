@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include <thread>
 
 #include <windows.h>
+#include <fcntl.h>
 #include <io.h>
 #include <quadmath.h>
 
@@ -360,6 +362,192 @@ FileId identify(const std::string& path) {
 
 bool same_file(const FileId& a, const FileId& b) {
   return a.exists && b.exists && a.volume == b.volume && a.index == b.index;
+}
+
+std::string error_reason(int errno_value) {
+  switch (errno_value) {
+    case EACCES:
+    case EPERM: return "permissão negada";
+    case ENOENT: return "o arquivo ou a pasta não existe";
+    case EEXIST: return "já existe um arquivo ou uma pasta com esse nome";
+    case ENOTDIR: return "uma parte do caminho não é uma pasta";
+    case EISDIR: return "é uma pasta";
+    case ENOSPC: return "o disco está cheio";
+    case EROFS: return "o sistema de arquivos é somente leitura";
+    case ENAMETOOLONG: return "o nome é longo demais";
+    case EMFILE:
+    case ENFILE: return "arquivos abertos demais";
+    case EBUSY: return "o arquivo está em uso";
+    case EIO: return "erro de leitura ou gravação no disco";
+    case EFBIG: return "o arquivo ficaria grande demais";
+    case ENOMEM: return "falta memória";
+    case ENXIO:
+    case ENODEV: return "não é um arquivo comum";
+    case EINVAL: return "nome ou operação inválida";
+    default: return "erro do sistema " + std::to_string(errno_value);
+  }
+}
+
+namespace {
+
+// The common Win32 error codes in the words error_reason uses for errno.
+std::string win32_reason(DWORD code) {
+  switch (code) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_PRIVILEGE_NOT_HELD: return "permissão negada";
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE: return "o arquivo ou a pasta não existe";
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS: return "já existe um arquivo ou uma pasta com esse nome";
+    case ERROR_DIRECTORY: return "uma parte do caminho não é uma pasta";
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION: return "o arquivo está em uso por outro programa";
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: return "o disco está cheio";
+    case ERROR_WRITE_PROTECT: return "o disco está protegido contra gravação";
+    case ERROR_FILENAME_EXCED_RANGE: return "o nome é longo demais";
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME: return "o nome não é válido no Windows";
+    case ERROR_TOO_MANY_OPEN_FILES: return "arquivos abertos demais";
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY: return "falta memória";
+    case ERROR_CANT_ACCESS_FILE:
+    case ERROR_CANT_RESOLVE_FILENAME: return "é um link simbólico";
+    case ERROR_DELETE_PENDING: return "o arquivo está sendo apagado";
+    case ERROR_CRC:
+    case ERROR_READ_FAULT:
+    case ERROR_WRITE_FAULT: return "erro de leitura ou gravação no disco";
+    default: return "erro do sistema " + std::to_string(code);
+  }
+}
+
+std::FILE* failed_handle(HANDLE h, DWORD code, std::string* why) {
+  if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
+  if (why != nullptr) *why = win32_reason(code);
+  return nullptr;
+}
+
+// A C stream on an open handle; the stream owns the handle from then on.
+std::FILE* stream_of(HANDLE h, int flags, const char* mode, std::string* why) {
+  const int fd = ::_open_osfhandle(reinterpret_cast<std::intptr_t>(h), flags | _O_BINARY);
+  if (fd < 0) return failed_handle(h, ERROR_TOO_MANY_OPEN_FILES, why);
+  std::FILE* f = ::_fdopen(fd, mode);
+  if (f == nullptr) {
+    ::_close(fd);
+    if (why != nullptr) *why = error_reason(errno);
+  }
+  return f;
+}
+
+bool is_link_handle(HANDLE h) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  return ::GetFileInformationByHandle(h, &info) &&
+         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+// The sharing the C library's own opens give, so that a reader elsewhere
+// (an editor, the plotting program) does not block the program's writes.
+constexpr DWORD kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+}  // namespace
+
+std::FILE* open_new_file(const std::string& path, std::string* why) {
+  // CREATE_NEW fails on any existing entry; with the reparse-point flag a
+  // symbolic link there, dangling or not, is that entry and never followed.
+  HANDLE h = ::CreateFileW(widen(path).c_str(), GENERIC_WRITE, kShareReadWrite, nullptr,
+                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                           nullptr);
+  if (h == INVALID_HANDLE_VALUE) return failed_handle(h, ::GetLastError(), why);
+  std::FILE* f = stream_of(h, _O_WRONLY, "wb", why);
+  if (f == nullptr) ::DeleteFileW(widen(path).c_str());
+  return f;
+}
+
+std::FILE* open_for_writing(const std::string& path, std::string* why) {
+  // The name itself is opened (a link is not followed) and refused when it
+  // is a link; only then is the file emptied.
+  HANDLE h = ::CreateFileW(widen(path).c_str(), GENERIC_WRITE, kShareReadWrite, nullptr,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                           nullptr);
+  if (h == INVALID_HANDLE_VALUE) return failed_handle(h, ::GetLastError(), why);
+  if (is_link_handle(h)) {
+    ::CloseHandle(h);
+    if (why != nullptr) *why = "é um link simbólico";
+    return nullptr;
+  }
+  if (!::SetEndOfFile(h)) return failed_handle(h, ::GetLastError(), why);
+  return stream_of(h, _O_WRONLY, "wb", why);
+}
+
+std::FILE* open_regular_file(const std::string& path, std::string* why) {
+  // Backup semantics so that a folder opens too and is told apart; a
+  // device or a pipe is refused by its type before anything is read.
+  HANDLE h = ::CreateFileW(widen(path).c_str(), GENERIC_READ,
+                           kShareReadWrite | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return failed_handle(h, ::GetLastError(), why);
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool disk = ::GetFileType(h) == FILE_TYPE_DISK;
+  if (!disk || !::GetFileInformationByHandle(h, &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    const bool folder = disk && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    ::CloseHandle(h);
+    if (why != nullptr) *why = folder ? "é uma pasta" : "não é um arquivo comum";
+    return nullptr;
+  }
+  return stream_of(h, _O_RDONLY, "rb", why);
+}
+
+LockResult take_lock(const std::string& path, FileLock& lock, std::string* why) {
+  // The lock is the open file itself: opened with no sharing, any other
+  // open of it fails until every handle is closed. The handle is
+  // inheritable, so the runs started afterwards hold it too and the lock
+  // outlives a killed holder while its runs go on; the system closes it
+  // when they die. Delete-on-close removes the file with the last handle.
+  SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+  const std::wstring w = widen(path);
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    HANDLE h = ::CreateFileW(w.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, &sa,
+                             OPEN_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT |
+                                 FILE_FLAG_DELETE_ON_CLOSE,
+                             nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+      const DWORD code = ::GetLastError();
+      if (code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION)
+        return LockResult::Busy;
+      // A lock file its last holder just released may still be on its way
+      // out: the open is retried a few times.
+      if (code == ERROR_ACCESS_DENIED || code == ERROR_DELETE_PENDING) {
+        ::Sleep(50);
+        if (attempt < 9) continue;
+      }
+      if (why != nullptr) *why = win32_reason(code);
+      return LockResult::Failed;
+    }
+    if (is_link_handle(h)) {
+      // Not this program's lock file: closing must not delete the link.
+      FILE_DISPOSITION_INFO keep{FALSE};
+      ::SetFileInformationByHandle(h, FileDispositionInfo, &keep, sizeof keep);
+      ::CloseHandle(h);
+      if (why != nullptr) *why = "é um link simbólico";
+      return LockResult::Failed;
+    }
+    lock.handle = reinterpret_cast<std::intptr_t>(h);
+    lock.path = path;
+    return LockResult::Taken;
+  }
+  if (why != nullptr) *why = "o arquivo de trava muda sem parar";
+  return LockResult::Failed;
+}
+
+void release_lock(FileLock& lock) {
+  if (lock.handle == -1) return;
+  // Delete-on-close removes the file when the last handle (this one, once
+  // the runs have ended) is closed.
+  ::CloseHandle(reinterpret_cast<HANDLE>(lock.handle));
+  lock.handle = -1;
 }
 
 bool is_writable(const std::string& path, std::string* why) {

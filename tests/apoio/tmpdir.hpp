@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -44,6 +45,25 @@ inline void write_file(const std::string& name, const std::string& bytes) {
 inline std::string read_file(const std::string& name) {
   std::ifstream f(name, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+// Every entry under `folder` but a test's console logs (out.log, err.log): a
+// file by its bytes, a link by what it points to, anything else by its kind.
+inline std::map<std::string, std::string> snapshot(const std::string& folder = ".") {
+  namespace fs = std::filesystem;
+  std::map<std::string, std::string> m;
+  for (const auto& e : fs::recursive_directory_iterator(folder)) {
+    const std::string name = e.path().lexically_relative(folder).string();
+    const std::string file = e.path().filename().string();
+    if (file == "out.log" || file == "err.log") continue;
+    if (e.is_symlink())
+      m[name] = "<link " + fs::read_symlink(e.path()).string() + ">";
+    else if (e.is_regular_file())
+      m[name] = read_file(e.path().string());
+    else
+      m[name] = e.is_directory() ? "<pasta>" : "<outro>";
+  }
+  return m;
 }
 
 // Lines of a CR LF file, without their line ends.

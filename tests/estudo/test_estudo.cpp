@@ -2,12 +2,15 @@
 // scaled time steps, interruption and resumption, the report and the CSV.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <regex>
 #include <string>
 #include <thread>
@@ -22,13 +25,16 @@ using txtest::CaseFile;
 using txtest::lines_of;
 using txtest::read_file;
 using txtest::ScratchDir;
+using txtest::snapshot;
+using txtest::write_file;
 
 const char* const kGrids = "10x4,20x8,40x16";
 
-int run_study(const std::string& out, const std::string& err) {
+int run_study(const std::string& out, const std::string& err,
+              const std::string& args = std::string("--malhas ") + kGrids + " -j 3") {
   const std::string cmd = std::string("TUBRIX_TEMPLATES='") + TUBRIX_SOURCE_DIR +
-                          "/templates' '" + TUBRIX_ESTUDO_EXE + "' --malhas " + kGrids +
-                          " -j 3 >" + out + " 2>" + err;
+                          "/templates' '" + TUBRIX_ESTUDO_EXE + "' " + args + " >" + out +
+                          " 2>" + err;
   const int st = std::system(cmd.c_str());
   return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
@@ -148,6 +154,79 @@ TEST(Study, RunsInterruptsResumesAndReports) {
   EXPECT_NE(read_file("err3.log").find("item 9 (dt1)"), std::string::npos)
       << read_file("err3.log");
   EXPECT_EQ(read_file("estudo.txt"), txt);
+}
+
+// A study that cannot be done whole is refused before it makes or changes
+// anything, inside the folder or outside it (links lead to "alvo" and to the
+// folder "fora"), with one line naming the argument, the folder or the file.
+TEST(Study, RefusedStudiesChangeNothing) {
+  namespace fs = std::filesystem;
+  ScratchDir dir;
+  fs::create_directory("base");
+  fs::current_path("base");
+  CaseFile cf;
+  cf.nx = 20;
+  cf.ny = 8;
+  cf.write();
+  ASSERT_EQ(run_study("out.log", "err.log"), 3) << read_file("err.log");  // itmax 20: no grid converges
+  fs::current_path("..");
+  write_file("alvo", "alvo\n");
+  fs::create_directory("fora");
+
+  int lock = -1;
+  struct Case {
+    const char* what;
+    std::function<void()> make;
+    std::vector<const char*> expect;
+    std::string args = std::string("--malhas ") + kGrids;
+  };
+  const Case cases[] = {
+      {"volumes demais", [] {}, {"--malhas", "100000x100000", "2147483647"},
+       "--malhas 10x4,100000x100000"},
+      {"memória", [] {}, {"--niveis", "memória"}, "--niveis 12"},
+      {"ordem absurda", [] {}, {"--ordem", "1e300"}, "--ordem 1e300"},
+      {"argumento desconhecido", [] {}, {"--xyz", "--help"}, "--xyz"},
+      {"relatório temporário é link", [] { fs::create_symlink("../alvo", "estudo.txt.tmp"); },
+       {"estudo.txt.tmp", "link"}},
+      {"relatório é pasta", [] { fs::create_directory("estudo.csv"); }, {"estudo.csv", "pasta"}},
+      {"pasta da malha é link", [] {
+         fs::remove_all("20x8");
+         fs::copy_file("../base/20x8/caso_20x8.dat", "../fora/caso_20x8.dat");
+         fs::create_directory_symlink("../fora", "20x8");
+       }, {"\"20x8\"", "link"}},
+      {"link pendente no lugar da malha", [] { fs::create_symlink("../nada", "80x32"); },
+       {"\"80x32\"", "link"}, "--malhas 10x4,20x8,40x16,80x32"},
+      {"situação da malha é pasta", [] {
+         fs::remove("20x8/caso_20x8.estudo");
+         fs::create_directory("20x8/caso_20x8.estudo");
+       }, {"20x8/caso_20x8.estudo", "pasta"}},
+      {"reinício temporário da malha é link", [] {
+         fs::create_symlink("../../alvo", "40x16/caso_40x16.bin.tmp");
+       }, {"40x16/caso_40x16.bin.tmp", "link"}},
+      {"outro estudo na pasta", [&lock] {
+         lock = ::open("estudo.trava", O_RDWR | O_CREAT, 0644);
+         ::flock(lock, LOCK_EX);
+       }, {"estudo.trava", "outro tubrix-estudo"}},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    fs::remove_all("caso");
+    fs::copy("base", "caso", fs::copy_options::recursive);
+    fs::current_path("caso");
+    k.make();
+    const auto before = snapshot("..");
+    EXPECT_EQ(run_study("out.log", "err.log", k.args), 1);
+    const std::string err = read_file("err.log");
+    for (const char* piece : k.expect) EXPECT_NE(err.find(piece), std::string::npos) << err;
+    EXPECT_EQ(count_of(err, "\n"), 1) << err;
+    EXPECT_EQ(read_file("out.log"), "");
+    EXPECT_TRUE(snapshot("..") == before);
+    if (lock >= 0) ::close(lock);
+    lock = -1;
+    fs::current_path("..");
+    fs::remove_all("fora");
+    fs::create_directory("fora");
+  }
 }
 
 }  // namespace

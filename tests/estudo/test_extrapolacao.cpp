@@ -2,9 +2,12 @@
 // order, the two-grid path, and bad summary files.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -150,9 +153,12 @@ TEST(Extrapolation, FilesInAnyOrderAndBadInput) {
   write_file("valor", bad_value);
   write_file("mesmo_h", summary(0.02));
   write_file("outra", summary(0.08, 0.95, "empuxo"));
+  namespace fs = std::filesystem;
+  write_file("alvo", "alvo\n");
   struct Case {
     std::vector<std::string> args;
     const char* expect;
+    std::function<void()> make = [] {};
   };
   const Case cases[] = {
       {{"a"}, "pelo menos dois"},
@@ -162,18 +168,51 @@ TEST(Extrapolation, FilesInAnyOrderAndBadInput) {
       {{"a", "mesmo_h"}, "\"mesmo_h\", linha 1"},
       {{"a", "outra"}, "\"outra\", linha 2"},
       {{"a", "b", "--ordem", "0"}, "--ordem"},
+      // no order that overflows or cancels, no unknown option with the usage
+      {{"a", "b", "--ordem", "1e300"}, "--ordem"},
+      {{"a", "b", "--ordem", "1e-300"}, "--ordem"},
+      {{"a", "b", "--xyz"}, "\"--xyz\"; tubrix-extrapola --help"},
+      // only regular files are read, and only so far
+      {{"a", "fila"}, "\"fila\"", [] { ::mkfifo("fila", 0644); }},
+      {{"a", "grande"}, "\"grande\"", [] { write_file("grande", std::string(70000, ' ')); }},
+      // outputs checked before anything is written; links never followed
+      {{"a", "b"}, "\"estudo.gnu\"", [] { fs::create_directory("estudo.gnu"); }},
+      {{"a", "b"}, "\"estudo.txt.tmp\"", [] { fs::create_symlink("alvo", "estudo.txt.tmp"); }},
+      {{"a", "b"}, "\"estudo.png\"", [] { fs::create_symlink("nada", "estudo.png"); }},
   };
   for (const Case& k : cases) {
+    k.make();
+    const auto before = txtest::snapshot();
     std::string cmd = std::string("'") + TUBRIX_EXTRAPOLA_EXE + "'";
     for (const auto& a : k.args) cmd += " '" + a + "'";
     const int st = std::system((cmd + " >out.log 2>err.log").c_str());
     EXPECT_EQ(WEXITSTATUS(st), 1) << k.expect;
     const std::string err = read_file("err.log");
     EXPECT_NE(err.find(k.expect), std::string::npos) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
     EXPECT_EQ(read_file("out.log"), "");
-    EXPECT_FALSE(std::filesystem::exists("estudo.txt"));
-    EXPECT_FALSE(std::filesystem::exists("estudo.gnu"));
+    EXPECT_TRUE(txtest::snapshot() == before) << k.expect;
+    for (const char* made : {"fila", "grande", "estudo.gnu", "estudo.txt.tmp", "estudo.png"})
+      fs::remove_all(made);
   }
+
+  // Values at the ends of the double range: what cannot be formed is "-",
+  // never an infinity, and no zero GCI is claimed.
+  const auto extreme = [](double h, const char* v) {
+    std::string t = summary(h, 1.5);
+    return t.replace(t.find("1.500000000000000E+00"), 21, v);
+  };
+  write_file("x1", extreme(0.01, "1.7E+308"));
+  write_file("x2", extreme(0.02, "-1.7E+308"));
+  const tx::GridStudy x = tx::extrapolate_files({"x1", "x2"}, 2.0);
+  EXPECT_TRUE(std::isnan(x.results[0].e_a));
+  EXPECT_TRUE(std::isnan(x.results[0].gci));
+  const std::string cmd = std::string("'") + TUBRIX_EXTRAPOLA_EXE + "' --ordem 10 x1 x2";
+  EXPECT_EQ(WEXITSTATUS(std::system((cmd + " >out.log 2>err.log").c_str())), 0)
+      << read_file("err.log");
+  for (const std::string& out : {read_file("out.log"), read_file("estudo.txt")})
+    for (const char* bad : {"INF", "inf", "NAN", "nan"})
+      EXPECT_EQ(out.find(bad), std::string::npos) << out;
 }
 
 }  // namespace

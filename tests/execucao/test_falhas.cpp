@@ -21,20 +21,8 @@ using txtest::CaseFile;
 using txtest::read_file;
 using txtest::run_tubrix;
 using txtest::ScratchDir;
+using txtest::snapshot;
 using txtest::write_file;
-
-// Every entry of the folder but the console logs of the test: a file by its
-// bytes, anything else by its kind.
-std::map<std::string, std::string> snapshot() {
-  std::map<std::string, std::string> m;
-  for (const auto& e : fs::directory_iterator(".")) {
-    const std::string name = e.path().filename().string();
-    if (name == "out.log" || name == "err.log") continue;
-    m[name] =
-        e.is_regular_file() ? read_file(e.path().string()) : std::string("<pasta>");
-  }
-  return m;
-}
 
 // Line n (from 1) of a file replaced by `text`.
 void set_line(const std::string& name, int n, const std::string& text) {
@@ -81,6 +69,16 @@ TEST(Falhas, FailedRunsChangeNothing) {
       {"dados = modelo", [] { fs::copy_file("caso.dat", "Tubrix_5p5_Mach.gnu", fs::copy_options::overwrite_existing);
                               write_file("Tubrix_5p5.ent", "'Tubrix_5p5_Mach.gnu'\r\n"); },
        {"Tubrix_5p5.ent", "item 1", "Tubrix_5p5_Mach.gnu"}},
+      // outputs and temporaries that are links, even dangling ones, are
+      // never written through (the link points to "alvo")
+      {"reinício temporário é link", [] { fs::create_symlink("alvo", "caso.bin.tmp"); },
+       {"caso.bin.tmp", "link simbólico"}},
+      {"campo temporário é link", [] { fs::create_symlink("alvo", "caso.vts.tmp"); },
+       {"caso.vts.tmp", "link simbólico"}},
+      {"modelo temporário é link", [] { fs::create_symlink("alvo", "Tubrix_5p5_Mach.gnu.tmp"); },
+       {"Tubrix_5p5_Mach.gnu.tmp", "link simbólico"}},
+      {"saída é link pendente", [] { fs::remove("caso.itn"); fs::create_symlink("nada", "caso.itn"); },
+       {"caso.itn", "link simbólico"}},
       // names and numbers of the data file
       {"caminho no caso", [] { set_line("caso.dat", 1, "'../x'"); }, {"caso.dat", "item 1 (caso)", "../x"}},
       {"apóstrofo aberto", [] { set_line("caso.dat", 1, "'caso    nome"); },
@@ -97,6 +95,7 @@ TEST(Falhas, FailedRunsChangeNothing) {
     for (const char* t : {"Tubrix_5p5_Mach.gnu", "Tubrix_5p5_pressao.gnu"})
       fs::copy_file(tpl(t), t);
     ASSERT_EQ(run_tubrix("out.log", "err.log"), 0) << read_file("err.log");
+    write_file("alvo", "alvo\n");
     k.make();
     const auto before = snapshot();
     EXPECT_EQ(run_tubrix("out.log", "err.log"), 1);
