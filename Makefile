@@ -9,6 +9,7 @@ SHELL := /bin/bash
 EXAMPLE ?= examples/bocal
 RELEASE := build
 SANITIZE := build-asan
+WINDOWS := build-windows
 
 # What each target needs, beyond make itself.
 PACKAGES_BUILD := cmake g++
@@ -18,10 +19,14 @@ PACKAGES_TEST := $(PACKAGES_BUILD) libgtest-dev libbenchmark-dev gnuplot-nox pyt
                  slurmctld slurmd slurm-client munge
 PACKAGES_PLOT := gnuplot-nox
 PACKAGES_BENCH := $(PACKAGES_BUILD) libbenchmark-dev
+# The Windows zip is cross-compiled; its tests run it under Wine against
+# the Linux build (python3 compares the outputs).
+PACKAGES_WINDOWS := cmake g++-mingw-w64-x86-64-posix
+PACKAGES_WINE := $(PACKAGES_WINDOWS) $(PACKAGES_BUILD) wine wine64 python3
 EXTRA_PACKAGES ?=
 
 .PHONY: all run test test-release test-sanitize compare-builds compare-threads bench plot clean \
-        deps-build deps-test deps-plot deps-bench
+        deps-build deps-test deps-plot deps-bench windows test-windows deps-windows deps-wine
 
 deps-build:
 	@.ci/instala $(PACKAGES_BUILD)
@@ -31,6 +36,10 @@ deps-plot:
 	@.ci/instala $(PACKAGES_PLOT)
 deps-bench:
 	@.ci/instala $(PACKAGES_BENCH)
+deps-windows:
+	@.ci/instala $(PACKAGES_WINDOWS)
+deps-wine:
+	@.ci/instala $(PACKAGES_WINE)
 
 # The program alone: no test framework needed.
 all: deps-build
@@ -97,5 +106,18 @@ plot: deps-plot
 	      -e "set terminal pngcairo size 900,560; set output '$$png'; replot" || exit 1; \
 	  fi; echo "run/$$png"; done
 
+# tubrix-<version>-win64.zip: the three programs for 64-bit Windows,
+# statically linked, with the templates, the example and LEIA-ME.txt.
+windows: deps-windows
+	cmake -S . -B $(WINDOWS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+	  -DCMAKE_BUILD_TYPE=Release -DTUBRIX_TESTS=OFF
+	cmake --build $(WINDOWS) -j$(JOBS) --target zip-windows
+
+# The zip's programs under Wine against the Linux build's (tests/windows).
+test-windows: deps-wine windows
+	[ -f $(RELEASE)/CMakeCache.txt ] || cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(RELEASE) -j$(JOBS) --target tubrix tubrix-estudo tubrix-extrapola
+	tests/windows/wine.sh $(RELEASE)
+
 clean:
-	rm -rf $(RELEASE) $(SANITIZE) run
+	rm -rf $(RELEASE) $(SANITIZE) $(WINDOWS) run tubrix-*-win64.zip

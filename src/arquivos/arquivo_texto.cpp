@@ -6,6 +6,7 @@
 #include "arquivos/layout.hpp"
 #include "arquivos/gravacao.hpp"
 #include "base/erro.hpp"
+#include "plataforma/plataforma.hpp"
 
 namespace tx {
 
@@ -22,7 +23,7 @@ std::string write_lines_tmp(const std::string& name, const std::vector<std::stri
   } catch (...) {
     f = TextFile();
     std::error_code ec;
-    std::filesystem::remove(tmp, ec);
+    std::filesystem::remove(file_path(tmp), ec);
     throw;
   }
   return tmp;
@@ -36,7 +37,7 @@ void write_text_files(const std::vector<TextFileLines>& files) {
     for (const auto& [name, lines] : files) tmps.push_back(write_lines_tmp(name, lines));
   } catch (...) {
     std::error_code ec;
-    for (const auto& t : tmps) std::filesystem::remove(t, ec);
+    for (const auto& t : tmps) std::filesystem::remove(file_path(t), ec);
     throw;
   }
   for (const auto& [name, lines] : files) {
@@ -49,9 +50,9 @@ void write_text_files(const std::vector<TextFileLines>& files) {
   }
   for (std::size_t i = 0; i < files.size(); ++i) {
     std::error_code ec;
-    std::filesystem::rename(tmps[i], files[i].first, ec);
+    std::filesystem::rename(file_path(tmps[i]), file_path(files[i].first), ec);
     if (ec) {
-      for (std::size_t j = i; j < files.size(); ++j) std::filesystem::remove(tmps[j], ec);
+      for (std::size_t j = i; j < files.size(); ++j) std::filesystem::remove(file_path(tmps[j]), ec);
       throw RunError("Erro: não foi possível gravar o arquivo \"" + files[i].first + "\".");
     }
   }

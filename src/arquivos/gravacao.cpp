@@ -21,15 +21,15 @@ namespace {
 
 std::FILE* create_temporary(const std::string& tmp, std::string* why) {
   std::error_code ec;
-  const auto st = std::filesystem::symlink_status(tmp, ec);
+  const auto st = std::filesystem::symlink_status(file_path(tmp), ec);
   if (!ec && (std::filesystem::is_symlink(st) || std::filesystem::is_regular_file(st)))
-    std::filesystem::remove(tmp, ec);  // a link goes, never what it points to
+    std::filesystem::remove(file_path(tmp), ec);  // a link goes, never what it points to
   return open_new_file(tmp, why);
 }
 
 bool replaceable(const std::string& path, std::string* why) {
   std::error_code ec;
-  const auto st = std::filesystem::symlink_status(path, ec);
+  const auto st = std::filesystem::symlink_status(file_path(path), ec);
   if (ec || !std::filesystem::exists(st) || std::filesystem::is_regular_file(st)) return true;
   if (why != nullptr)
     *why = std::filesystem::is_symlink(st)     ? "é um link simbólico"
@@ -49,7 +49,7 @@ ReplacingFile::~ReplacingFile() {
   if (f_ != nullptr) {
     std::fclose(f_);
     std::error_code ec;
-    std::filesystem::remove(tmp_, ec);
+    std::filesystem::remove(file_path(tmp_), ec);
   }
 }
 
@@ -65,12 +65,9 @@ void ReplacingFile::commit() {
   ok = std::fclose(f_) == 0 && ok;
   f_ = nullptr;
   std::error_code ec;
-  if (ok) {
-    std::filesystem::rename(tmp_, path_, ec);
-    ok = !ec;
-  }
+  if (ok) ok = replace_file(tmp_, path_);
   if (!ok) {
-    std::filesystem::remove(tmp_, ec);
+    std::filesystem::remove(file_path(tmp_), ec);
     write_failed(path_);
   }
 }

@@ -10,6 +10,7 @@
 
 #include "base/erro.hpp"
 #include "base/texto.hpp"
+#include "plataforma/plataforma.hpp"
 
 namespace tx {
 
@@ -241,7 +242,7 @@ bool parse_real(const std::string& s, double& out, bool& overflow) {
 ListReader::ListReader(const std::string& path) : path_(path) {
   std::error_code ec;
   std::ifstream in;
-  if (!std::filesystem::is_directory(path, ec)) in.open(path, std::ios::binary);
+  if (!std::filesystem::is_directory(file_path(path), ec)) in.open(file_path(path), std::ios::binary);
   if (!in.is_open())
     throw RunError("Erro: não foi possível ler o arquivo \"" + path + "\".", kExitInput);
   std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

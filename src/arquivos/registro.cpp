@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "base/erro.hpp"
+#include "plataforma/plataforma.hpp"
 
 namespace tx {
 
@@ -164,7 +165,7 @@ void walk_record_file(const std::string& path,
                       const std::function<void(const unsigned char*, std::size_t)>& sink) {
   std::error_code ec;
   std::ifstream in;
-  if (!std::filesystem::is_directory(path, ec)) in.open(path, std::ios::binary);
+  if (!std::filesystem::is_directory(file_path(path), ec)) in.open(file_path(path), std::ios::binary);
   if (!in.is_open()) throw RunError("Erro: não foi possível ler o arquivo \"" + path + "\".");
   const auto unreadable = [&] {
     throw RunError("Erro: não foi possível ler o arquivo \"" + path + "\".");

@@ -139,6 +139,8 @@ void read_case_data(State& s) {
   if (caso.find_first_of("/\\") != std::string::npos)
     bad_value(f, 1, "um nome sem separador de pastas (/ ou \\)",
               "\"" + caso + "\"");
+  if (const std::string why = file_name_problem(caso); !why.empty())
+    bad_value(f, 1, why.c_str(), "\"" + caso + "\"");
   c.coord = int_item(2);
   c.nx = int_item(3);
   if (c.nx < 2 || c.nx % 2 != 0)

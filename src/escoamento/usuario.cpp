@@ -12,6 +12,7 @@
 #include "malha/malha.hpp"
 #include "arquivos/registro.hpp"
 #include "base/texto.hpp"
+#include "plataforma/plataforma.hpp"
 
 namespace tx {
 
@@ -78,7 +79,7 @@ std::size_t expected_restart_bytes(const CaseData& c) {
 // whole in memory); returns the stored iteration count.
 std::int32_t checked_restart_iteration(const State& s) {
   const std::string name = restart_file_name(s);
-  if (!std::filesystem::is_regular_file(name))
+  if (!std::filesystem::is_regular_file(file_path(name)))
     throw RunError("Erro: o item 21 (ci = 2, reinício) pede o arquivo de reinício \"" + name +
                        "\", que não existe nesta pasta; rode antes o caso com ci = 1.",
                    kExitInput);

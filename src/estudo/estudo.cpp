@@ -155,9 +155,9 @@ Options parse_options(int argc, char** argv, bool& help) {
 // from the grid subfolders.
 void absolute_template_folder() {
   const char* env = std::getenv("TUBRIX_TEMPLATES");
-  if (env == nullptr || *env == '\0' || fs::path(env).is_absolute()) return;
+  if (env == nullptr || *env == '\0' || file_path(env).is_absolute()) return;
   std::error_code ec;
-  const fs::path abs = fs::absolute(env, ec);
+  const fs::path abs = fs::absolute(file_path(env), ec);
   if (!ec) set_environment("TUBRIX_TEMPLATES", abs.string());
 }
 
@@ -375,7 +375,7 @@ int run_study(int argc, char** argv) {
                         g.outcome.state == GridState::CauchyConverged ||
                         (g.outcome.state == GridState::NotConverged && opt.include_unconverged);
     if (usable) {
-      files.push_back((fs::path(g.name) / (g.caso + kSummarySuffix)).string());
+      files.push_back((fs::path(g.name) / file_path(g.caso + kSummarySuffix)).string());
     } else if (g.outcome.state == GridState::NotConverged) {
       pre.push_back("Malha " + g.name + " fora da extrapolação: parou em itmax acima de tole "
                     "(erro de iteração); --incluir-nao-convergidas a inclui.");

@@ -84,7 +84,7 @@ void write_case_files(const Grid& g, const CaseData& c) {
 
 // Key = value lines of a grid's status file.
 std::string status_path(const Grid& g) {
-  return (fs::path(g.name) / (g.caso + kStatusSuffix)).string();
+  return (fs::path(g.name) / file_path(g.caso + kStatusSuffix)).string();
 }
 
 // The folder of a grid either does not exist or holds this grid of this
@@ -217,7 +217,7 @@ void plan_grid(Grid& g) {
   check_grid_folder(g);
   Outcome o;
   std::error_code ec;
-  const bool has_restart = fs::is_regular_file(fs::path(g.name) / (g.caso + ".bin"), ec);
+  const bool has_restart = fs::is_regular_file(fs::path(g.name) / file_path(g.caso + ".bin"), ec);
   if (!read_status(g, o)) {
     g.run = true;
     return;

@@ -10,8 +10,8 @@
 
 #include "arquivos/layout.hpp"
 #include "base/erro.hpp"
-#include "plataforma/plataforma.hpp"
 #include "caso/resumo.hpp"
+#include "plataforma/plataforma.hpp"
 
 namespace tx {
 

@@ -375,6 +375,12 @@ std::vector<std::string> split_sbatch_options(const std::string& text) {
 }
 
 void check_slurm(const SlurmOptions& opt, const std::vector<Grid>& grids) {
+#ifdef _WIN32
+  // Slurm clusters run Linux: the jobs' scripts are POSIX shell scripts.
+  (void)opt;
+  (void)grids;
+  throw RunError("Erro: --slurm não está disponível no Windows.");
+#else
   for (const char* p : {"sbatch", "scontrol", "scancel"})
     if (!on_path(p))
       throw RunError(std::string("Erro no argumento --slurm: o comando ") + p +
@@ -392,6 +398,7 @@ void check_slurm(const SlurmOptions& opt, const std::vector<Grid>& grids) {
                      "); nenhum job foi submetido.");
     return;
   }
+#endif
 }
 
 SlurmEnd run_grids_slurm(std::vector<Grid>& grids, const std::string& tubrix,

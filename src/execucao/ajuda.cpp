@@ -20,10 +20,12 @@ namespace fs = std::filesystem;
 // share/tubrix/<what> beside the binary, wherever the install prefix put it.
 std::string installed_folder(const char* what, const char* configured, const char* source) {
   std::error_code ec;
-  const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-  if (!ec) {
-    const fs::path beside = exe.parent_path().parent_path() / "share" / "tubrix" / what;
-    if (fs::is_directory(beside, ec)) return beside.string();
+  const std::string exe_dir = executable_folder();
+  if (!exe_dir.empty()) {
+    const fs::path bin = file_path(exe_dir);
+    // Installed (share/ beside bin/), or unpacked from the Windows zip.
+    for (const fs::path& beside : {bin.parent_path() / "share" / "tubrix" / what, bin / what})
+      if (fs::is_directory(beside, ec)) return beside.string();
   }
   if (fs::is_directory(configured, ec)) return configured;
   return source;
@@ -78,11 +80,11 @@ void print_help(std::FILE* out) {
 
 void install_example(const std::string& folder) {
   std::error_code ec;
-  const fs::path dest(folder);
+  const fs::path dest = file_path(folder);
   if (fs::exists(fs::symlink_status(dest, ec)))
     throw RunError("Erro: \"" + folder + "\" já existe; o exemplo é copiado para uma pasta nova.");
-  const fs::path example = example_folder();
-  const fs::path templates = template_folder();
+  const fs::path example = file_path(example_folder());
+  const fs::path templates = file_path(template_folder());
   if (!fs::is_directory(example, ec))
     throw RunError("Erro: o caso de exemplo não foi encontrado em \"" + example.string() + "\".");
   if (!fs::create_directory(dest, ec) || ec)

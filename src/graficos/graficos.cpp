@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "base/texto.hpp"
+#include "plataforma/plataforma.hpp"
 
 namespace tx {
 
@@ -68,7 +69,7 @@ void open_plot(State& s, const std::string& script, Drawing drawing, PictureSize
   const std::string png = picture_name(s.c.caso, script);
   // A picture left by an earlier run must not pass for this run's.
   std::error_code ec;
-  std::filesystem::remove(png, ec);
+  std::filesystem::remove(file_path(png), ec);
   s.os.run_command(render_command(script, png, drawing, size));
   s.pictures.push_back(png);
 }

@@ -11,6 +11,7 @@
 #include "base/erro.hpp"
 #include "plataforma/plataforma.hpp"
 #include "base/texto.hpp"
+#include "plataforma/plataforma.hpp"
 
 namespace tx {
 
@@ -18,7 +19,7 @@ namespace {
 
 // Whole file as bytes; false when it cannot be opened.
 bool read_bytes(const std::string& name, std::string& out) {
-  std::ifstream in(name, std::ios::binary);
+  std::ifstream in(file_path(name), std::ios::binary);
   if (!in) return false;
   out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   return !in.bad();
@@ -59,7 +60,7 @@ std::vector<std::string> check_templates(const std::string& template_dir) {
     std::error_code ec;
     std::string from = name;
     if (!fs::exists(fs::symlink_status(name, ec))) {
-      const fs::path src = fs::path(template_dir) / name;
+      const fs::path src = file_path(template_dir) / name;
       if (!fs::is_regular_file(src, ec))
         throw RunError("Modelo de script de gráfico \"" + name +
                        "\" não encontrado: não está no diretório de trabalho nem em \"" +
@@ -85,7 +86,7 @@ void copy_templates(const std::string& template_dir, const std::vector<std::stri
   namespace fs = std::filesystem;
   std::vector<std::string> copied;
   for (const std::string& name : names) {
-    const fs::path src = fs::path(template_dir) / name;
+    const fs::path src = file_path(template_dir) / name;
     std::error_code ec;
     // copy_options::none never replaces an existing file.
     if (!fs::copy_file(src, name, fs::copy_options::none, ec) || ec) {

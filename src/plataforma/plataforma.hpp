@@ -7,11 +7,18 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace tx {
+
+// --- console ---------------------------------------------------------------
+
+// Makes the console show the program's UTF-8 messages as they are (a
+// Windows console starts in an OEM code page). Called first by each program.
+void prepare_console();
 
 // --- command shell, editor and plotting program ----------------------------
 
@@ -67,6 +74,26 @@ struct FileId {
   std::uint64_t volume = 0, index = 0;
 };
 
+// A file name as the program holds it (UTF-8 from the command line and the
+// system, or the case data's bytes) for the file system: on Windows each
+// well-formed UTF-8 sequence is one character and any other byte a Latin-1
+// one, so "Tubeira_água" names the same file either way. Every file
+// operation on such a name goes through one of these two.
+std::filesystem::path file_path(const std::string& name);
+std::FILE* open_file(const std::string& name, const char* mode);
+
+// Renames `from` over `to`, replacing it in one step (the data already on
+// the disk: flush_to_disk first). False, with `to` untouched, on failure.
+bool replace_file(const std::string& from, const std::string& to);
+
+// Why `name` (a case name: the start of file names in the working folder)
+// cannot name files on this system, worded as what is expected instead
+// ("um nome sem ..."); empty when it can. Folder separators are the
+// caller's check. Windows refuses a drive letter or any ':' (a stream), the
+// characters < > " | ? * and control characters, and device names (CON,
+// NUL, COM1 ...) whatever follows them.
+std::string file_name_problem(const std::string& name);
+
 FileId identify(const std::string& path);
 bool same_file(const FileId& a, const FileId& b);
 
@@ -117,6 +144,8 @@ struct ChildProcess {
   long long pid = -1;
   std::intptr_t out = -1;  // read ends of its standard output and error
   std::intptr_t err = -1;
+  std::intptr_t handle = -1;  // where the system waits on a handle, not the id
+  std::intptr_t stop = -1;    // where a stop request needs a channel of its own
 };
 
 // Starts `program` (a path, or a name looked up on PATH) with `args` in
@@ -125,8 +154,8 @@ struct ChildProcess {
 ChildProcess start_process(const std::string& program, const std::vector<std::string>& args,
                            const std::string& folder);
 
-// Waits for the process; returns its exit status, or 128 + the signal that
-// ended it. Retries when interrupted by a signal.
+// Waits for the process (once per child); returns its exit status, or 128 +
+// the signal that ended it. Retries when interrupted by a signal.
 int wait_process(const ChildProcess& child);
 
 // Runs a program to its end with its output discarded; returns the exit

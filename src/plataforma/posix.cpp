@@ -56,6 +56,8 @@ std::vector<char*> argv_of(const std::string& program, const std::vector<std::st
 
 }  // namespace
 
+void prepare_console() {}
+
 // Whether a program of this name can be found on PATH.
 bool on_path(const std::string& program) {
   const char* path = std::getenv("PATH");
@@ -180,6 +182,18 @@ long long memory_available() {
   if (avail >= 0 && (avail + swap) * 1024 < have) have = (avail + swap) * 1024;
   return have;
 }
+
+std::filesystem::path file_path(const std::string& name) { return name; }
+
+std::FILE* open_file(const std::string& name, const char* mode) {
+  return std::fopen(name.c_str(), mode);
+}
+
+bool replace_file(const std::string& from, const std::string& to) {
+  return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+std::string file_name_problem(const std::string&) { return {}; }
 
 FileId identify(const std::string& path) {
   FileId id;

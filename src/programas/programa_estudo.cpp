@@ -1,3 +1,7 @@
 #include "estudo/estudo.hpp"
+#include "plataforma/plataforma.hpp"
 
-int main(int argc, char** argv) { return tx::estudo_main(argc, argv); }
+int main(int argc, char** argv) {
+  tx::prepare_console();
+  return tx::estudo_main(argc, argv);
+}
