@@ -26,8 +26,6 @@ namespace tx {
 
 namespace {
 
-bool starts_with(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
-
 // Program text to UTF-16: well-formed UTF-8 sequences decoded, any other
 // byte taken as Latin-1 (a case name read from a Latin-1 data file).
 std::wstring widen(std::string_view s) {
@@ -207,32 +205,6 @@ void prepare_console() {
 bool on_path(const std::string& program) {
   wchar_t found[MAX_PATH];
   return ::SearchPathW(nullptr, widen(program).c_str(), L".exe", MAX_PATH, found, nullptr) > 0;
-}
-
-// The editor and plotting program named in the command lines ("notepad",
-// "wgnuplot") are mapped to what this system has. Returns an empty string,
-// after one line on standard error, when there is nothing to run.
-std::string mapped_command(const std::string& line) {
-  if (starts_with(line, "notepad ") && !on_path("notepad")) {
-    std::fprintf(stderr, "Aviso: nenhum editor de texto disponível (notepad); "
-                         "%s não foi aberto.\n", line.substr(8).c_str());
-    return {};
-  }
-  if (starts_with(line, "wgnuplot ") && !on_path("wgnuplot")) {
-    // gnuplot for Windows may be installed as gnuplot.exe only.
-    if (!on_path("gnuplot")) {
-      std::fprintf(stderr, "Aviso: programa de gráficos não disponível (wgnuplot ou gnuplot); "
-                           "%s não foi aberto.\n", line.substr(9).c_str());
-      return {};
-    }
-    return "gnuplot -persist" + line.substr(8);
-  }
-  if (starts_with(line, "gnuplot ") && !on_path("gnuplot")) {
-    std::fprintf(stderr, "Aviso: programa de gráficos não disponível (gnuplot); "
-                         "a figura não foi gravada: %s\n", line.c_str());
-    return {};
-  }
-  return line;
 }
 
 int run_command(std::string_view command_line) {
