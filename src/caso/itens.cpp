@@ -14,19 +14,19 @@ namespace {
 constexpr ItemKind N = ItemKind::Name, I = ItemKind::Integer, R = ItemKind::Real,
                    T = ItemKind::Text;
 
-// Shortest text that the case data reader reads back as the same double.
-std::string real_text(double v) {
-  char buf[64];
-  const auto r = std::to_chars(buf, buf + sizeof buf, v);
-  return std::string(buf, r.ptr);
-}
-
 // " (unit)", or nothing.
 std::string unit_suffix(const CaseItem& it) {
   return *it.unit == '\0' ? std::string() : std::string(" (") + it.unit + ")";
 }
 
 }  // namespace
+
+// Shortest text that the case data reader reads back as the same double.
+std::string real_text(double v) {
+  char buf[64];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, r.ptr);
+}
 
 const std::array<CaseItem, kCaseItemCount> kCaseItems = {{
     {1, "caso", N, "", "nome do experimento: início do nome de todo arquivo de saída (sem /)",

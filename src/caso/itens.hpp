@@ -44,6 +44,9 @@ std::string apostrophed(const std::string& value);
 // and after it the item's name, note and unit (Latin-1, no line end).
 std::string case_data_line(const CaseItem& item, const std::string& value);
 
+// Shortest text that the case data reader reads back as the same double.
+std::string real_text(double v);
+
 // The 28 lines of a data file holding `c` (real volume counts).
 std::vector<std::string> case_data_lines(const CaseData& c);
 

@@ -60,13 +60,6 @@ int parse_int(const std::string& arg, const std::string& text, int min) {
 
 namespace {
 
-// Shortest text that the case data reader reads back as the same double.
-std::string real_text(double v) {
-  char buf[64];
-  const auto r = std::to_chars(buf, buf + sizeof buf, v);
-  return std::string(buf, r.ptr);
-}
-
 // The three input files of a grid's folder; `c` holds the ci and itmax of
 // the run about to start (a continued grid has ci = 2 and the iterations left).
 void write_case_files(const Grid& g, const CaseData& c) {
