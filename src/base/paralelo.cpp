@@ -25,8 +25,7 @@ Team::Team(int threads) : n_(threads < 1 ? 1 : threads) {
 
 Team::~Team() {
   stop_.store(true, std::memory_order_relaxed);
-  generation_.fetch_add(1, std::memory_order_release);
-  generation_.notify_all();
+  start_generation();
   for (auto& t : threads_) t.join();
 }
 
@@ -38,10 +37,26 @@ void Team::run_raw(RawFn fn, void* ctx) {
   fn_ = fn;
   ctx_ = ctx;
   finished_.store(0, std::memory_order_relaxed);
-  generation_.fetch_add(1, std::memory_order_release);
-  generation_.notify_all();
+  start_generation();
   fn(ctx, 0);
   wait_at_least(finished_, n_ - 1);
+}
+
+// The new generation and the sleepers count are both sequentially consistent,
+// as in sleep_while: either the sleeper sees the new generation, or this sees
+// the sleeper and takes the mutex, which the sleeper holds until it waits.
+void Team::start_generation() {
+  generation_.fetch_add(1, std::memory_order_seq_cst);
+  if (sleepers_.load(std::memory_order_seq_cst) == 0) return;
+  { std::lock_guard<std::mutex> lock(sleep_mutex_); }
+  wake_.notify_all();
+}
+
+void Team::sleep_while(std::uint64_t seen) {
+  std::unique_lock<std::mutex> lock(sleep_mutex_);
+  sleepers_.fetch_add(1, std::memory_order_seq_cst);
+  while (generation_.load(std::memory_order_seq_cst) == seen) wake_.wait(lock);
+  sleepers_.fetch_sub(1, std::memory_order_relaxed);
 }
 
 void Team::worker(int k) {
@@ -49,7 +64,7 @@ void Team::worker(int k) {
   for (;;) {
     std::uint64_t g = generation_.load(std::memory_order_acquire);
     for (int spin = 0; g == seen; ++spin) {
-      if (spin >= kSpinsBeforeSleep) generation_.wait(seen, std::memory_order_acquire);
+      if (spin >= kSpinsBeforeSleep) sleep_while(seen);
       g = generation_.load(std::memory_order_acquire);
     }
     seen = g;

@@ -5,8 +5,10 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -44,6 +46,8 @@ class Team {
   using RawFn = void (*)(void*, int);
   void run_raw(RawFn fn, void* ctx);
   void worker(int k);
+  void start_generation();
+  void sleep_while(std::uint64_t seen);
 
   int n_;
   std::vector<std::thread> threads_;
@@ -52,6 +56,11 @@ class Team {
   alignas(64) std::atomic<std::uint64_t> generation_{0};
   alignas(64) std::atomic<int> finished_{0};
   std::atomic<bool> stop_{false};
+  // Sleeping members. Not std::atomic::wait: the Windows build's C++ library
+  // (without a futex) can lose its wakeups, and a member then sleeps forever.
+  alignas(64) std::atomic<int> sleepers_{0};
+  std::mutex sleep_mutex_;
+  std::condition_variable wake_;
 };
 
 // Waits (spinning, then yielding the core) until counter >= target.

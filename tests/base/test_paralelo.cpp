@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 #include <vector>
 
 #include "base/paralelo.hpp"
@@ -24,6 +26,18 @@ TEST(Team, EveryMemberRunsOnceAndSharesCoverTheRange) {
     EXPECT_EQ(members.load(), 100 * n);
     for (int h : hits) EXPECT_EQ(h, 100);
   }
+}
+
+// Pauses between jobs long enough for the members to fall asleep: each job
+// must still wake them all (a lost wakeup hangs here).
+TEST(Team, MembersAsleepBetweenJobsWakeForEachJob) {
+  tx::Team team(3);
+  std::atomic<int> members{0};
+  for (int rep = 0; rep < 300; ++rep) {
+    std::this_thread::sleep_for(std::chrono::microseconds(rep % 3 == 0 ? 300 : 1));
+    team.run([&](int) { members.fetch_add(1); });
+  }
+  EXPECT_EQ(members.load(), 900);
 }
 
 TEST(ModeTuner, KeepsTheFastestModeThenMeasuresAgain) {

@@ -39,7 +39,14 @@ case_in() {
 }
 run_linux() { (cd "$1" && TUBRIX_TEMPLATES="$root/templates" "$lin/tubrix" >/dev/null 2>&1) || true; }
 # The Windows side finds its templates beside tubrix.exe, as from the zip.
-run_windows() { (cd "$1" && wine "$win/tubrix.exe" >/dev/null 2>&1) || true; }
+# Each program under Wine is ended after five minutes (a run of these takes
+# seconds), so that a hang fails the check with a message instead of CI.
+wine_t() { timeout -k 10 300 wine "$@"; }
+run_windows() {
+  local st=0
+  (cd "$1" && wine_t "$win/tubrix.exe" >/dev/null 2>&1) || st=$?
+  [ "$st" != 124 ] && [ "$st" != 137 ] || fail "$1: tubrix.exe sem terminar em 300 s"
+}
 both() {
   local name=$1
   shift
@@ -85,7 +92,7 @@ echo -n "  "; $compara "$work/l/convn" "$work/w/convn" --erro-iteracao "$work/l/
 case_in "$work/w/ruim" "1='C:bocal'"
 before=$(ls -la --time-style=+%s.%N "$work/w/ruim" | md5sum)
 set +e
-(cd "$work/w/ruim" && wine "$win/tubrix.exe" >"$work/ruim.out" 2>"$work/ruim.err")
+(cd "$work/w/ruim" && wine_t "$win/tubrix.exe" >"$work/ruim.out" 2>"$work/ruim.err")
 st=$?
 set -e
 [ "$st" = 1 ] || fail "caso C:bocal: estado $st, esperado 1"
@@ -101,7 +108,7 @@ run_windows "$work/w/leitura"
 chmod a-w "$work/w/leitura/bocal.txt"
 before=$(ls -la --time-style=+%s.%N "$work/w/leitura" | md5sum)
 set +e
-(cd "$work/w/leitura" && wine "$win/tubrix.exe" >/dev/null 2>"$work/leitura.err")
+(cd "$work/w/leitura" && wine_t "$win/tubrix.exe" >/dev/null 2>"$work/leitura.err")
 st=$?
 set -e
 [ "$st" = 1 ] && [ "$(wc -l <"$work/leitura.err")" = 1 ] && grep -q 'bocal.txt' "$work/leitura.err" ||
@@ -116,7 +123,7 @@ case_in "$work/l/estudo"
 case_in "$work/w/estudo"
 (cd "$work/l/estudo" && TUBRIX_TEMPLATES="$root/templates" "$lin/tubrix-estudo" $grids -j 2 \
   >/dev/null 2>&1) || true
-(cd "$work/w/estudo" && wine "$win/tubrix-estudo.exe" $grids -j 2 >"$work/estudo.out" 2>&1) ||
+(cd "$work/w/estudo" && wine_t "$win/tubrix-estudo.exe" $grids -j 2 >"$work/estudo.out" 2>&1) ||
   fail "estudo: $(tail -3 "$work/estudo.out")"
 echo -n "estudo, estudo.csv: "
 $compara "$work/l/estudo" "$work/w/estudo" --tol 1e-6 --arquivos estudo.csv
@@ -124,7 +131,7 @@ $compara "$work/l/estudo" "$work/w/estudo" --tol 1e-6 --arquivos estudo.csv
 # Ctrl-C: the run ends after its iteration, writes its files, exits 130.
 wait_for() { for _ in $(seq 1 300); do [ -e "$1" ] && return 0; sleep 0.1; done; return 1; }
 case_in "$work/w/ctrlc" 13=0.0 14=1000000 23=1
-(cd "$work/w/ctrlc" && exec wine "$win/tubrix.exe" >"$work/ctrlc.out" 2>&1) &
+(cd "$work/w/ctrlc" && exec timeout -k 10 300 wine "$win/tubrix.exe" >"$work/ctrlc.out" 2>&1) &
 pid=$!
 wait_for "$work/w/ctrlc/bocal.itn" && sleep 2
 kill -INT "$pid"
@@ -139,7 +146,7 @@ echo "Ctrl-C (SIGINT -> CTRL_C_EVENT): estado 130, reinício gravado na iteraç�
 
 # Ctrl-C to the study reaches every run (CTRL_BREAK_EVENT to each group).
 case_in "$work/w/estudo_c" 13=0.0 14=1000000
-(cd "$work/w/estudo_c" && exec wine "$win/tubrix-estudo.exe" --malhas 20x10,40x20 -j 2 \
+(cd "$work/w/estudo_c" && exec timeout -k 10 300 wine "$win/tubrix-estudo.exe" --malhas 20x10,40x20 -j 2 \
   >"$work/estudo_c.out" 2>&1) &
 pid=$!
 wait_for "$work/w/estudo_c/20x10/bocal_20x10.itn" && wait_for "$work/w/estudo_c/40x20/bocal_40x20.itn"
