@@ -4,24 +4,14 @@
 # counted), three runs each: the program's own time and the wall time.
 # usage: bench/wine_exemplo.sh <linux-build-dir>   (after make windows)
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
 lin=$(realpath "$1")
-zip=$(ls "$root"/tubrix-*-win64.zip)
-work=$(mktemp -d)
-export WINEPREFIX=$work/prefixo WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY TUBRIX_TEMPLATES
-trap 'wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
-wineboot -i >/dev/null 2>&1
+. "$(dirname "$0")/../tests/windows/prefixo.sh" z
 wineserver -p 60 || true   # already running after wineboot: keep it
-python3 -c "import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])" "$zip" "$work/z"
-win=$(echo "$work"/z/tubrix-*-win64)
 echo "carga no início: $(cut -d' ' -f1-3 /proc/loadavg)"
-ms() { echo $(($(date +%s%N) / 1000000)); }
 for side in Linux Wine; do
   for i in 1 2 3; do
     d=$work/$side$i
-    mkdir -p "$d" && cp "$win"/exemplo/* "$d"/
-    sed -i "25s/^ *[0-9]*/1/; 26s/^ *[0-9]*/1/" "$d/bocal.dat"
+    case_in "$d"
     t0=$(ms)
     if [ $side = Linux ]; then
       (cd "$d" && TUBRIX_TEMPLATES="$root/templates" "$lin/tubrix" >out 2>&1)

@@ -181,36 +181,6 @@ FileId identify(const std::string& path) {
   return id;
 }
 
-bool same_file(const FileId& a, const FileId& b) {
-  return a.exists && b.exists && a.volume == b.volume && a.index == b.index;
-}
-
-std::string error_reason(int errno_value) {
-  switch (errno_value) {
-    case EACCES:
-    case EPERM: return "permissão negada";
-    case ENOENT: return "o arquivo ou a pasta não existe";
-    case EEXIST: return "já existe um arquivo ou uma pasta com esse nome";
-    case ENOTDIR: return "uma parte do caminho não é uma pasta";
-    case EISDIR: return "é uma pasta";
-    case ELOOP: return "é um link simbólico";
-    case ENOSPC: return "o disco está cheio";
-    case EDQUOT: return "a cota de disco acabou";
-    case EROFS: return "o sistema de arquivos é somente leitura";
-    case ENAMETOOLONG: return "o nome é longo demais";
-    case EMFILE:
-    case ENFILE: return "arquivos abertos demais";
-    case EBUSY:
-    case ETXTBSY: return "o arquivo está em uso";
-    case EIO: return "erro de leitura ou gravação no disco";
-    case EFBIG: return "o arquivo ficaria grande demais";
-    case ENOMEM: return "falta memória";
-    case ENXIO:
-    case ENODEV: return "não é um arquivo comum";
-    default: return "erro do sistema " + std::to_string(errno_value);
-  }
-}
-
 namespace {
 bool accessible(const std::string& path, int mode, std::string* why) {
   if (::access(path.c_str(), mode) == 0) return true;

@@ -1,47 +1,26 @@
 #!/bin/bash
 # The Windows zip's programs under Wine, against the Linux build's: the
-# example (100 and 200 iterations, and to convergence), a planar grid, a
+# example (200 iterations, and to convergence), a planar grid, a
 # case name with an accent in a folder with one, a case name Windows cannot
 # use, a three-grid study, and Ctrl-C (SIGINT, which Wine delivers to the
 # program as the console's CTRL_C_EVENT) to a run and to a study.
 # usage: tests/windows/wine.sh <linux-build-dir>   (after make windows)
 set -euo pipefail
-root=$(cd "$(dirname "$0")/../.." && pwd)
 lin=$(realpath "$1")
-compara="python3 $root/tests/windows/compara.py"
-zip=$(ls "$root"/tubrix-*-win64.zip)
-work=$(mktemp -d)
-export WINEPREFIX=$work/prefixo WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY TUBRIX_TEMPLATES
-cleanup() { wineserver -k 2>/dev/null || true; rm -rf "$work"; }
-trap cleanup EXIT
-fail() { echo "FALHOU: $*" >&2; exit 1; }
-
-ms() { echo $(($(date +%s%N) / 1000000)); }
-seconds() { printf '%d.%02d' $(($1 / 1000)) $(($1 % 1000 / 10)); }
-t0=$(ms)
-wineboot -i >/dev/null 2>&1
-echo "wineboot: $(seconds $(($(ms) - t0))) s"
 # Unpacked where a user might: a folder name with a space and accents
 # (templates found beside the programs, the study starting tubrix.exe).
-python3 -c "import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])" "$zip" \
-  "$work/programas ação"
-win=$(echo "$work/programas ação"/tubrix-*-win64)
+. "$(dirname "$0")/prefixo.sh" "programas ação"
+compara="python3 $root/tests/windows/compara.py"
+fail() { echo "FALHOU: $*" >&2; exit 1; }
+seconds() { printf '%d.%02d' $(($1 / 1000)) $(($1 % 1000 / 10)); }
+echo "wineboot: $(seconds "$wineboot_ms") s"
 
-# case <folder> <item=value ...>: the zip's example, headless (sem_a = sem_g = 1)
-case_in() {
-  local dir=$1
-  shift
-  mkdir -p "$dir"
-  cp "$win"/exemplo/* "$dir"/
-  sed -i "25s/^ *[0-9]*/1/; 26s/^ *[0-9]*/1/" "$dir/bocal.dat"
-  for set in "$@"; do sed -i "${set%%=*}s/^ *[^ ]*/${set#*=}/" "$dir/bocal.dat"; done
-}
 run_linux() { (cd "$1" && TUBRIX_TEMPLATES="$root/templates" "$lin/tubrix" >/dev/null 2>&1) || true; }
 # The Windows side finds its templates beside tubrix.exe, as from the zip.
 # Each program under Wine is ended after five minutes (a run of these takes
 # seconds), so that a hang fails the check with a message instead of CI.
-wine_t() { timeout -k 10 300 wine "$@"; }
+limit=(timeout -k 10 300)
+wine_t() { "${limit[@]}" wine "$@"; }
 run_windows() {
   local st=0
   (cd "$1" && wine_t "$win/tubrix.exe" >/dev/null 2>&1) || st=$?
@@ -131,7 +110,7 @@ $compara "$work/l/estudo" "$work/w/estudo" --tol 1e-6 --arquivos estudo.csv
 # Ctrl-C: the run ends after its iteration, writes its files, exits 130.
 wait_for() { for _ in $(seq 1 300); do [ -e "$1" ] && return 0; sleep 0.1; done; return 1; }
 case_in "$work/w/ctrlc" 13=0.0 14=1000000 23=1
-(cd "$work/w/ctrlc" && exec timeout -k 10 300 wine "$win/tubrix.exe" >"$work/ctrlc.out" 2>&1) &
+(cd "$work/w/ctrlc" && exec "${limit[@]}" wine "$win/tubrix.exe" >"$work/ctrlc.out" 2>&1) &
 pid=$!
 wait_for "$work/w/ctrlc/bocal.itn" && sleep 2
 kill -INT "$pid"
@@ -146,7 +125,7 @@ echo "Ctrl-C (SIGINT -> CTRL_C_EVENT): estado 130, reinício gravado na iteraç�
 
 # Ctrl-C to the study reaches every run (CTRL_BREAK_EVENT to each group).
 case_in "$work/w/estudo_c" 13=0.0 14=1000000
-(cd "$work/w/estudo_c" && exec timeout -k 10 300 wine "$win/tubrix-estudo.exe" --malhas 20x10,40x20 -j 2 \
+(cd "$work/w/estudo_c" && exec "${limit[@]}" wine "$win/tubrix-estudo.exe" --malhas 20x10,40x20 -j 2 \
   >"$work/estudo_c.out" 2>&1) &
 pid=$!
 wait_for "$work/w/estudo_c/20x10/bocal_20x10.itn" && wait_for "$work/w/estudo_c/40x20/bocal_40x20.itn"
