@@ -15,6 +15,7 @@
 
 #include "arquivos/gravacao.hpp"
 #include "base/erro.hpp"
+#include "base/texto.hpp"
 #include "plataforma/plataforma.hpp"
 
 namespace tx {
@@ -627,36 +628,11 @@ std::string to_latin1(std::string_view u) {
   r.reserve(u.size());
   std::size_t i = 0;
   while (i < u.size()) {
-    const auto b = static_cast<unsigned char>(u[i]);
-    if (b < 0x80) {
-      r += static_cast<char>(b);
-      ++i;
-      continue;
-    }
-    // Length and payload of a well-formed UTF-8 sequence; anything else is
-    // taken as a byte that is Latin-1 already.
-    std::size_t len = 0;
-    unsigned cp = 0;
-    if ((b & 0xE0) == 0xC0) {
-      len = 2;
-      cp = b & 0x1F;
-    } else if ((b & 0xF0) == 0xE0) {
-      len = 3;
-      cp = b & 0x0F;
-    } else if ((b & 0xF8) == 0xF0) {
-      len = 4;
-      cp = b & 0x07;
-    }
-    bool ok = len != 0 && i + len <= u.size();
-    for (std::size_t k = 1; ok && k < len; ++k) {
-      const auto c = static_cast<unsigned char>(u[i + k]);
-      if ((c & 0xC0) != 0x80) ok = false;
-      cp = (cp << 6) | (c & 0x3F);
-    }
-    static constexpr unsigned kMin[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (ok && cp < kMin[len]) ok = false;  // overlong form
-    if (!ok) {
-      r += static_cast<char>(b);
+    // A byte that starts no well-formed UTF-8 sequence is Latin-1 already.
+    char32_t cp = 0;
+    const std::size_t len = utf8_sequence(u, i, cp);
+    if (len == 0) {
+      r += u[i];
       ++i;
       continue;
     }

@@ -45,6 +45,25 @@ inline std::string gnuplot_quoted(std::string_view text) {
   return r;
 }
 
+// The UTF-8 sequence starting at s[i]: its length, with its value in cp, or
+// 0 when the bytes there are no well-formed sequence (a lone continuation
+// byte, one cut short, an overlong form), which the callers take as one
+// Latin-1 byte. An ASCII byte is a sequence of length 1.
+inline std::size_t utf8_sequence(std::string_view s, std::size_t i, char32_t& cp) {
+  const auto b = static_cast<unsigned char>(s[i]);
+  const std::size_t len = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3
+                          : (b & 0xF8) == 0xF0 ? 4 : 0;
+  if (len == 0 || i + len > s.size()) return 0;
+  cp = len == 1 ? b : len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
+  for (std::size_t k = 1; k < len; ++k) {
+    const auto c = static_cast<unsigned char>(s[i + k]);
+    if ((c & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (c & 0x3F);
+  }
+  static constexpr char32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
+  return cp < kMin[len] ? 0 : len;
+}
+
 // A memory size for the messages: "288.1 GB", "12.5 MB".
 inline std::string show_bytes(long long b) {
   char buf[40];

@@ -33,22 +33,11 @@ std::wstring widen(std::string_view s) {
   w.reserve(s.size());
   std::size_t i = 0;
   while (i < s.size()) {
-    const auto b = static_cast<unsigned char>(s[i]);
-    std::size_t len = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3
-                      : (b & 0xF8) == 0xF0 ? 4 : 0;
-    char32_t cp = len == 1 ? b : len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
-    bool ok = len > 0 && i + len <= s.size();
-    for (std::size_t k = 1; ok && k < len; ++k) {
-      const auto c = static_cast<unsigned char>(s[i + k]);
-      ok = (c & 0xC0) == 0x80;
-      cp = (cp << 6) | (c & 0x3F);
-    }
-    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-    ok = ok && (len == 1 || (len == 2 && cp >= 0x80) || (len == 3 && cp >= 0x800) ||
-                (len == 4 && cp >= 0x10000)) &&
-         cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
-    if (!ok) {
-      cp = b;
+    char32_t cp = 0;
+    std::size_t len = utf8_sequence(s, i, cp);
+    // Surrogates and values past U+10FFFF are not UTF-8 either.
+    if (len == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+      cp = static_cast<unsigned char>(s[i]);
       len = 1;
     }
     if (cp >= 0x10000) {
