@@ -8,12 +8,15 @@
 
 #include "base/erro.hpp"
 #include "base/texto.hpp"
+#include "apoio/erros.hpp"
 
 namespace fs = std::filesystem;
 using tx::ListReader;
 using tx::RunError;
 
 namespace {
+
+using txtest::input_error_of;
 
 class ListReadTest : public ::testing::Test {
  protected:
@@ -31,19 +34,6 @@ class ListReadTest : public ::testing::Test {
     const std::string p = (dir_ / name).string();
     std::ofstream(p, std::ios::binary) << bytes;
     return p;
-  }
-
-  // The message of the RunError thrown by f.
-  template <class F>
-  static std::string error_of(F f) {
-    try {
-      f();
-    } catch (const RunError& e) {
-      EXPECT_EQ(e.status(), tx::kExitInput);
-      return e.what();
-    }
-    ADD_FAILURE() << "no RunError thrown";
-    return {};
   }
 
   fs::path dir_;
@@ -90,7 +80,7 @@ TEST_F(ListReadTest, BlankLinesCrLfBomAndLastLineWithoutEnd) {
   EXPECT_EQ(in.read_int(2, "b"), 2);
   EXPECT_EQ(tx::trimmed(in.read_char(3, "c")), "jato 1");
   EXPECT_EQ(in.read_int(4, "d"), 7);
-  EXPECT_NE(error_of([&] { in.read_int(5, "e"); }).find("terminou"), std::string::npos);
+  EXPECT_NE(input_error_of([&] { in.read_int(5, "e"); }).find("terminou"), std::string::npos);
 }
 
 TEST_F(ListReadTest, CharacterValues) {
@@ -123,15 +113,15 @@ TEST_F(ListReadTest, CharacterValues) {
   EXPECT_EQ(in.read_char(11, "c"), std::string(100, 'x'));
   // A delimited value goes on over the line end, which is not part of it.
   EXPECT_EQ(in.read_char(12, "c"), tx::padded("linhaquebrada"));
-  EXPECT_NE(error_of([&] { in.read_char(13, "c"); }).find("terminou"), std::string::npos);
+  EXPECT_NE(input_error_of([&] { in.read_char(13, "c"); }).find("terminou"), std::string::npos);
 }
 
 TEST_F(ListReadTest, MissingOrUnreadableFile) {
   const std::string missing = (dir_ / "nao_existe.dat").string();
-  EXPECT_EQ(error_of([&] { ListReader in(missing); }),
+  EXPECT_EQ(input_error_of([&] { ListReader in(missing); }),
             "Erro: não foi possível ler o arquivo \"" + missing + "\".");
   const std::string d = dir_.string();
-  EXPECT_EQ(error_of([&] { ListReader in(d); }),
+  EXPECT_EQ(input_error_of([&] { ListReader in(d); }),
             "Erro: não foi possível ler o arquivo \"" + d + "\".");
 }
 
@@ -140,10 +130,10 @@ TEST_F(ListReadTest, EndOfFileNamesTheItem) {
   ListReader in(p);
   in.read_int(1, "a");
   in.read_int(2, "b");
-  EXPECT_EQ(error_of([&] { in.read_real(5, "po"); }),
+  EXPECT_EQ(input_error_of([&] { in.read_real(5, "po"); }),
             "Erro no arquivo \"" + p + "\", item 5 (po): o arquivo terminou antes deste item.");
   ListReader empty(file("", "vazio.dat"));
-  EXPECT_NE(error_of([&] { empty.read_char(1, "caso"); }).find("item 1 (caso): o arquivo terminou"),
+  EXPECT_NE(input_error_of([&] { empty.read_char(1, "caso"); }).find("item 1 (caso): o arquivo terminou"),
             std::string::npos);
 }
 
@@ -153,28 +143,28 @@ TEST_F(ListReadTest, WrongTypeMessages) {
       "2.5abc\n--1\n.\n+\n");
   ListReader in(p);
   const std::string head = "Erro no arquivo \"" + p + "\", item ";
-  EXPECT_EQ(error_of([&] { in.read_int(3, "nx"); }),
+  EXPECT_EQ(input_error_of([&] { in.read_int(3, "nx"); }),
             head + "3 (nx): esperado um número inteiro, encontrado \"2.5\".");
-  EXPECT_EQ(error_of([&] { in.read_int(4, "ny"); }),
+  EXPECT_EQ(input_error_of([&] { in.read_int(4, "ny"); }),
             head + "4 (ny): esperado um número inteiro, encontrado \"2.\".");
-  EXPECT_EQ(error_of([&] { in.read_int(11, "It1"); }),
+  EXPECT_EQ(input_error_of([&] { in.read_int(11, "It1"); }),
             head + "11 (It1): esperado um número inteiro, encontrado \"1e3\".");
-  EXPECT_EQ(error_of([&] { in.read_int(2, "coord"); }),
+  EXPECT_EQ(input_error_of([&] { in.read_int(2, "coord"); }),
             head + "2 (coord): esperado um número inteiro, encontrado \"abc\".");
-  EXPECT_EQ(error_of([&] { in.read_real(5, "po"); }),
+  EXPECT_EQ(input_error_of([&] { in.read_real(5, "po"); }),
             head + "5 (po): esperado um número real, encontrado \"cinco\".");
-  EXPECT_EQ(error_of([&] { in.read_int(6, "x"); }),
+  EXPECT_EQ(input_error_of([&] { in.read_int(6, "x"); }),
             head + "6 (x): esperado um número inteiro, encontrado \"'5'\".");
-  EXPECT_NE(error_of([&] { in.read_int(7, "x"); })
+  EXPECT_NE(input_error_of([&] { in.read_int(7, "x"); })
                 .find("esperado um número inteiro de -2147483648 a 2147483647, encontrado "
                       "\"99999999999\""),
             std::string::npos);
   EXPECT_EQ(in.read_int(8, "x"), -2147483647 - 1);
-  EXPECT_NE(error_of([&] { in.read_real(9, "x"); }).find("encontrado \"1e400\""),
+  EXPECT_NE(input_error_of([&] { in.read_real(9, "x"); }).find("encontrado \"1e400\""),
             std::string::npos);
   // Non-finite values are refused: they would slip past every range check.
   for (int item = 10; item <= 16; ++item)
-    EXPECT_NE(error_of([&] { in.read_real(item, "x"); }).find("esperado um número real"),
+    EXPECT_NE(input_error_of([&] { in.read_real(item, "x"); }).find("esperado um número real"),
               std::string::npos)
         << "item " << item;
 }
@@ -183,17 +173,17 @@ TEST_F(ListReadTest, EmptyValuesAndBadQuotes) {
   const std::string p = file(",5\n3*\n  / \n0*7\n, 'x'\n'sem fim\nmais texto\n");
   ListReader in(p);
   const std::string head = "Erro no arquivo \"" + p + "\", item ";
-  EXPECT_EQ(error_of([&] { in.read_int(1, "a"); }),
+  EXPECT_EQ(input_error_of([&] { in.read_int(1, "a"); }),
             head + "1 (a): esperado um número inteiro, encontrado um valor vazio.");
-  EXPECT_EQ(error_of([&] { in.read_real(2, "b"); }),
+  EXPECT_EQ(input_error_of([&] { in.read_real(2, "b"); }),
             head + "2 (b): esperado um número real, encontrado um valor vazio.");
-  EXPECT_EQ(error_of([&] { in.read_int(3, "c"); }),
+  EXPECT_EQ(input_error_of([&] { in.read_int(3, "c"); }),
             head + "3 (c): esperado um número inteiro, encontrado \"/\".");
-  EXPECT_NE(error_of([&] { in.read_int(4, "d"); }).find("contagem de repetição nula"),
+  EXPECT_NE(input_error_of([&] { in.read_int(4, "d"); }).find("contagem de repetição nula"),
             std::string::npos);
-  EXPECT_EQ(error_of([&] { in.read_char(5, "caso"); }),
+  EXPECT_EQ(input_error_of([&] { in.read_char(5, "caso"); }),
             head + "5 (caso): esperado um texto, encontrado um valor vazio.");
-  EXPECT_EQ(error_of([&] { in.read_char(6, "titulo"); }),
+  EXPECT_EQ(input_error_of([&] { in.read_char(6, "titulo"); }),
             head + "6 (titulo): o texto iniciado com apóstrofo não foi fechado até o fim do "
                    "arquivo.");
 }

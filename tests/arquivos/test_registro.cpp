@@ -13,12 +13,15 @@
 #include <vector>
 
 #include "base/erro.hpp"
+#include "apoio/erros.hpp"
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<unsigned char>;
 using tx::RunError;
 
 namespace {
+
+using txtest::input_error_of;
 
 class RecordFileTest : public ::testing::Test {
  protected:
@@ -40,18 +43,6 @@ class RecordFileTest : public ::testing::Test {
   static void spit(const std::string& p, const Bytes& b) {
     std::ofstream(p, std::ios::binary)
         .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-  }
-
-  template <class F>
-  static std::string error_of(F f) {
-    try {
-      f();
-    } catch (const RunError& e) {
-      EXPECT_EQ(e.status(), tx::kExitInput);
-      return e.what();
-    }
-    ADD_FAILURE() << "no RunError thrown";
-    return {};
   }
 
   fs::path dir_;
@@ -173,7 +164,7 @@ TEST_F(RecordFileTest, ShortPayloadReportsWithoutPartialRead) {
   const Bytes pl = payload_of(11);
   tx::RecordReader r(pl);
   double v[2] = {-1.0, -1.0};
-  EXPECT_NE(error_of([&] { r.get_reals(v, 2); }).find("pedidos 16 bytes, restam 11"),
+  EXPECT_NE(input_error_of([&] { r.get_reals(v, 2); }).find("pedidos 16 bytes, restam 11"),
             std::string::npos);
   EXPECT_EQ(v[1], -1.0);
   EXPECT_EQ(r.remaining(), 11u);
@@ -190,13 +181,13 @@ TEST_F(RecordFileTest, DamagedFilesGiveTheirMessage) {
   const std::string head = "Erro no arquivo \"" + p + "\": ";
   auto with = [&](Bytes b) {
     spit(p, b);
-    return error_of([&] { tx::read_record_file(p); });
+    return input_error_of([&] { tx::read_record_file(p); });
   };
   auto contains = [](const std::string& msg, const std::string& part) {
     return msg.find(part) != std::string::npos;
   };
 
-  EXPECT_EQ(error_of([&] { tx::read_record_file(path("falta.bin")); }),
+  EXPECT_EQ(input_error_of([&] { tx::read_record_file(path("falta.bin")); }),
             "Erro: não foi possível ler o arquivo \"" + path("falta.bin") + "\".");
   EXPECT_EQ(with({}), head + "o arquivo está vazio.");
 
@@ -241,7 +232,7 @@ TEST_F(RecordFileTest, FailedWriteKeepsThePreviousFile) {
 
   // The temporary cannot be created.
   fs::create_directory(p + ".tmp");
-  EXPECT_TRUE(error_of([&] { tx::write_record_file(p, payload_of(9)); }).starts_with(msg));
+  EXPECT_TRUE(input_error_of([&] { tx::write_record_file(p, payload_of(9)); }).starts_with(msg));
   EXPECT_EQ(slurp(p), old_image);
   fs::remove(p + ".tmp");
 
@@ -250,7 +241,7 @@ TEST_F(RecordFileTest, FailedWriteKeepsThePreviousFile) {
   fs::create_directory(d);
   fs::path keep = fs::path(d) / "dentro";
   std::ofstream(keep) << "x";
-  EXPECT_TRUE(error_of([&] { tx::write_record_file(d, payload_of(9)); })
+  EXPECT_TRUE(input_error_of([&] { tx::write_record_file(d, payload_of(9)); })
                   .starts_with("Erro: não foi possível gravar o arquivo \"" + d + "\""));
   EXPECT_TRUE(fs::is_directory(d));
   EXPECT_TRUE(fs::exists(keep));

@@ -18,6 +18,7 @@
 #include "apoio/tmpdir.hpp"
 #include "malha/malha.hpp"
 #include "escoamento/usuario.hpp"
+#include "apoio/erros.hpp"
 
 using enum tx::MatrixColumn;
 
@@ -26,6 +27,8 @@ using txtest::make_state;
 using txtest::np_of;
 
 namespace {
+
+using txtest::error_of;
 
 // Isentropic area ratio A/A* at Mach M, written independently of the solver.
 double area_ratio(double g, double M) {
@@ -62,18 +65,6 @@ using txtest::same_bits;
 // Runs each test in a fresh scratch directory (the restart file lives in the cwd).
 class InScratchDir : public ::testing::Test {
  protected:
-  void SetUp() override {
-    old_ = fs::current_path();
-    dir_ = fs::temp_directory_path() / ("tx_usuario_" + std::to_string(::getpid()) + "_" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    fs::current_path(dir_);
-  }
-  void TearDown() override {
-    fs::current_path(old_);
-    fs::remove_all(dir_);
-  }
   static std::vector<unsigned char> slurp(const std::string& name) {
     std::ifstream in(name, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -82,19 +73,7 @@ class InScratchDir : public ::testing::Test {
     std::ofstream out(name, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   }
-  // Message of the RunError thrown by f; fails when none is thrown.
-  template <class F>
-  static std::string error_of(F f, int* status = nullptr) {
-    try {
-      f();
-    } catch (const tx::RunError& e) {
-      if (status) *status = e.status();
-      return e.what();
-    }
-    ADD_FAILURE() << "no RunError";
-    return {};
-  }
-  fs::path old_, dir_;
+  txtest::ScratchDir scratch_;
 };
 
 // Gives the 15 stored arrays distinct, awkward values (signed zero, tiny, huge).

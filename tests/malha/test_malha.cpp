@@ -16,6 +16,7 @@
 
 #include "base/erro.hpp"
 #include "apoio/fixture.hpp"
+#include "apoio/tmpdir.hpp"
 #include "arquivos/layout.hpp"
 #include "graficos/modelos.hpp"
 #include "malha/malha.hpp"
@@ -23,13 +24,9 @@
 namespace fs = std::filesystem;
 using txtest::make_state;
 using txtest::np_of;
+using txtest::read_file;
 
 namespace {
-
-std::string slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 void spit(const fs::path& p, const std::string& bytes) {
   std::ofstream(p, std::ios::binary) << bytes;
@@ -152,7 +149,7 @@ TEST_F(Throat, WorkedValuesAndListing) {
       "       7.853981634E-01 = Sg:   área da garganta da tubeira (m2)\r\n"
       "       2.250000000E+00 = rain: razão de áreas do convergente\r\n"
       "       2.250000000E+00 = raex: razão de áreas do divergente\r\n");
-  EXPECT_EQ(slurp("teste.txt"), expected);
+  EXPECT_EQ(read_file("teste.txt"), expected);
 }
 
 TEST_F(Throat, CurvatureFollowsTheSpacing) {
@@ -282,7 +279,7 @@ TEST_F(GridFiles, TwentyByTenEveryFifthNode) {
   tx::write_grid_outputs(s);
   s.io.listagem.close();
 
-  EXPECT_EQ(slurp("teste.contorno_sul.dat"),
+  EXPECT_EQ(read_file("teste.contorno_sul.dat"),
             std::string(kHeader) +
                 "    1    1         1   0.000000000000000E+00   0.000000000000000E+00\r\n"
                 "    5    1         5   2.000000000000000E-01   0.000000000000000E+00\r\n"
@@ -290,7 +287,7 @@ TEST_F(GridFiles, TwentyByTenEveryFifthNode) {
                 "   15    1        15   7.000000000000002E-01   0.000000000000000E+00\r\n"
                 "   20    1        20   9.500000000000004E-01   0.000000000000000E+00\r\n"
                 "   21    1        21   1.000000000000000E+00   0.000000000000000E+00\r\n");
-  EXPECT_EQ(slurp("teste.contorno_norte.dat"),
+  EXPECT_EQ(read_file("teste.contorno_norte.dat"),
             std::string(kHeader) +
                 "    1   11       221   0.000000000000000E+00   7.500000000000000E-01\r\n"
                 "    5   11       225   2.000000000000000E-01   6.500000000000000E-01\r\n"
@@ -298,13 +295,13 @@ TEST_F(GridFiles, TwentyByTenEveryFifthNode) {
                 "   15   11       235   7.000000000000002E-01   6.000000000000000E-01\r\n"
                 "   20   11       240   9.500000000000004E-01   7.250000000000000E-01\r\n"
                 "   21   11       241   1.000000000000000E+00   7.500000000000000E-01\r\n");
-  EXPECT_EQ(slurp("teste.contorno_oeste.dat"),
+  EXPECT_EQ(read_file("teste.contorno_oeste.dat"),
             std::string(kHeader) +
                 "    1    1         1   0.000000000000000E+00   0.000000000000000E+00\r\n"
                 "    1    5        89   0.000000000000000E+00   3.000000000000000E-01\r\n"
                 "    1   10       199   0.000000000000000E+00   6.749999999999999E-01\r\n"
                 "    1   11       221   0.000000000000000E+00   7.500000000000000E-01\r\n");
-  EXPECT_EQ(slurp("teste.contorno_leste.dat"),
+  EXPECT_EQ(read_file("teste.contorno_leste.dat"),
             std::string(kHeader) +
                 "   21    1        21   1.000000000000000E+00   0.000000000000000E+00\r\n"
                 "   21    5       109   1.000000000000000E+00   3.000000000000000E-01\r\n"
@@ -313,7 +310,7 @@ TEST_F(GridFiles, TwentyByTenEveryFifthNode) {
 
   // Grid file: 11 lines of constant j with 6 nodes, then 21 lines of
   // constant i with 4 nodes, each after a one-blank separator record.
-  const std::string grid = slurp("teste.malha.dat");
+  const std::string grid = read_file("teste.malha.dat");
   const std::string first_block =
       " \r\n"
       "   0.000000000000000E+00   0.000000000000000E+00\r\n"
@@ -351,21 +348,21 @@ TEST_F(GridFiles, TwentyByTenEveryFifthNode) {
   EXPECT_EQ(lines, 32 + 11 * 6 + 21 * 4);
 
   // Scripts: the template's lines untouched, then the program's lines.
-  EXPECT_EQ(slurp("Tubrix_5p5_dominio.gnu"),
-            slurp(kSourceTemplates / "Tubrix_5p5_dominio.gnu") +
+  EXPECT_EQ(read_file("Tubrix_5p5_dominio.gnu"),
+            read_file(kSourceTemplates / "Tubrix_5p5_dominio.gnu") +
                 "plot 'teste.contorno_sul.dat' using 4:5 title 'sul'\r\n"
                 "replot 'teste.contorno_norte.dat' using 4:5 title 'norte'\r\n"
                 "replot 'teste.contorno_oeste.dat' using 4:5 title 'oeste'\r\n"
                 "replot 'teste.contorno_leste.dat' using 4:5 title 'leste'\r\n"
                 "set title 'Tubeira teste'\r\n"
                 "replot\r\n");
-  EXPECT_EQ(slurp("Tubrix_5p5_malha.gnu"), slurp(kSourceTemplates / "Tubrix_5p5_malha.gnu") +
+  EXPECT_EQ(read_file("Tubrix_5p5_malha.gnu"), read_file(kSourceTemplates / "Tubrix_5p5_malha.gnu") +
                                                "plot 'teste.malha.dat' notitle\r\n"
                                                "set title 'Tubeira teste'\r\n"
                                                "replot\r\n");
   EXPECT_EQ(commands, (std::vector<std::string>{"wgnuplot Tubrix_5p5_dominio.gnu",
                                                 "wgnuplot Tubrix_5p5_malha.gnu"}));
-  EXPECT_NE(slurp("teste.txt").find(tx::to_latin1("*** Parâmetros da Tubeira ***")),
+  EXPECT_NE(read_file("teste.txt").find(tx::to_latin1("*** Parâmetros da Tubeira ***")),
             std::string::npos);
 }
 
@@ -380,27 +377,27 @@ TEST_F(GridFiles, SubsamplingExtremesAndSecondRun) {
 
   s.c.w_g = 1;  // every node
   tx::write_grid_outputs(s);
-  std::string sul = slurp("caso b.contorno_sul.dat");
+  std::string sul = read_file("caso b.contorno_sul.dat");
   EXPECT_EQ(std::count(sul.begin(), sul.end(), '\n'), 1 + 5);
 
   s.c.w_g = 100;  // only the ends of each line; the files are rewritten
   tx::write_grid_outputs(s);
   s.io.listagem.close();
-  sul = slurp("caso b.contorno_sul.dat");
+  sul = read_file("caso b.contorno_sul.dat");
   EXPECT_EQ(sul, std::string(kHeader) +
                      "    1    1         1   0.000000000000000E+00   0.000000000000000E+00\r\n"
                      "    5    1         5   1.000000000000000E+00   0.000000000000000E+00\r\n");
-  const std::string oeste = slurp("caso b.contorno_oeste.dat");
+  const std::string oeste = read_file("caso b.contorno_oeste.dat");
   EXPECT_EQ(std::count(oeste.begin(), oeste.end(), '\n'), 1 + 2);
-  const std::string grid = slurp("caso b.malha.dat");
+  const std::string grid = read_file("caso b.malha.dat");
   EXPECT_EQ(std::count(grid.begin(), grid.end(), '\n'), (3 + 5) * (1 + 2));
 
   // The scripts end with the new lines only, not with both runs' lines.
-  const std::string dom = slurp("Tubrix_5p5_dominio.gnu");
+  const std::string dom = read_file("Tubrix_5p5_dominio.gnu");
   EXPECT_EQ(std::count(dom.begin(), dom.end(), '\n'), 6 + 6);
   EXPECT_NE(dom.find("plot 'caso b.contorno_sul.dat' using 4:5 title 'sul'\r\n"),
             std::string::npos);
-  const std::string mal = slurp("Tubrix_5p5_malha.gnu");
+  const std::string mal = read_file("Tubrix_5p5_malha.gnu");
   const std::string title = "set title 'Outro  titulo'\r\nreplot\r\n";
   ASSERT_GE(mal.size(), title.size());
   EXPECT_EQ(mal.substr(mal.size() - title.size()), title);
@@ -419,7 +416,7 @@ TEST_F(GridFiles, ScriptsRenderWithGnuplot) {
   s.io.listagem.open("teste.txt");
   tx::write_grid_outputs(s);
   s.io.listagem.close();
-  EXPECT_NE(slurp("Tubrix_5p5_malha.gnu")
+  EXPECT_NE(read_file("Tubrix_5p5_malha.gnu")
                 .find("plot 'caso''1.malha.dat' notitle\r\nset title 'Tubeira d''água"),
             std::string::npos);
   for (const char* script : {"Tubrix_5p5_dominio.gnu", "Tubrix_5p5_malha.gnu"}) {
@@ -433,18 +430,18 @@ TEST_F(GridFiles, ScriptsRenderWithGnuplot) {
             " -e \"set output '" + full + "'; replot\""};
     for (const std::string& cmd : cmds) {
       EXPECT_EQ(std::system((cmd + " > gnuplot.log 2>&1").c_str()), 0)
-          << cmd << "\n" << slurp("gnuplot.log");
+          << cmd << "\n" << read_file("gnuplot.log");
       // The first plot of the domain script is the axis alone, a flat line
       // whose empty y range gnuplot widens with a warning; nothing else may
       // be reported.
       const std::string log =
-          std::regex_replace(slurp("gnuplot.log"), std::regex("Warning: empty y range[^\n]*\n"), "");
+          std::regex_replace(read_file("gnuplot.log"), std::regex("Warning: empty y range[^\n]*\n"), "");
       EXPECT_EQ(log, "") << cmd;
     }
     for (const std::string& out : {png, full}) {
       ASSERT_TRUE(fs::exists(out)) << out;
       EXPECT_GT(fs::file_size(out), 1000u) << out;
-      EXPECT_EQ(slurp(out).substr(1, 3), "PNG") << out;
+      EXPECT_EQ(read_file(out).substr(1, 3), "PNG") << out;
     }
   }
 }
@@ -456,7 +453,7 @@ class Templates : public InTempDir {};
 
 TEST_F(Templates, ShippedTemplatesHaveExactlyTheKeptLines) {
   for (const auto& t : tx::kTemplates) {
-    const std::string b = slurp(kSourceTemplates / t.name);
+    const std::string b = read_file(kSourceTemplates / t.name);
     EXPECT_EQ(std::count(b.begin(), b.end(), '\n'), t.kept) << t.name;
     EXPECT_EQ(b.find("set terminal"), std::string::npos) << t.name;
     EXPECT_EQ(b.find("set term "), std::string::npos) << t.name;
@@ -471,10 +468,10 @@ TEST_F(Templates, CopiesMissingAndKeepsTheUsersOwn) {
   for (const auto& t : tx::kTemplates) {
     ASSERT_TRUE(fs::exists(t.name)) << t.name;
     if (std::string(t.name) != "Tubrix_5p5_Mach.gnu") {
-      EXPECT_EQ(slurp(t.name), slurp(kSourceTemplates / t.name));
+      EXPECT_EQ(read_file(t.name), read_file(kSourceTemplates / t.name));
     }
   }
-  EXPECT_EQ(slurp("Tubrix_5p5_Mach.gnu"), own);
+  EXPECT_EQ(read_file("Tubrix_5p5_Mach.gnu"), own);
   // Nothing to copy: a source folder that does not exist is fine now.
   tx::ensure_templates("/nonexistent/templates");
 }
@@ -495,7 +492,7 @@ TEST_F(Templates, MissingEverywhereOrShortIsAClearError) {
   EXPECT_NE(msg.find("Tubrix_5p5_pressao.gnu"), std::string::npos) << msg;
   EXPECT_NE(msg.find("2 linhas"), std::string::npos) << msg;
   EXPECT_NE(msg.find("6"), std::string::npos) << msg;
-  EXPECT_EQ(slurp("Tubrix_5p5_pressao.gnu"), "set grid\r\nset key\r\n");
+  EXPECT_EQ(read_file("Tubrix_5p5_pressao.gnu"), "set grid\r\nset key\r\n");
 
   fs::remove("Tubrix_5p5_pressao.gnu");
   spit(fs::path("src") / "Tubrix_5p5_pressao.gnu", "a\nb\nc\nd\ne");  // 5 lines, last unterminated
@@ -508,20 +505,20 @@ TEST_F(Templates, RewriteKeepsTheLeadingLinesByteForByte) {
   const std::string head = "set grid  \nset xlabel 'pressão (Pa)'\r\n\n\xe7\xe3o\r\n";
   spit("s.gnu", head + "plot 'old' using 1:2\r\nreplot\r\n");
   tx::rewrite_script("s.gnu", 4, "plot 'new'\r\n");
-  EXPECT_EQ(slurp("s.gnu"), head + "plot 'new'\r\n");
+  EXPECT_EQ(read_file("s.gnu"), head + "plot 'new'\r\n");
   tx::rewrite_script("s.gnu", 4, "plot 'newer'\r\n");
-  EXPECT_EQ(slurp("s.gnu"), head + "plot 'newer'\r\n");
+  EXPECT_EQ(read_file("s.gnu"), head + "plot 'newer'\r\n");
   EXPECT_FALSE(fs::exists("s.gnu.tmp"));
 
   // An unterminated last kept line is ended before the program's lines.
   spit("t.gnu", "a\r\nb");
   tx::rewrite_script("t.gnu", 2, "c\r\n");
-  EXPECT_EQ(slurp("t.gnu"), "a\r\nb\r\nc\r\n");
+  EXPECT_EQ(read_file("t.gnu"), "a\r\nb\r\nc\r\n");
 
   spit("u.gnu", "a\r\nb\r\n");
   std::string msg = message_of([] { tx::rewrite_script("u.gnu", 3, "x\r\n"); });
   EXPECT_NE(msg.find("u.gnu"), std::string::npos);
-  EXPECT_EQ(slurp("u.gnu"), "a\r\nb\r\n");  // untouched on error
+  EXPECT_EQ(read_file("u.gnu"), "a\r\nb\r\n");  // untouched on error
 
   int status = 0;
   msg = message_of([] { tx::rewrite_script("nada.gnu", 6, "x\r\n"); }, &status);

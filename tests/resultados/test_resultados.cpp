@@ -19,20 +19,16 @@
 namespace fs = std::filesystem;
 using txtest::make_state;
 using txtest::np_of;
+using txtest::read_file;
 
 namespace {
-
-std::string slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 using txtest::lines_of;
 
 // Numeric rows of a profile file (comment lines skipped).
 std::vector<std::vector<double>> rows_of(const fs::path& p) {
   std::vector<std::vector<double>> rows;
-  for (const auto& l : lines_of(slurp(p))) {
+  for (const auto& l : lines_of(read_file(p))) {
     if (l.empty() || l[0] == '#') continue;
     std::vector<double> r;
     const char* c = l.c_str();
@@ -49,19 +45,6 @@ std::vector<std::vector<double>> rows_of(const fs::path& p) {
 // Each test works in a scratch directory of its own, as a case directory.
 class CaseDir : public ::testing::Test {
  protected:
-  void SetUp() override {
-    old_ = fs::current_path();
-    dir_ = fs::temp_directory_path() /
-           ("tx_resultados_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    fs::current_path(dir_);
-  }
-  void TearDown() override {
-    fs::current_path(old_);
-    fs::remove_all(dir_);
-  }
   // Six-line stand-ins for the profile and residual templates.
   static void plain_templates() {
     for (const auto& t : tx::kTemplates) {
@@ -70,7 +53,7 @@ class CaseDir : public ::testing::Test {
       o << "plot 'old' \r\n";
     }
   }
-  fs::path old_, dir_;
+  txtest::ScratchDir scratch_;
 };
 
 // A smooth, non-uniform flow with every array the results step reads set,
@@ -113,7 +96,7 @@ void set_flow(tx::State& s) {
 std::string run_listing(tx::State& s) {
   s.io.listagem.open("teste.txt");
   tx::write_results(s);
-  return slurp("teste.txt");
+  return read_file("teste.txt");
 }
 
 // ---------------------------------------------------------------------------
@@ -137,7 +120,7 @@ std::string print_field(tx::State& s, const tx::Vec& field) {
   s.io.listagem.open("campo.txt");
   tx::write_field(s, field, s.c.ny, s.c.nx, s.c.nxy);
   s.io.listagem.close();
-  return slurp("campo.txt");
+  return read_file("campo.txt");
 }
 
 std::string header_of(int from, int to) {
@@ -262,7 +245,7 @@ TEST_F(CaseDir, IterationLineOfTheItnFile) {
   s.io.itn.open("teste.itn");
   tx::write_iteration_globals(s);
   s.io.itn.close();
-  const auto lines = lines_of(slurp("teste.itn"));
+  const auto lines = lines_of(read_file("teste.itn"));
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].size(), 8u + 2u + 3u * 24u);
   EXPECT_EQ(lines[0].substr(0, 8), "       7");
@@ -412,7 +395,7 @@ TEST_F(CaseDir, NoIterationStillGivesFiniteResults) {
   EXPECT_EQ(out.find("NaN"), std::string::npos);
   EXPECT_EQ(out.find("Inf"), std::string::npos);
   EXPECT_EQ(out.find("***************"), std::string::npos);
-  const std::string summary = slurp("teste.Extrapolix_3p0");
+  const std::string summary = read_file("teste.Extrapolix_3p0");
   EXPECT_EQ(summary.find("NaN"), std::string::npos);
   EXPECT_EQ(summary.find("Inf"), std::string::npos);
 }
@@ -423,7 +406,7 @@ TEST_F(CaseDir, SummaryFileHasFourteenNumberedLines) {
   set_flow(s);
   s.k.it = 1;
   run_listing(s);
-  const auto lines = lines_of(slurp("teste.Extrapolix_3p0"));
+  const auto lines = lines_of(read_file("teste.Extrapolix_3p0"));
   ASSERT_EQ(lines.size(), 14u);
   // 10 real columns over the 1 m nozzle.
   EXPECT_EQ(lines[0], "      1.000000000000000E-01 = h m\xe9" "dio em X (m)");
@@ -501,15 +484,15 @@ TEST_F(CaseDir, SecondRunRewritesEveryFile) {
     for (std::size_t n = 0; n < files.size(); ++n) {
       ASSERT_TRUE(fs::exists(files[n])) << files[n];
       if (run == 0)
-        first.push_back(slurp(files[n]));
+        first.push_back(read_file(files[n]));
       else
-        EXPECT_EQ(slurp(files[n]), first[n]) << files[n];
+        EXPECT_EQ(read_file(files[n]), first[n]) << files[n];
     }
   }
   // Scripts: the kept lines, then the program's lines; the old tail is gone.
-  EXPECT_EQ(lines_of(slurp("Tubrix_5p5_velocidade_u.gnu")).size(), 6u + 5u);
-  EXPECT_EQ(lines_of(slurp("Tubrix_5p5_empuxo.gnu")).size(), 6u + 7u);
-  const auto res = lines_of(slurp("Tubrix_5p5_residuo.gnu"));
+  EXPECT_EQ(lines_of(read_file("Tubrix_5p5_velocidade_u.gnu")).size(), 6u + 5u);
+  EXPECT_EQ(lines_of(read_file("Tubrix_5p5_empuxo.gnu")).size(), 6u + 7u);
+  const auto res = lines_of(read_file("Tubrix_5p5_residuo.gnu"));
   ASSERT_EQ(res.size(), 6u + 3u);
   EXPECT_EQ(res[6], "plot 'teste.residuo.dat' using 1:2 notitle");
   EXPECT_EQ(res[7], "set title '  Tubeira teste'");
@@ -556,7 +539,7 @@ TEST_F(CaseDir, ProfilesRunFromInletToExitPlane) {
   EXPECT_NEAR(mach[i - 1][2],
               std::sqrt(s.f.u(i) * s.f.u(i) / (s.c.gama * s.c.Rg * s.f.T(i))), 1e-14);
 
-  const auto head = lines_of(slurp("teste.pressao.dat"));
+  const auto head = lines_of(read_file("teste.pressao.dat"));
   EXPECT_EQ(head[0], "### PRESS\xc3O (Pa) ###");
   // Column titles start in columns 4, 28, 52 and 76.
   EXPECT_EQ(head[1], "#  x (m)" + std::string(19, ' ') + "1D" + std::string(22, ' ') + "centro" +
@@ -668,9 +651,9 @@ TEST_F(CaseDir, ScriptsRenderWithGnuplot) {
     fs::remove("x.png");
     const std::string cmd = std::string("gnuplot -e \"set terminal png; set output 'x.png'\" ") +
                             script + " > gnuplot.log 2>&1";
-    EXPECT_EQ(std::system(cmd.c_str()), 0) << slurp("gnuplot.log");
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << read_file("gnuplot.log");
     EXPECT_TRUE(fs::exists("x.png") && fs::file_size("x.png") > 0);
-    EXPECT_EQ(slurp("gnuplot.log").find("warning"), std::string::npos) << slurp("gnuplot.log");
+    EXPECT_EQ(read_file("gnuplot.log").find("warning"), std::string::npos) << read_file("gnuplot.log");
   }
 }
 
