@@ -1,6 +1,6 @@
 #!/bin/bash
-# Runs the example case and the variants README's notes speak of, and prints
-# every figure the notes quote. usage: docs/notas.sh [tubrix] (default
+# Runs the example case and the variants docs/exemplo.md speaks of, and prints
+# every figure that page quotes. usage: docs/notas.sh [tubrix] (default
 # build/tubrix; `make all` builds it). Takes a few minutes on 2 cores.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
