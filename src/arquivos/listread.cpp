@@ -239,6 +239,11 @@ bool parse_real(const std::string& s, double& out, bool& overflow) {
 
 }  // namespace
 
+bool parse_real_text(const std::string& text, double& out) {
+  bool overflow = false;
+  return parse_real(text, out, overflow) && std::isfinite(out);
+}
+
 ListReader::ListReader(const std::string& path) : path_(path) {
   std::error_code ec;
   std::ifstream in;
@@ -305,6 +310,15 @@ std::string ListReader::read_char(int item, const std::string& name) {
   const Value v = next_value(lines_, next_);
   need_value(v, path_, item, name, "um texto");
   return padded(v.text, kCharLen);
+}
+
+bool ListReader::read_optional_name(std::string& out) {
+  std::size_t at = next_;
+  const Value v = next_value(lines_, at);
+  if (v.kind != Value::kText || v.delim != '\'' || v.spans_lines) return false;
+  next_ = at;
+  out = v.text;
+  return true;
 }
 
 std::string ListReader::read_name(int item, const std::string& name) {

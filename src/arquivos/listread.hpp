@@ -8,6 +8,10 @@
 
 namespace tx {
 
+// A real in the forms the input files take (Fortran real forms, the point
+// as decimal separator); false when `text` is no such number or not finite.
+bool parse_real_text(const std::string& text, double& out);
+
 class ListReader {
  public:
   // Throws RunError (Portuguese message naming the file) if it cannot be read.
@@ -24,6 +28,11 @@ class ListReader {
   // close on its own line, so a missing apostrophe is reported here and not
   // against a later item whose text happened to close it.
   std::string read_name(int item, const std::string& name);
+
+  // An optional last item: a name in apostrophes closed on its line is
+  // read (true, in `out`, unpadded); anything else after the last item is
+  // not an item and is left unread (false).
+  bool read_optional_name(std::string& out);
 
   const std::string& path() const { return path_; }
 

@@ -37,6 +37,27 @@ struct CaseData {
   double pi = 0;
   // Name of the case data file as Tubrix_5p5.ent gives it (trimmed).
   std::string data_file;
+  // Item 29: the wall file as the data file names it (trimmed); empty for
+  // the built-in wall (item absent or 'padrao').
+  std::string parede;
+};
+
+// The nozzle wall: its radius (half-height in planar flow) along x, from 0
+// at the inlet to the exit. The built-in V shape is made by the grid itself.
+enum class WallForm : int { kBuiltin = 0, kConical = 1, kPoints = 2 };
+
+struct Wall {
+  WallForm form = WallForm::kBuiltin;
+  // Conical: rin, Lin, rf, tc, rcu, rg, rcd, td, rex (angles in degrees),
+  // and the x where each piece ends: inlet straight, inlet arc, cone,
+  // upstream throat arc (the throat), downstream arc, divergent cone (exit).
+  std::array<double, 9> p{};
+  std::array<double, 6> x_end{};
+  // Points: the table and the spline's second derivatives and tension.
+  std::vector<double> px, pr, pz;
+  double tension = 0;
+  // Throat (lowest point) and the two ends.
+  double x_throat = 0, r_throat = 0, x_exit = 0, r_inlet = 0, r_exit = 0;
 };
 
 // Run counters and clock readings of the driver.
@@ -147,6 +168,7 @@ struct Parallel {
 
 struct State {
   CaseData c;
+  Wall wall;  // read with the case data
   Counters k;
   Throat g;
   Globals r;

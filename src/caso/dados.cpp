@@ -14,6 +14,7 @@
 #include "plataforma/plataforma.hpp"
 #include "base/texto.hpp"
 #include "caso/itens.hpp"
+#include "parede/parede.hpp"
 
 namespace tx {
 
@@ -172,6 +173,19 @@ void read_case_data(State& s) {
   c.sem_g = int_item(26);
   c.hard = text_item(27);
   c.titulo = text_item(28);
+  // Item 29 only when it stands in apostrophes: any other text after item
+  // 28 was never an item and stays ignored.
+  std::string wall;
+  if (in.read_optional_name(wall)) {
+    wall = trimmed(wall);
+    if (wall.empty()) bad_value(f, 29, "o nome do arquivo da parede", "um nome em branco");
+    if (wall != kBuiltinWall) {
+      if (wall.find_first_of("/\\") != std::string::npos)
+        bad_value(f, 29, "um arquivo da pasta do caso (nome sem / ou \\)", "\"" + wall + "\"");
+      c.parede = wall;
+      s.wall = read_wall_file(wall);
+    }
+  }
 
   c.pi = std::acos(-1.0);
   c.ny = c.ny + 2;
@@ -232,6 +246,9 @@ void write_data_listing(State& s) {
                   c.T0, c.gama, c.Rg, c.dt1, c.dt2, c.It1, c.It2, c.tole, c.itmax, c.imax,
                   c.tolu, c.tolp, c.msi_iters_uvT, c.msi_iters_p, c.beta, c.ci, c.w_cam, c.w_r, c.w_g,
                   c.sem_a, c.sem_g, c.hard});
+  if (c.parede.empty()) return;
+  s.io.listagem.write("(/,'parede: arquivo da parede = ',A)", {c.parede});
+  for (const std::string& l : wall_description(s.wall)) s.io.listagem.put(l);
 }
 
 void allocate_fields(State& s) {

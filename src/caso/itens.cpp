@@ -83,11 +83,23 @@ const std::array<CaseItem, kCaseItemCount> kCaseItems = {{
     {28, "titulo", T, "", "título do caso (listagem e gráficos)", "título do caso", false},
 }};
 
-const CaseItem& case_item(int number) { return kCaseItems[static_cast<std::size_t>(number - 1)]; }
+const CaseItem kWallItem = {
+    29, "parede", N, "",
+    "opcional: arquivo da parede da tubeira, entre apóstrofos ('conica' ou 'pontos'); "
+    "sem ele, ou com 'padrao', a parede embutida",
+    "arquivo da parede", true};
+
+const CaseItem& case_item(int number) {
+  return number == kWallItem.number ? kWallItem : kCaseItems[static_cast<std::size_t>(number - 1)];
+}
 
 std::string help_item_lines() {
   std::string text;
-  for (const CaseItem& it : kCaseItems) {
+  std::vector<const CaseItem*> all;
+  for (const CaseItem& it : kCaseItems) all.push_back(&it);
+  all.push_back(&kWallItem);
+  for (const CaseItem* p : all) {
+    const CaseItem& it = *p;
     char head[32];
     std::snprintf(head, sizeof head, "  %2d %-8s", it.number, it.name);
     text += head;
@@ -128,6 +140,7 @@ std::vector<std::string> case_data_lines(const CaseData& c) {
   std::vector<std::string> lines;
   for (const CaseItem& it : kCaseItems)
     lines.push_back(case_data_line(it, values[static_cast<std::size_t>(it.number - 1)]));
+  if (!c.parede.empty()) lines.push_back(case_data_line(kWallItem, c.parede));
   return lines;
 }
 

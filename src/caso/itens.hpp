@@ -1,4 +1,4 @@
-// The 28 items of a case data file: the one list that the reader's messages,
+// The items of a case data file: the one list that the reader's messages,
 // --help, the study's data files and the tests' case files take them from.
 #pragma once
 
@@ -27,10 +27,15 @@ struct CaseItem {
 inline constexpr int kCaseItemCount = 28;
 extern const std::array<CaseItem, kCaseItemCount> kCaseItems;
 
-// Item `number` (1 to 28).
+// Item 29, optional: the wall file, in apostrophes after item 28. Without
+// it (or with 'padrao') the nozzle has the built-in wall.
+extern const CaseItem kWallItem;
+inline constexpr const char* kBuiltinWall = "padrao";
+
+// Item `number` (1 to 29).
 const CaseItem& case_item(int number);
 
-// The items' lines of --help: number, name, meaning and unit.
+// The items' lines of --help: number, name, meaning and unit (item 29 too).
 std::string help_item_lines();
 
 // The value of every item of `c` (real volume counts) as the reader returns
@@ -47,7 +52,8 @@ std::string case_data_line(const CaseItem& item, const std::string& value);
 // Shortest text that the case data reader reads back as the same double.
 std::string real_text(double v);
 
-// The 28 lines of a data file holding `c` (real volume counts).
+// The lines of a data file holding `c` (real volume counts): 28, and item
+// 29 when `c` names a wall file.
 std::vector<std::string> case_data_lines(const CaseData& c);
 
 }  // namespace tx

@@ -16,6 +16,7 @@
 #include "caso/dados.hpp"
 #include "caso/itens.hpp"
 #include "estudo/extrapolacao.hpp"
+#include "parede/parede.hpp"
 #include "plataforma/plataforma.hpp"
 
 namespace tx {
@@ -102,6 +103,51 @@ void check_grid_folder(const Grid& g) {
                      found + " (resultados de outros dados); apague a pasta \"" + g.name +
                      "\" para refazer esta malha.");
   }
+  // The wall decides the solution too: the same file name, and the same wall in it.
+  std::string found;
+  if (!r.read_optional_name(found) || trimmed(found) == kBuiltinWall) found.clear();
+  found = trimmed(found);
+  if (found != g.c.parede)
+    throw RunError("Erro no arquivo \"" + data + "\", item 29 (parede): o estudo usaria " +
+                   (g.c.parede.empty() ? std::string("a parede embutida") : in_quotes(g.c.parede)) +
+                   ", a malha já tem " +
+                   (found.empty() ? std::string("a parede embutida") : in_quotes(found)) +
+                   " (resultados de outros dados); apague a pasta \"" + g.name +
+                   "\" para refazer esta malha.");
+  if (g.c.parede.empty()) return;
+  const std::string copy = (dir / g.c.parede).string();
+  bool same = false;
+  try {
+    same = same_wall(read_wall_file(copy), read_wall_file(g.c.parede));
+  } catch (const RunError&) {
+    same = false;  // a copy that no longer reads is not this study's wall
+  }
+  if (!same)
+    throw RunError("Erro no arquivo \"" + copy + "\": a parede da malha não é a de \"" +
+                   g.c.parede + "\" (resultados de outra parede); apague a pasta \"" + g.name +
+                   "\" para refazer esta malha.");
+}
+
+// The case's wall file, copied into the grid's folder (all or none).
+void copy_wall_file(const Grid& g) {
+  if (g.c.parede.empty()) return;
+  std::FILE* f = open_regular_file(g.c.parede);
+  if (f == nullptr)
+    throw RunError("Erro: não foi possível ler o arquivo da parede \"" + g.c.parede + "\".");
+  std::string all;
+  char buf[4096];
+  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) all.append(buf, n);
+  std::fclose(f);
+  std::vector<std::string> lines;
+  for (std::size_t start = 0; start < all.size();) {
+    std::size_t end = all.find('\n', start);
+    if (end == std::string::npos) end = all.size();
+    std::string l = all.substr(start, end - start);
+    if (!l.empty() && l.back() == '\r') l.pop_back();
+    lines.push_back(latin1_to_utf8(to_latin1(l)));
+    start = end + 1;
+  }
+  write_text_file((fs::path(g.name) / g.c.parede).string(), lines);
 }
 
 void copy_templates(const Grid& g) {
@@ -282,6 +328,7 @@ void prepare_grid(const Grid& g) {
     c.ci = 2;
     c.itmax = g.c.itmax - g.continue_from;  // further iterations after the stored ones
   }
+  copy_wall_file(g);
   write_case_files(g, c);
   copy_templates(g);
 }

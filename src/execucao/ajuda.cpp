@@ -9,6 +9,7 @@
 #include "base/erro.hpp"
 #include "caso/itens.hpp"
 #include "graficos/modelos.hpp"
+#include "parede/parede.hpp"
 #include "plataforma/plataforma.hpp"
 
 namespace tx {
@@ -45,13 +46,25 @@ constexpr const char* kHelpStart =
     "  Tubrix_5p5.in   um inteiro: 0 abre Tubrix_5p5.ent e o arquivo de dados no editor\n"
     "                  antes de rodar; 1 não abre\n"
     "  Tubrix_5p5.ent  o nome do arquivo de dados, p. ex. 'bocal.dat'\n"
-    "  arquivo de dados  28 itens, um por linha, cada um no início da sua linha e\n"
+    "  arquivo de dados  28 itens (e o 29, opcional), um por linha, cada um no início da sua linha e\n"
     "                  seguido de qualquer descrição; textos com brancos entre apóstrofos;\n"
     "                  o separador decimal é o ponto (3.0e6, não 3,0e6)\n"
     "  Tubrix_5p5_*.gnu  modelos dos scripts de gráfico (copiados da instalação se\n"
     "                  faltarem); suas primeiras linhas são mantidas\n"
     "\n"
     "Itens do arquivo de dados:\n";
+
+// Between the items' lines and the wall's parameters.
+constexpr const char* kHelpWall =
+    "\n"
+    "Arquivo da parede (item 29), na pasta do caso, Latin-1 ou UTF-8, um valor no início de\n"
+    "cada linha, seguido de qualquer descrição; x vai de 0 na entrada até a saída e, no caso\n"
+    "plano, o raio é a meia-altura:\n"
+    "  'conica'  parede cônica com arcos circulares tangentes; a seguir, em ordem:\n";
+constexpr const char* kHelpPoints =
+    "  'pontos'  a seguir um par x r (m) por linha, x crescente a partir de 0, pelo menos 4\n"
+    "            pares com um só mínimo interior (a garganta); ligados por uma spline cúbica\n"
+    "            sob tensão, com inclinação e curvatura contínuas e sem oscilar entre os pontos\n";
 
 // After the items' lines (the case items table).
 constexpr const char* kHelpEnd =
@@ -75,6 +88,10 @@ std::string example_folder() {
 void print_help(std::FILE* out) {
   std::fputs(kHelpStart, out);
   std::fputs(help_item_lines().c_str(), out);
+  std::fputs(kHelpWall, out);
+  for (const WallParam& p : kConicalParams)
+    std::fprintf(out, "            %-4s %s (%s)\n", p.name, p.meaning, p.unit);
+  std::fputs(kHelpPoints, out);
   std::fputs(kHelpEnd, out);
 }
 
@@ -106,8 +123,10 @@ void install_example(const std::string& folder) {
     fs::copy_file(templates / t.name, dest / t.name, ec);
     if (ec) fail(templates / t.name, ec);
   }
-  std::printf("Caso de exemplo copiado para %s; para rodar: cd %s && tubrix\n", folder.c_str(),
-              folder.c_str());
+  std::printf("Caso de exemplo copiado para %s; para rodar: cd %s && tubrix\n"
+              "(conica.parede é um exemplo de arquivo da parede: acrescente 'conica.parede' como\n"
+              "item 29 do arquivo de dados para usá-lo; veja tubrix --help)\n",
+              folder.c_str(), folder.c_str());
 }
 
 }  // namespace tx

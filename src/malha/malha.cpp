@@ -6,6 +6,7 @@
 #include "base/erro.hpp"
 #include "graficos/graficos.hpp"
 #include "graficos/modelos.hpp"
+#include "parede/parede.hpp"
 #include "arquivos/layout.hpp"
 #include "base/texto.hpp"
 #include "plataforma/plataforma.hpp"
@@ -22,7 +23,57 @@ inline int idx(const CaseData& c, int i, int j) { return i + (j - 1) * c.nx; }
 // ---------------------------------------------------------------------------
 // Grid nodes
 
+namespace {
+
+// The grid of a wall file: n columns of equal width from the inlet to the
+// throat and n from the throat to the exit, the wall nodes on the wall's
+// curve; accumulated coordinates as for the built-in wall, the throat, exit
+// and corner nodes set exactly.
+void generate_wall_boundary_nodes(State& s) {
+  const CaseData& c = s.c;
+  const Wall& w = s.wall;
+  Vec& X = s.f.X;
+  Vec& Y = s.f.Y;
+  const int nx = c.nx;
+  const int ny = c.ny;
+  const int n = (nx - 2) / 2;
+  const double dxc = w.x_throat / n;
+  const double dxd = (w.x_exit - w.x_throat) / n;
+  const int jw = ny - 1;
+  const int ie = nx - 1;
+
+  X.fill(0.0);
+  Y.fill(0.0);
+  for (int i = 2; i <= n; ++i) X(idx(c, i, 1)) = X(idx(c, i - 1, 1)) + dxc;
+  X(idx(c, n + 1, 1)) = w.x_throat;
+  for (int i = n + 2; i <= 2 * n; ++i) X(idx(c, i, 1)) = X(idx(c, i - 1, 1)) + dxd;
+  X(idx(c, 2 * n + 1, 1)) = w.x_exit;
+  s.g.ig = n + 1;
+
+  for (int i = 2; i <= 2 * n; ++i) {
+    X(idx(c, i, jw)) = X(idx(c, i, 1));
+    Y(idx(c, i, jw)) = i == n + 1 ? w.r_throat : wall_radius(w, X(idx(c, i, 1)));
+  }
+  const double dyi = w.r_inlet / (ny - 2);
+  const double dye = w.r_exit / (ny - 2);
+  for (int j = 2; j <= ny - 2; ++j) {
+    Y(idx(c, 1, j)) = Y(idx(c, 1, j - 1)) + dyi;
+    X(idx(c, ie, j)) = w.x_exit;
+    Y(idx(c, ie, j)) = Y(idx(c, ie, j - 1)) + dye;
+  }
+  X(idx(c, 1, jw)) = 0.0;
+  Y(idx(c, 1, jw)) = w.r_inlet;
+  X(idx(c, ie, jw)) = w.x_exit;
+  Y(idx(c, ie, jw)) = w.r_exit;
+}
+
+}  // namespace
+
 void generate_boundary_nodes(State& s) {
+  if (s.wall.form != WallForm::kBuiltin) {
+    generate_wall_boundary_nodes(s);
+    return;
+  }
   const CaseData& c = s.c;
   Vec& X = s.f.X;
   Vec& Y = s.f.Y;

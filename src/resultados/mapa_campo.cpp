@@ -1,5 +1,6 @@
 #include "resultados/mapa_campo.hpp"
 
+#include <algorithm>
 #include <string>
 
 #include "graficos/graficos.hpp"
@@ -56,7 +57,17 @@ void write_field_map(State& s) {
   const std::string axis = c.coord == 1 ? "eixo" : "simetria";  // the south boundary
   // The sonic line is contoured apart into a data block first, so that it
   // gets a style of its own; the isolines carry their values as labels.
-  std::string tail = format_record(
+  // The template's ranges frame the built-in nozzle; a wall file's nozzle
+  // gets ranges of its own, with the same margins.
+  std::string tail;
+  if (!c.parede.empty()) {
+    const double L = s.wall.x_exit;
+    const double H = std::max(s.wall.r_inlet, s.wall.r_exit);
+    tail = format_record("('set xrange [',1P,E12.5,':',1P,E12.5,']; set yrange [',1P,E12.5,"
+                         "':',1P,E12.5,']')",
+                         {-0.02 * L, 1.02 * L, -0.04 * H / 0.75, 0.79 * H / 0.75});
+  }
+  tail += format_record(
       "('set contour base; unset surface; set cntrparam levels discrete 1',/,"
       "'set table $sonica; splot ''',A,''' index 0 using 1:2:3; unset table',/,"
       "'set surface; set cntrparam levels discrete 0.5, 1.5, 2, 2.5, 3')",

@@ -1,0 +1,476 @@
+// The wall file: its forms, checks and the wall's radius along x.
+#include "parede/parede.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+#include "arquivos/layout.hpp"
+#include "arquivos/listread.hpp"
+#include "base/erro.hpp"
+#include "plataforma/plataforma.hpp"
+
+namespace tx {
+
+const std::array<WallParam, kConicalParamCount> kConicalParams = {{
+    {"rin", "m", "raio da entrada"},
+    {"Lin", "m", "comprimento do trecho reto da entrada"},
+    {"rf", "m", "raio do arco entre a entrada e o cone convergente (0 = canto)"},
+    {"tc", "graus", "semi-ângulo do cone convergente"},
+    {"rcu", "m", "raio de curvatura da parede a montante da garganta"},
+    {"rg", "m", "raio da garganta"},
+    {"rcd", "m", "raio de curvatura da parede a jusante da garganta"},
+    {"td", "graus", "semi-ângulo do cone divergente"},
+    {"rex", "m", "raio da saída"},
+}};
+
+namespace {
+
+enum P { kRin, kLin, kRf, kTc, kRcu, kRg, kRcd, kTd, kRex };
+
+// Tensions tried for a table of points, the smallest first: 0 is the cubic
+// spline; larger ones pull the curve towards the polygon of the points.
+constexpr double kTensions[] = {0, 1, 2, 4, 8, 16, 32, 64, 128, 256, 512, 1024, 2048, 4096};
+// Samples per interval for the shape checks.
+constexpr int kSamples = 64;
+// Largest overshoot taken as none, relative to the range of the radii.
+constexpr double kOvershoot = 1e-4;
+
+std::string show(double v) {
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%.9g", v);
+  return buf;
+}
+
+std::string head(const std::string& file) { return "Erro no arquivo \"" + file + "\", "; }
+
+[[noreturn]] void at_line(const std::string& file, int line, const std::string& what) {
+  throw RunError(head(file) + "linha " + std::to_string(line) + ": " + what + ".");
+}
+
+[[noreturn]] void at_param(const std::string& file, int k, const std::string& what) {
+  throw RunError(head(file) + "parâmetro " + kConicalParams[static_cast<std::size_t>(k)].name +
+                 ": " + what + ".");
+}
+
+double rad(double deg) { return deg * (std::acos(-1.0) / 180.0); }
+
+// ---------------------------------------------------------------------------
+// Spline under tension through the points: s'' - (tau/h)^2 s is linear on
+// each interval, so slope and curvature are continuous for any tension; at
+// tension 0 it is the natural cubic spline. z holds s'' at the points.
+
+struct Piece {
+  double h, t;  // interval length and position in it (0..1)
+  std::size_t i;
+};
+
+Piece piece_of(const Wall& w, double x) {
+  const auto& px = w.px;
+  std::size_t i = static_cast<std::size_t>(std::upper_bound(px.begin(), px.end(), x) - px.begin());
+  i = i == 0 ? 0 : std::min(i - 1, px.size() - 2);
+  const double h = px[i + 1] - px[i];
+  return {h, (x - px[i]) / h, i};
+}
+
+// sinh(k t) / sinh(k) and cosh(k t) / sinh(k) for 0 <= t <= 1, without
+// overflow at large tensions.
+double sinh_ratio(double k, double t) {
+  if (k <= 20) return std::sinh(k * t) / std::sinh(k);
+  return std::exp(k * (t - 1.0)) * (1.0 - std::exp(-2.0 * k * t)) / (1.0 - std::exp(-2.0 * k));
+}
+double cosh_ratio(double k, double t) {
+  if (k <= 20) return std::cosh(k * t) / std::sinh(k);
+  return std::exp(k * (t - 1.0)) * (1.0 + std::exp(-2.0 * k * t)) / (1.0 - std::exp(-2.0 * k));
+}
+
+double spline_value(const Wall& w, double x) {
+  const Piece q = piece_of(w, x);
+  const double y0 = w.pr[q.i], y1 = w.pr[q.i + 1], z0 = w.pz[q.i], z1 = w.pz[q.i + 1];
+  const double t = q.t, u = 1.0 - t, h2 = q.h * q.h, k = w.tension;
+  if (k == 0) return u * y0 + t * y1 + h2 / 6.0 * ((u * u * u - u) * z0 + (t * t * t - t) * z1);
+  const double c = h2 / (k * k);
+  return (z0 * sinh_ratio(k, u) + z1 * sinh_ratio(k, t)) * c + (y0 - z0 * c) * u +
+         (y1 - z1 * c) * t;
+}
+
+double spline_slope(const Wall& w, double x) {
+  const Piece q = piece_of(w, x);
+  const double y0 = w.pr[q.i], y1 = w.pr[q.i + 1], z0 = w.pz[q.i], z1 = w.pz[q.i + 1];
+  const double t = q.t, u = 1.0 - t, h = q.h, k = w.tension, d = (y1 - y0) / h;
+  if (k == 0) return d + h / 6.0 * ((1.0 - 3.0 * u * u) * z0 + (3.0 * t * t - 1.0) * z1);
+  return (z1 * cosh_ratio(k, t) - z0 * cosh_ratio(k, u)) * h / k + d + (z0 - z1) * h / (k * k);
+}
+
+// Second derivatives at the points for tension k, natural ends (z = 0).
+std::vector<double> spline_curvatures(const std::vector<double>& x, const std::vector<double>& y,
+                                      double k) {
+  const std::size_t n = x.size();
+  std::vector<double> a(n - 1), b(n - 1), d(n - 1);
+  for (std::size_t i = 0; i + 1 < n; ++i) {
+    const double h = x[i + 1] - x[i];
+    if (k == 0) {
+      a[i] = h / 6.0;
+      b[i] = h / 3.0;
+    } else {
+      a[i] = h * (1.0 / (k * k) - (k <= 20 ? 1.0 / std::sinh(k)
+                                            : 2.0 * std::exp(-k) / (1.0 - std::exp(-2.0 * k))) / k);
+      b[i] = h * (1.0 / (k * std::tanh(k)) - 1.0 / (k * k));
+    }
+    d[i] = (y[i + 1] - y[i]) / h;
+  }
+  // Thomas algorithm on rows 1..n-2.
+  std::vector<double> z(n, 0.0), diag(n, 0.0), rhs(n, 0.0);
+  for (std::size_t i = 1; i + 1 < n; ++i) {
+    diag[i] = b[i - 1] + b[i];
+    rhs[i] = d[i] - d[i - 1];
+    if (i > 1) {
+      const double m = a[i - 1] / diag[i - 1];
+      diag[i] -= m * a[i - 1];
+      rhs[i] -= m * rhs[i - 1];
+    }
+  }
+  for (std::size_t i = n - 2; i >= 1; --i) {
+    z[i] = (rhs[i] - (i + 2 < n ? a[i] * z[i + 1] : 0.0)) / diag[i];
+    if (i == 1) break;
+  }
+  return z;
+}
+
+// Whether the curve keeps the shape of the points: within every interval
+// where the points fall (rise) it falls (rises) and stays between them, and
+// in the two intervals around the lowest point `m` it falls, then rises,
+// once, below the higher of their outer points. Overshoots below 1e-4 of the
+// radius range are taken as none: a curve with continuous curvature cannot
+// follow a straight stretch of points exactly.
+bool keeps_shape(const Wall& w, std::size_t m) {
+  const auto& x = w.px;
+  const auto& y = w.pr;
+  const double tol = kOvershoot * (*std::max_element(y.begin(), y.end()) - y[m]);
+  bool rising = false;
+  for (std::size_t i = 0; i + 1 < x.size(); ++i) {
+    const bool valley = i + 1 == m || i == m;
+    const double lo = std::min(y[i], y[i + 1]);
+    const double hi = valley ? std::max(y[m - 1], y[m + 1]) : std::max(y[i], y[i + 1]);
+    double prev = y[i];
+    for (int s = 1; s <= kSamples; ++s) {
+      const double xs = s == kSamples ? x[i + 1] : x[i] + (x[i + 1] - x[i]) * s / kSamples;
+      const double r = spline_value(w, xs);
+      if (!(r > 0.0) || r > hi + tol) return false;
+      if (valley) {
+        if (r > prev + tol) rising = true;
+        if (rising && r < prev - tol) return false;
+      } else {
+        if (r < lo - tol) return false;
+        if (y[i + 1] < y[i] ? r > prev + tol : r < prev - tol) return false;
+      }
+      prev = r;
+    }
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Conical wall: the x where each piece ends, and the radius on each.
+
+double conical_radius(const Wall& w, double x) {
+  const auto& p = w.p;
+  const auto& e = w.x_end;
+  const double tc = rad(p[kTc]), td = rad(p[kTd]);
+  if (x <= e[0]) return p[kRin];
+  if (x <= e[1]) {
+    const double dx = x - e[0];
+    return p[kRin] - p[kRf] + std::sqrt(std::max(0.0, p[kRf] * p[kRf] - dx * dx));
+  }
+  if (x <= e[2]) return p[kRin] - p[kRf] * (1.0 - std::cos(tc)) - (x - e[1]) * std::tan(tc);
+  if (x <= e[4]) {
+    const double rc = x <= e[3] ? p[kRcu] : p[kRcd];
+    const double dx = x - e[3];
+    return p[kRg] + rc - std::sqrt(std::max(0.0, rc * rc - dx * dx));
+  }
+  return p[kRg] + p[kRcd] * (1.0 - std::cos(td)) + (x - e[4]) * std::tan(td);
+}
+
+double conical_slope(const Wall& w, double x) {
+  const auto& p = w.p;
+  const auto& e = w.x_end;
+  if (x <= e[0]) return 0.0;
+  if (x <= e[1]) {
+    const double dx = x - e[0];
+    return -dx / std::sqrt(std::max(1e-300, p[kRf] * p[kRf] - dx * dx));
+  }
+  if (x <= e[2]) return -std::tan(rad(p[kTc]));
+  if (x <= e[4]) {
+    const double rc = x <= e[3] ? p[kRcu] : p[kRcd];
+    const double dx = x - e[3];
+    return dx / std::sqrt(std::max(1e-300, rc * rc - dx * dx));
+  }
+  return std::tan(rad(p[kTd]));
+}
+
+// Latin-1 'ô' or UTF-8 'ô' in the form's name, and any case.
+std::string form_key(std::string s) {
+  std::string r;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    if (b == 0xC3 && i + 1 < s.size() && static_cast<unsigned char>(s[i + 1]) == 0xB4) {
+      r += 'o';
+      ++i;
+    } else if (b == 0xF4) {
+      r += 'o';
+    } else {
+      r += static_cast<char>(b < 0x80 ? std::tolower(b) : b);
+    }
+  }
+  return r;
+}
+
+// The first field of a line (up to a blank or tab), and where it ends.
+std::string field(const std::string& line, std::size_t& pos) {
+  while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t')) ++pos;
+  const std::size_t start = pos;
+  while (pos < line.size() && line[pos] != ' ' && line[pos] != '\t' && line[pos] != ';') ++pos;
+  std::string f = line.substr(start, pos - start);
+  if (pos < line.size() && line[pos] == ';') ++pos;
+  return f;
+}
+
+double number_at(const std::string& file, int line, const std::string& text, const char* what) {
+  double v = 0;
+  if (text.find(',') != std::string::npos)
+    at_line(file, line,
+            std::string("encontrado \"") + text + "\" em " + what +
+                ": o separador decimal é o ponto, não a vírgula (separe os valores por espaços)");
+  if (!parse_real_text(text, v))
+    at_line(file, line,
+            std::string("esperado um número real finito em ") + what + ", encontrado \"" + text +
+                "\"");
+  return v;
+}
+
+}  // namespace
+
+int conical_param_index(const std::string& name) {
+  for (std::size_t k = 0; k < kConicalParams.size(); ++k)
+    if (name == kConicalParams[k].name) return static_cast<int>(k);
+  return -1;
+}
+
+Wall conical_wall(const std::array<double, kConicalParamCount>& p, const std::string& file) {
+  for (int k : {kRin, kRg, kRex})
+    if (!(p[static_cast<std::size_t>(k)] > 0)) at_param(file, k, "o raio deve ser positivo, é " + show(p[static_cast<std::size_t>(k)]));
+  for (int k : {kRcu, kRcd})
+    if (!(p[static_cast<std::size_t>(k)] > 0))
+      at_param(file, k, "o raio de curvatura deve ser positivo, é " + show(p[static_cast<std::size_t>(k)]));
+  for (int k : {kLin, kRf})
+    if (!(p[static_cast<std::size_t>(k)] >= 0))
+      at_param(file, k, "deve ser zero ou positivo, é " + show(p[static_cast<std::size_t>(k)]));
+  for (int k : {kTc, kTd})
+    if (!(p[static_cast<std::size_t>(k)] > 0 && p[static_cast<std::size_t>(k)] < 90))
+      at_param(file, k, "o semi-ângulo deve estar entre 0 e 90 graus (exclusive), é " +
+                            show(p[static_cast<std::size_t>(k)]));
+  if (p[kRex] < p[kRg])
+    at_param(file, kRex, "a saída (" + show(p[kRex]) + " m) é mais estreita que a garganta (rg = " +
+                             show(p[kRg]) + " m)");
+  if (p[kRin] <= p[kRg])
+    at_param(file, kRin, "a entrada (" + show(p[kRin]) + " m) deve ser mais larga que a garganta (rg = " +
+                             show(p[kRg]) + " m)");
+  const double tc = rad(p[kTc]), td = rad(p[kTd]);
+  Wall w;
+  w.form = WallForm::kConical;
+  w.p = p;
+  // Where the inlet arc ends and where the upstream throat arc begins: the
+  // cone between them must not climb.
+  const double r1 = p[kRin] - p[kRf] * (1.0 - std::cos(tc));
+  const double r2 = p[kRg] + p[kRcu] * (1.0 - std::cos(tc));
+  if (r1 < r2)
+    at_param(file, kRf,
+             "os arcos não cabem no convergente: o arco da entrada (rf) termina em r = " +
+                 show(r1) + " m e o arco a montante da garganta (rcu) começaria em r = " +
+                 show(r2) + " m, acima dele; reduza rf ou rcu, ou aumente rin");
+  const double r3 = p[kRg] + p[kRcd] * (1.0 - std::cos(td));
+  if (p[kRex] < r3)
+    at_param(file, kRcd,
+             "o arco a jusante da garganta (rcd) não cabe até a saída: ele termina em r = " +
+                 show(r3) + " m, acima de rex = " + show(p[kRex]) + " m; reduza rcd ou aumente rex");
+  w.x_end[0] = p[kLin];
+  w.x_end[1] = p[kLin] + p[kRf] * std::sin(tc);
+  w.x_end[2] = w.x_end[1] + (r1 - r2) / std::tan(tc);
+  w.x_end[3] = w.x_end[2] + p[kRcu] * std::sin(tc);
+  w.x_end[4] = w.x_end[3] + p[kRcd] * std::sin(td);
+  w.x_end[5] = w.x_end[4] + (p[kRex] - r3) / std::tan(td);
+  w.x_throat = w.x_end[3];
+  w.r_throat = p[kRg];
+  w.x_exit = w.x_end[5];
+  w.r_inlet = p[kRin];
+  w.r_exit = p[kRex];
+  return w;
+}
+
+Wall points_wall(const std::vector<double>& x, const std::vector<double>& r,
+                 const std::vector<int>& line, const std::string& file) {
+  const std::size_t n = x.size();
+  if (n < 4)
+    throw RunError(head(file) + "a parede 'pontos' precisa de pelo menos 4 pontos (x r), tem " +
+                   std::to_string(n) + ".");
+  if (x[0] != 0.0)
+    at_line(file, line[0], "o primeiro ponto deve estar na entrada, x = 0; está em x = " + show(x[0]));
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!(r[i] > 0)) at_line(file, line[i], "o raio deve ser positivo, é " + show(r[i]));
+    if (i > 0 && !(x[i] > x[i - 1]))
+      at_line(file, line[i],
+              "x deve crescer de um ponto ao seguinte: " + show(x[i]) + " não é maior que " +
+                  show(x[i - 1]) + " (linha " + std::to_string(line[i - 1]) + ")");
+  }
+  // The points fall to one lowest point and rise after it.
+  const std::size_t m =
+      static_cast<std::size_t>(std::min_element(r.begin(), r.end()) - r.begin());
+  if (m == 0 || m + 1 == n || r[n - 1] == r[m])
+    at_line(file, line[m == 0 ? 0 : n - 1],
+            "a parede não tem mínimo interior (garganta): o menor raio está na " +
+                std::string(m == 0 ? "entrada" : "saída"));
+  for (std::size_t i = 1; i < n; ++i) {
+    const bool wrong = i <= m ? r[i] > r[i - 1] : r[i] < r[i - 1];
+    if (wrong)
+      at_line(file, line[i],
+              "a parede tem mais de um mínimo: o raio " +
+                  std::string(i <= m ? "sobe antes" : "desce depois") +
+                  " da garganta (o menor raio, linha " + std::to_string(line[m]) + ")");
+  }
+  Wall w;
+  w.form = WallForm::kPoints;
+  w.px = x;
+  w.pr = r;
+  bool ok = false;
+  for (double k : kTensions) {
+    w.tension = k;
+    w.pz = spline_curvatures(x, r, k);
+    if ((ok = keeps_shape(w, m))) break;
+  }
+  if (!ok)
+    throw RunError(head(file) + "nenhuma curva suave passa pelos pontos sem oscilar entre eles; " +
+                   "acrescente pontos onde a parede muda de inclinação.");
+  // The throat: where the slope changes sign in the valley, by bisection.
+  double lo = x[m - 1], hi = x[m + 1];
+  if (spline_slope(w, x[m]) < 0) lo = x[m]; else hi = x[m];
+  for (int it = 0; it < 200 && hi - lo > 0; ++it) {
+    const double mid = 0.5 * (lo + hi);
+    if (mid <= lo || mid >= hi) break;
+    (spline_slope(w, mid) < 0 ? lo : hi) = mid;
+  }
+  w.x_throat = spline_value(w, lo) <= spline_value(w, hi) ? lo : hi;
+  w.r_throat = spline_value(w, w.x_throat);
+  w.x_exit = x[n - 1];
+  w.r_inlet = r[0];
+  w.r_exit = r[n - 1];
+  return w;
+}
+
+double wall_radius(const Wall& w, double x) {
+  return w.form == WallForm::kConical ? conical_radius(w, x) : spline_value(w, x);
+}
+
+double wall_slope(const Wall& w, double x) {
+  return w.form == WallForm::kConical ? conical_slope(w, x) : spline_slope(w, x);
+}
+
+Wall read_wall_file(const std::string& path) {
+  std::ifstream in(file_path(path), std::ios::binary);
+  std::string all;
+  if (in) all.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (!in.is_open() || in.bad())
+    throw RunError("Erro: não foi possível ler o arquivo da parede \"" + path + "\".");
+  if (all.compare(0, 3, "\xEF\xBB\xBF") == 0) all.erase(0, 3);
+  std::vector<std::string> lines;
+  for (std::size_t start = 0; start < all.size();) {
+    std::size_t end = all.find('\n', start);
+    if (end == std::string::npos) end = all.size();
+    std::string l = all.substr(start, end - start);
+    if (!l.empty() && l.back() == '\r') l.pop_back();
+    lines.push_back(l);
+    start = end + 1;
+  }
+  // Lines holding a value, with their numbers.
+  std::vector<std::pair<int, std::string>> filled;
+  for (std::size_t i = 0; i < lines.size(); ++i)
+    if (lines[i].find_first_not_of(" \t") != std::string::npos)
+      filled.emplace_back(static_cast<int>(i + 1), lines[i]);
+  if (filled.empty())
+    throw RunError(head(path) + "o arquivo da parede está vazio (esperado 'conica' ou 'pontos').");
+
+  const auto& [form_line, first] = filled[0];
+  std::string form;
+  {
+    const std::size_t q = first.find_first_not_of(" \t");
+    const std::size_t close = first[q] == '\'' ? first.find('\'', q + 1) : std::string::npos;
+    if (close == std::string::npos)
+      at_line(path, form_line,
+              "esperado a forma da parede entre apóstrofos, 'conica' ou 'pontos', encontrado \"" +
+                  first.substr(q) + "\"");
+    form = first.substr(q + 1, close - q - 1);
+  }
+  const std::string key = form_key(form);
+  if (key == "conica") {
+    std::array<double, kConicalParamCount> p{};
+    for (std::size_t k = 0; k < p.size(); ++k) {
+      const std::string name = kConicalParams[k].name;
+      if (k + 1 >= filled.size())
+        throw RunError(head(path) + "parâmetro " + name +
+                       ": o arquivo terminou antes deste parâmetro (a parede 'conica' tem 9: "
+                       "rin, Lin, rf, tc, rcu, rg, rcd, td, rex).");
+      std::size_t pos = 0;
+      const auto& [ln, text] = filled[k + 1];
+      p[k] = number_at(path, ln, field(text, pos), ("o parâmetro " + name).c_str());
+    }
+    return conical_wall(p, path);
+  }
+  if (key == "pontos") {
+    std::vector<double> x, r;
+    std::vector<int> ln;
+    for (std::size_t k = 1; k < filled.size(); ++k) {
+      const auto& [l, text] = filled[k];
+      std::size_t pos = 0;
+      const std::string fx = field(text, pos);
+      const std::string fr = field(text, pos);
+      if (fr.empty()) at_line(path, l, "esperado um par x r, encontrado só \"" + fx + "\"");
+      x.push_back(number_at(path, l, fx, "x"));
+      r.push_back(number_at(path, l, fr, "r"));
+      ln.push_back(l);
+    }
+    return points_wall(x, r, ln, path);
+  }
+  at_line(path, form_line, "forma de parede desconhecida '" + form +
+                               "': as formas são 'conica' e 'pontos'");
+}
+
+std::vector<std::string> wall_description(const Wall& w) {
+  std::vector<std::string> out;
+  if (w.form == WallForm::kConical) {
+    out.push_back(format_record("('parede cônica com arcos circulares:')", {}));
+    for (std::size_t k = 0; k < kConicalParams.size(); ++k) {
+      const WallParam& q = kConicalParams[k];
+      const std::string text = to_latin1(std::string(q.name) + ": " + q.meaning + " (" + q.unit + ")");
+      out.push_back(format_record("(1P,E22.9,' = ',A)", {w.p[k], text}));
+    }
+  } else if (w.form == WallForm::kPoints) {
+    out.push_back(format_record(
+        "('parede por ',A,' pontos (x, r): spline cúbica sob tensão, tensão = ',F7.1)",
+        {std::to_string(w.px.size()), w.tension}));
+  }
+  out.push_back(format_record(
+      "(1P,E22.9,' = xg: coordenada x da garganta da parede (m)',/,"
+      "1P,E22.9,' = rg: raio da garganta da parede (m)',/,"
+      "1P,E22.9,' = xs: coordenada x da saída (comprimento da tubeira) (m)')",
+      {w.x_throat, w.r_throat, w.x_exit}));
+  return out;
+}
+
+bool same_wall(const Wall& a, const Wall& b) {
+  if (a.form != b.form) return false;
+  if (a.form == WallForm::kConical) return a.p == b.p;
+  return a.px == b.px && a.pr == b.pr;
+}
+
+}  // namespace tx

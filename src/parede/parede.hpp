@@ -1,0 +1,52 @@
+// The nozzle wall of a wall file: a conical nozzle with circular arcs
+// ('conica') or a table of points joined by a spline under tension
+// ('pontos'); its reading, checks and radius along x.
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "base/estado.hpp"
+
+namespace tx {
+
+// The parameters of a 'conica' wall, in the order of the file.
+struct WallParam {
+  const char* name;
+  const char* unit;     // "m" or "graus"
+  const char* meaning;  // as the listing and the documentation say it
+};
+inline constexpr int kConicalParamCount = 9;
+extern const std::array<WallParam, kConicalParamCount> kConicalParams;
+
+// Index of a 'conica' parameter by name, or -1.
+int conical_param_index(const std::string& name);
+
+// Reads and checks a wall file (Latin-1 or UTF-8): its first value is the
+// form in apostrophes, then one value (or one x r pair) first on each line,
+// any description after it. Throws RunError naming the file and the line or
+// the parameter.
+Wall read_wall_file(const std::string& path);
+
+// The conical wall of these parameters (angles in degrees); `file` names the
+// file in the messages of a wall that cannot be built.
+Wall conical_wall(const std::array<double, kConicalParamCount>& p, const std::string& file);
+
+// The wall through the points (x from 0, strictly increasing; `line` of each
+// point for the messages).
+Wall points_wall(const std::vector<double>& x, const std::vector<double>& r,
+                 const std::vector<int>& line, const std::string& file);
+
+// Radius (half-height in planar flow) of the wall at x, 0 <= x <= x_exit.
+double wall_radius(const Wall& w, double x);
+// Its slope dr/dx.
+double wall_slope(const Wall& w, double x);
+
+// The listing's lines after "parede = <file>": the form and its values.
+std::vector<std::string> wall_description(const Wall& w);
+
+// Whether two walls are the same curve (same form and values).
+bool same_wall(const Wall& a, const Wall& b);
+
+}  // namespace tx
