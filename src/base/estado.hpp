@@ -53,9 +53,9 @@ struct Wall {
   // upstream throat arc (the throat), downstream arc, divergent cone (exit).
   std::array<double, 9> p{};
   std::array<double, 6> x_end{};
-  // Points: the table and the spline's second derivatives and tension.
-  std::vector<double> px, pr, pz;
-  double tension = 0;
+  // Points: the table, the spline's second derivatives at the points and
+  // the tension of each interval.
+  std::vector<double> px, pr, pz, tension;
   // Throat (lowest point) and the two ends.
   double x_throat = 0, r_throat = 0, x_exit = 0, r_inlet = 0, r_exit = 0;
 };

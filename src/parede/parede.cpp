@@ -30,9 +30,9 @@ namespace {
 
 enum P { kRin, kLin, kRf, kTc, kRcu, kRg, kRcd, kTd, kRex };
 
-// Tensions tried for a table of points, the smallest first: 0 is the cubic
-// spline; larger ones pull the curve towards the polygon of the points.
-constexpr double kTensions[] = {0, 1, 2, 4, 8, 16, 32, 64, 128, 256, 512, 1024, 2048, 4096};
+// Largest tension of an interval: 0 is the cubic spline; the larger, the
+// closer the curve to the polygon of the points (doubled from 1 as needed).
+constexpr double kMaxTension = 4096;
 // Samples per interval for the shape checks.
 constexpr int kSamples = 64;
 // Largest overshoot taken as none, relative to the range of the radii.
@@ -89,7 +89,7 @@ double cosh_ratio(double k, double t) {
 double spline_value(const Wall& w, double x) {
   const Piece q = piece_of(w, x);
   const double y0 = w.pr[q.i], y1 = w.pr[q.i + 1], z0 = w.pz[q.i], z1 = w.pz[q.i + 1];
-  const double t = q.t, u = 1.0 - t, h2 = q.h * q.h, k = w.tension;
+  const double t = q.t, u = 1.0 - t, h2 = q.h * q.h, k = w.tension[q.i];
   if (k == 0) return u * y0 + t * y1 + h2 / 6.0 * ((u * u * u - u) * z0 + (t * t * t - t) * z1);
   const double c = h2 / (k * k);
   return (z0 * sinh_ratio(k, u) + z1 * sinh_ratio(k, t)) * c + (y0 - z0 * c) * u +
@@ -99,18 +99,20 @@ double spline_value(const Wall& w, double x) {
 double spline_slope(const Wall& w, double x) {
   const Piece q = piece_of(w, x);
   const double y0 = w.pr[q.i], y1 = w.pr[q.i + 1], z0 = w.pz[q.i], z1 = w.pz[q.i + 1];
-  const double t = q.t, u = 1.0 - t, h = q.h, k = w.tension, d = (y1 - y0) / h;
+  const double t = q.t, u = 1.0 - t, h = q.h, k = w.tension[q.i], d = (y1 - y0) / h;
   if (k == 0) return d + h / 6.0 * ((1.0 - 3.0 * u * u) * z0 + (3.0 * t * t - 1.0) * z1);
   return (z1 * cosh_ratio(k, t) - z0 * cosh_ratio(k, u)) * h / k + d + (z0 - z1) * h / (k * k);
 }
 
-// Second derivatives at the points for tension k, natural ends (z = 0).
+// Second derivatives at the points for the tension of each interval,
+// natural ends (z = 0).
 std::vector<double> spline_curvatures(const std::vector<double>& x, const std::vector<double>& y,
-                                      double k) {
+                                      const std::vector<double>& tension) {
   const std::size_t n = x.size();
   std::vector<double> a(n - 1), b(n - 1), d(n - 1);
   for (std::size_t i = 0; i + 1 < n; ++i) {
     const double h = x[i + 1] - x[i];
+    const double k = tension[i];
     if (k == 0) {
       a[i] = h / 6.0;
       b[i] = h / 3.0;
@@ -139,37 +141,45 @@ std::vector<double> spline_curvatures(const std::vector<double>& x, const std::v
   return z;
 }
 
-// Whether the curve keeps the shape of the points: within every interval
-// where the points fall (rise) it falls (rises) and stays between them, and
-// in the two intervals around the lowest point `m` it falls, then rises,
-// once, below the higher of their outer points. Overshoots below 1e-4 of the
-// radius range are taken as none: a curve with continuous curvature cannot
-// follow a straight stretch of points exactly.
-bool keeps_shape(const Wall& w, std::size_t m) {
+// The intervals where the curve does not keep the shape of the points:
+// within an interval where the points fall (rise) it must fall (rise) and
+// stay between them; in the two intervals around the lowest point `m` it
+// must fall, then rise, once, below the higher of their outer points.
+// Overshoots below kOvershoot of the radius range are taken as none: a
+// curve with continuous curvature cannot follow a straight stretch of
+// points exactly.
+std::vector<std::size_t> shape_faults(const Wall& w, std::size_t m) {
   const auto& x = w.px;
   const auto& y = w.pr;
   const double tol = kOvershoot * (*std::max_element(y.begin(), y.end()) - y[m]);
-  bool rising = false;
+  std::vector<std::size_t> bad;
+  bool rising = false, valley_bad = false;
   for (std::size_t i = 0; i + 1 < x.size(); ++i) {
     const bool valley = i + 1 == m || i == m;
     const double lo = std::min(y[i], y[i + 1]);
     const double hi = valley ? std::max(y[m - 1], y[m + 1]) : std::max(y[i], y[i + 1]);
     double prev = y[i];
-    for (int s = 1; s <= kSamples; ++s) {
+    bool ok = true;
+    for (int s = 1; s <= kSamples && ok; ++s) {
       const double xs = s == kSamples ? x[i + 1] : x[i] + (x[i + 1] - x[i]) * s / kSamples;
       const double r = spline_value(w, xs);
-      if (!(r > 0.0) || r > hi + tol) return false;
+      if (!(r > 0.0) || r > hi + tol) ok = false;
       if (valley) {
         if (r > prev + tol) rising = true;
-        if (rising && r < prev - tol) return false;
-      } else {
-        if (r < lo - tol) return false;
-        if (y[i + 1] < y[i] ? r > prev + tol : r < prev - tol) return false;
+        if (rising && r < prev - tol) ok = false;
+      } else if (r < lo - tol || (y[i + 1] < y[i] ? r > prev + tol : r < prev - tol)) {
+        ok = false;
       }
       prev = r;
     }
+    if (valley && !ok) valley_bad = true;
+    if (!valley && !ok) bad.push_back(i);
   }
-  return true;
+  if (valley_bad) {
+    bad.push_back(m - 1);
+    bad.push_back(m);
+  }
+  return bad;
 }
 
 // ---------------------------------------------------------------------------
@@ -343,11 +353,21 @@ Wall points_wall(const std::vector<double>& x, const std::vector<double>& r,
   w.form = WallForm::kPoints;
   w.px = x;
   w.pr = r;
+  // Tension only where the shape needs it: each interval that overshoots
+  // gets the next tension, and the spline is made again.
+  w.tension.assign(n - 1, 0.0);
   bool ok = false;
-  for (double k : kTensions) {
-    w.tension = k;
-    w.pz = spline_curvatures(x, r, k);
-    if ((ok = keeps_shape(w, m))) break;
+  for (int round = 0; round < 200 && !ok; ++round) {
+    w.pz = spline_curvatures(x, r, w.tension);
+    const std::vector<std::size_t> bad = shape_faults(w, m);
+    ok = bad.empty();
+    for (std::size_t i : bad) {
+      if (w.tension[i] >= kMaxTension) {
+        round = 200;
+        break;
+      }
+      w.tension[i] = w.tension[i] == 0 ? 1.0 : 2.0 * w.tension[i];
+    }
   }
   if (!ok)
     throw RunError(head(file) + "nenhuma curva suave passa pelos pontos sem oscilar entre eles; " +
@@ -456,8 +476,8 @@ std::vector<std::string> wall_description(const Wall& w) {
     }
   } else if (w.form == WallForm::kPoints) {
     out.push_back(format_record(
-        "('parede por ',A,' pontos (x, r): spline cúbica sob tensão, tensão = ',F7.1)",
-        {std::to_string(w.px.size()), w.tension}));
+        "('parede por ',A,' pontos (x, r): spline cúbica sob tensão, tensão máxima = ',F7.1)",
+        {std::to_string(w.px.size()), *std::max_element(w.tension.begin(), w.tension.end())}));
   }
   out.push_back(format_record(
       "(1P,E22.9,' = xg: coordenada x da garganta da parede (m)',/,"

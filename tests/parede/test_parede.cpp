@@ -1,0 +1,178 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "apoio/caso.hpp"
+#include "apoio/erros.hpp"
+#include "apoio/fixture.hpp"
+#include "apoio/tmpdir.hpp"
+#include "malha/malha.hpp"
+#include "parede/parede.hpp"
+
+namespace {
+
+using txtest::input_error_of;
+
+void spit(const std::string& name, const std::string& bytes) {
+  std::ofstream(name, std::ios::binary) << bytes;
+}
+
+std::string conical_text(double rin, double Lin, double rf, double tc, double rcu, double rg,
+                         double rcd, double td, double rex) {
+  std::string t = "'conica'  parede de teste\n";
+  for (double v : {rin, Lin, rf, tc, rcu, rg, rcd, td, rex}) t += tx::real_text(v) + "\n";
+  return t;
+}
+
+double second_derivative(const tx::Wall& w, double x, double h) {
+  return (tx::wall_radius(w, x + h) - 2 * tx::wall_radius(w, x) + tx::wall_radius(w, x - h)) /
+         (h * h);
+}
+
+}  // namespace
+
+// Tangent at every joint, the throat the lowest point with the curvatures of
+// its two arcs, and the ends where the parameters put them.
+TEST(ConicalWall, TangentPiecesThroatCurvatureAndEnds) {
+  const double d = std::acos(-1.0) / 180;
+  txtest::ScratchDir scratch;
+  spit("p.parede", conical_text(1.0, 0.2, 0.3, 30, 0.4, 0.5, 0.8, 15, 0.9));
+  const tx::Wall w = tx::read_wall_file("p.parede");
+  EXPECT_EQ(w.x_end[0], 0.2);
+  EXPECT_NEAR(w.x_end[1], 0.2 + 0.3 * std::sin(30 * d), 1e-15);
+  // Throat: the cone ends where the upstream arc starts.
+  const double r1 = 1.0 - 0.3 * (1 - std::cos(30 * d)), r2 = 0.5 + 0.4 * (1 - std::cos(30 * d));
+  EXPECT_NEAR(w.x_throat, w.x_end[1] + (r1 - r2) / std::tan(30 * d) + 0.4 * std::sin(30 * d),
+              1e-14);
+  EXPECT_EQ(w.r_throat, 0.5);
+  EXPECT_NEAR(tx::wall_radius(w, w.x_exit), 0.9, 1e-14);
+  EXPECT_EQ(tx::wall_radius(w, 0.0), 1.0);
+  for (double xj : w.x_end) {
+    if (xj >= w.x_exit) continue;
+    EXPECT_NEAR(tx::wall_slope(w, xj - 1e-9), tx::wall_slope(w, xj + 1e-9), 1e-6) << xj;
+    EXPECT_NEAR(tx::wall_radius(w, xj - 1e-12), tx::wall_radius(w, xj + 1e-12), 1e-11) << xj;
+  }
+  for (double x = 0; x <= w.x_exit; x += w.x_exit / 997)
+    EXPECT_GE(tx::wall_radius(w, x), 0.5);
+  EXPECT_NEAR(second_derivative(w, w.x_throat - 1e-3, 1e-4), 1 / 0.4, 1e-3);
+  EXPECT_NEAR(second_derivative(w, w.x_throat + 1e-3, 1e-4), 1 / 0.8, 1e-3);
+}
+
+// The grid's throat data come from its wall nodes: on a fine grid the
+// dimensionless radius of curvature is that of the wall, and the areas are
+// the wall's.
+TEST(ConicalWall, GridThroatDataFollowTheWall) {
+  txtest::ScratchDir scratch;
+  spit("p.parede", conical_text(1.0, 0, 0, 30, 1.0, 0.5, 1.0, 15, 1.0));
+  tx::State s = txtest::make_state(400, 10);
+  s.wall = tx::read_wall_file("p.parede");
+  s.c.parede = "p.parede";
+  tx::allocate_fields(s);
+  tx::generate_boundary_nodes(s);
+  tx::generate_interior_nodes(s);
+  s.io.listagem.open("l.txt");
+  tx::write_nozzle_parameters(s);
+  s.io.listagem.close();
+  EXPECT_NEAR(s.g.Rcag, 2.0, 2e-3);
+  EXPECT_EQ(s.g.ig, 201);
+  EXPECT_NEAR(s.g.Sg, s.c.pi * 0.25, 1e-15);
+  const int jw = s.c.ny - 1;
+  EXPECT_EQ(s.f.X(txtest::np_of(s, s.c.nx - 1, jw)), s.wall.x_exit);
+  EXPECT_EQ(s.f.Y(txtest::np_of(s, 1, jw)), 1.0);
+  EXPECT_EQ(s.f.Y(txtest::np_of(s, s.c.nx - 1, jw)), 1.0);
+}
+
+// Through every point, slope and curvature continuous, no overshoot where
+// the points are monotone, and the throat near the lowest point of a table
+// taken from a smooth valley.
+TEST(PointsWall, SmoothThroughThePointsWithoutOvershoot) {
+  std::vector<double> x, r;
+  std::vector<int> lines;
+  // A straight inlet, a steep fall, a rounded throat near x = 0.5, a cone.
+  const double px[] = {0, 0.1, 0.2, 0.3, 0.4, 0.45, 0.5, 0.55, 0.6, 0.8, 1.0};
+  const double pr[] = {1, 1, 0.95, 0.75, 0.56, 0.515, 0.5, 0.506, 0.52, 0.6, 0.7};
+  for (int i = 0; i < 11; ++i) x.push_back(px[i]), r.push_back(pr[i]), lines.push_back(i + 2);
+  const tx::Wall w = tx::points_wall(x, r, lines, "t.parede");
+  for (std::size_t i = 0; i < x.size(); ++i) EXPECT_NEAR(tx::wall_radius(w, x[i]), r[i], 1e-14);
+  for (std::size_t i = 1; i + 1 < x.size(); ++i) {
+    EXPECT_NEAR(tx::wall_slope(w, x[i] - 1e-9), tx::wall_slope(w, x[i] + 1e-9), 1e-6);
+    EXPECT_NEAR(second_derivative(w, x[i] - 2e-5, 1e-5), second_derivative(w, x[i] + 2e-5, 1e-5),
+                0.05 * (1 + std::fabs(second_derivative(w, x[i], 1e-5))));
+  }
+  const double tol = 1e-4 * (1 - 0.5);
+  for (double xs = 0; xs <= 0.4; xs += 1e-3) EXPECT_LE(tx::wall_radius(w, xs), 1 + tol);
+  for (double xs = 0.6; xs <= 1.0; xs += 1e-3) EXPECT_GE(tx::wall_slope(w, xs), -1e-9);
+  EXPECT_NEAR(w.x_throat, 0.5, 0.03);
+  EXPECT_LE(w.r_throat, 0.5);
+  EXPECT_GT(w.r_throat, 0.49);
+  EXPECT_NEAR(tx::wall_slope(w, w.x_throat), 0.0, 1e-9);
+}
+
+// Every refused wall file: one message naming the file and the line or the
+// parameter.
+TEST(WallFile, BadFilesNameTheLineOrParameter) {
+  const struct {
+    const char* text;
+    const char* message;
+  } cases[] = {
+      {"", "o arquivo da parede está vazio"},
+      {"'sino'\n", "linha 1: forma de parede desconhecida 'sino'"},
+      {"conica\n", "linha 1: esperado a forma da parede entre apóstrofos"},
+      {"'conica'\n1\nabc\n", "linha 3: esperado um número real finito em o parâmetro Lin"},
+      {"'conica'\n1\n0,5\n", "linha 3: encontrado \"0,5\""},
+      {"'conica'\n1\n0\n", "parâmetro rf: o arquivo terminou antes deste parâmetro"},
+      {"'conica'\ninf\n0\n0\n30\n0.5\n0.5\n0.5\n15\n1\n", "linha 2: esperado um número real finito"},
+      {"'conica'\n-1\n0\n0\n30\n0.5\n0.5\n0.5\n15\n1\n", "parâmetro rin: o raio deve ser positivo"},
+      {"'conica'\n1\n0\n0\n90\n0.5\n0.5\n0.5\n15\n1\n", "parâmetro tc: o semi-ângulo deve estar"},
+      {"'conica'\n1\n0\n0\n30\n0\n0.5\n0.5\n15\n1\n", "parâmetro rcu: o raio de curvatura"},
+      {"'conica'\n1\n0\n0\n30\n0.5\n0.5\n0.5\n15\n0.4\n", "parâmetro rex: a saída"},
+      {"'conica'\n1\n0\n2\n30\n2\n0.5\n0.5\n15\n1\n", "parâmetro rf: os arcos não cabem no convergente"},
+      {"'conica'\n1\n0\n0\n30\n0.5\n0.5\n40\n15\n0.6\n", "parâmetro rcd: o arco a jusante"},
+      {"'pontos'\n0 1\n0.5 0.5\n1 1\n", "precisa de pelo menos 4 pontos"},
+      {"'pontos'\n0 1\n0.5 0.5\n0.5 0.6\n1 1\n", "linha 4: x deve crescer"},
+      {"'pontos'\n0.1 1\n0.5 0.5\n0.7 0.6\n1 1\n", "linha 2: o primeiro ponto deve estar na entrada"},
+      {"'pontos'\n0 1\n0.3 0.9\n0.6 0.8\n1 0.7\n", "não tem mínimo interior (garganta): o menor raio está na saída"},
+      {"'pontos'\n0 1\n0.3 0.6\n0.5 0.8\n0.7 0.5\n1 1\n", "mais de um mínimo"},
+      {"'pontos'\n0 1\n0.3\n", "linha 3: esperado um par x r"},
+      {"'pontos'\n0 1\n0.3 -0.5\n0.6 0.6\n1 1\n", "linha 3: o raio deve ser positivo"},
+  };
+  txtest::ScratchDir scratch;
+  for (const auto& c : cases) {
+    spit("w.parede", c.text);
+    const std::string m = input_error_of([] { tx::read_wall_file("w.parede"); });
+    EXPECT_NE(m.find("\"w.parede\""), std::string::npos) << m;
+    EXPECT_NE(m.find(c.message), std::string::npos) << c.text << " -> " << m;
+  }
+  EXPECT_NE(input_error_of([] { tx::read_wall_file("falta.parede"); })
+                .find("não foi possível ler o arquivo da parede \"falta.parede\""),
+            std::string::npos);
+}
+
+// Whole runs with each form: the listing echoes the wall, the grid follows
+// it; a data file without item 29 but with other text after item 28 runs the
+// built-in wall.
+TEST(WallFile, WholeRunsWithEachForm) {
+  txtest::ScratchDir scratch;
+  txtest::CaseFile cf;
+  cf.nx = 10;
+  cf.ny = 4;
+  cf.itmax = 5;
+  cf.write();
+  spit("c.parede", conical_text(1.0, 0, 0.2, 30, 0.5, 0.5, 0.5, 15, 1.0));
+  spit("p.parede", "'pontos'\n0 1\n0.3 0.9\n0.5 0.5\n0.8 0.7\n1.0 0.8\n");
+  const std::string data = txtest::read_file("caso.dat");
+  for (const char* wall : {"c.parede", "p.parede"}) {
+    spit("caso.dat", data + "'" + wall + "'   parede\r\n");
+    ASSERT_EQ(txtest::run_tubrix(), 0) << wall << txtest::read_file("stderr.log");
+    const std::string listing = txtest::read_file("caso.txt");
+    EXPECT_NE(listing.find(std::string("parede: arquivo da parede = ") + wall), std::string::npos);
+    EXPECT_NE(listing.find(wall[0] == 'c' ? "parede c\xF4nica" : "parede por 5 pontos"),
+              std::string::npos);
+  }
+  spit("caso.dat", data + "segunda descrição sem apóstrofos\r\n");
+  ASSERT_EQ(txtest::run_tubrix(), 0);
+  EXPECT_EQ(txtest::read_file("caso.txt").find("parede:"), std::string::npos);
+}
