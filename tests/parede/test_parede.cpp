@@ -176,3 +176,32 @@ TEST(WallFile, WholeRunsWithEachForm) {
   ASSERT_EQ(txtest::run_tubrix(), 0);
   EXPECT_EQ(txtest::read_file("caso.txt").find("parede:"), std::string::npos);
 }
+
+// The study copies the wall into each grid's folder, and a grid folder of
+// another wall is refused by name rather than resumed.
+TEST(WallFile, StudyCopiesTheWallAndRefusesAnother) {
+  txtest::ScratchDir scratch;
+  txtest::CaseFile cf;
+  cf.nx = 10;
+  cf.ny = 4;
+  cf.write();
+  spit("c.parede", conical_text(1.0, 0, 0.2, 30, 0.5, 0.5, 0.5, 15, 1.0));
+  spit("caso.dat", txtest::read_file("caso.dat") + "'c.parede'\r\n");
+  const std::string cmd = std::string("TUBRIX_TEMPLATES='") + TUBRIX_SOURCE_DIR + "/templates' '" +
+                          TUBRIX_ESTUDO_EXE + "' --malhas 10x4,20x8 -j 2 >out.log 2>err.log";
+  const auto study = [&cmd] {
+    const int st = std::system(cmd.c_str());
+    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  };
+  ASSERT_EQ(study(), 3) << txtest::read_file("err.log");  // itmax 20: no grid converges
+  for (const char* g : {"10x4", "20x8"}) {
+    EXPECT_EQ(tx::read_wall_file(std::string(g) + "/c.parede").p[5], 0.5);
+    EXPECT_NE(txtest::read_file(std::string(g) + "/caso_" + g + ".dat").find("'c.parede'"),
+              std::string::npos);
+  }
+  spit("c.parede", conical_text(1.0, 0, 0.2, 30, 0.5, 0.45, 0.5, 15, 1.0));
+  EXPECT_EQ(study(), 1);
+  EXPECT_NE(txtest::read_file("err.log").find("/c.parede\": a parede da malha não é a de"),
+            std::string::npos)
+      << txtest::read_file("err.log");
+}
