@@ -3,7 +3,7 @@
 # the pictures docs/parede.md shows: each one's Mach and pressure map and the
 # pressure ratio p/po along the wall and the axis row. Prints the figures
 # the page quotes.
-#   docs/parede.sh [tubrix] [NXxNY]   (default build/tubrix, the examples' grid)
+#   docs/parede.sh [tubrix] [NXxNY]   (default build/tubrix; the examples' own grid)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 exe=$(realpath "${1:-$root/build/tubrix}")
