@@ -131,22 +131,8 @@ void check_grid_folder(const Grid& g) {
 // The case's wall file, copied into the grid's folder (all or none).
 void copy_wall_file(const Grid& g) {
   if (g.c.parede.empty()) return;
-  std::FILE* f = open_regular_file(g.c.parede);
-  if (f == nullptr)
-    throw RunError("Erro: não foi possível ler o arquivo da parede \"" + g.c.parede + "\".");
-  std::string all;
-  char buf[4096];
-  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) all.append(buf, n);
-  std::fclose(f);
-  std::vector<std::string> lines;
-  for (std::size_t start = 0; start < all.size();) {
-    std::size_t end = all.find('\n', start);
-    if (end == std::string::npos) end = all.size();
-    std::string l = all.substr(start, end - start);
-    if (!l.empty() && l.back() == '\r') l.pop_back();
-    lines.push_back(latin1_to_utf8(to_latin1(l)));
-    start = end + 1;
-  }
+  std::vector<std::string> lines = wall_file_lines(g.c.parede);
+  for (std::string& l : lines) l = latin1_to_utf8(to_latin1(l));  // either encoding, written as Latin-1
   write_text_file((fs::path(g.name) / g.c.parede).string(), lines);
 }
 

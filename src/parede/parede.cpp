@@ -396,7 +396,7 @@ double wall_slope(const Wall& w, double x) {
   return w.form == WallForm::kConical ? conical_slope(w, x) : spline_slope(w, x);
 }
 
-Wall read_wall_file(const std::string& path) {
+std::vector<std::string> wall_file_lines(const std::string& path) {
   std::ifstream in(file_path(path), std::ios::binary);
   std::string all;
   if (in) all.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -412,6 +412,11 @@ Wall read_wall_file(const std::string& path) {
     lines.push_back(l);
     start = end + 1;
   }
+  return lines;
+}
+
+Wall read_wall_file(const std::string& path) {
+  const std::vector<std::string> lines = wall_file_lines(path);
   // Lines holding a value, with their numbers.
   std::vector<std::pair<int, std::string>> filled;
   for (std::size_t i = 0; i < lines.size(); ++i)

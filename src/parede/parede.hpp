@@ -23,6 +23,10 @@ extern const std::array<WallParam, kConicalParamCount> kConicalParams;
 // Index of a 'conica' parameter by name, or -1.
 int conical_param_index(const std::string& name);
 
+// The lines of a wall file as bytes (a byte-order mark and CR dropped);
+// throws RunError naming the file when it cannot be read.
+std::vector<std::string> wall_file_lines(const std::string& path);
+
 // Reads and checks a wall file (Latin-1 or UTF-8): its first value is the
 // form in apostrophes, then one value (or one x r pair) first on each line,
 // any description after it. Throws RunError naming the file and the line or
