@@ -53,12 +53,10 @@ void over_volumes(const State& s, F&& body) {
 // multiply by the radius first; the momentum rows and the node-velocity
 // correction divide by Jp first. The two groupings round differently, and
 // each routine keeps its own.
-inline double mass_factor(const Fields& f, int P) {
-  return f.ro_old(P) * f.rp(P) / f.Jp(P);
-}
-inline double mass_factor_momentum(const Fields& f, int P) {
-  return f.ro_old(P) / f.Jp(P) * f.rp(P);
-}
+// Both are formed once per outer iteration (mass_factors) and read from
+// f.mass and f.mass_m.
+inline double mass_factor(const Fields& f, int P) { return f.mass(P); }
+inline double mass_factor_momentum(const Fields& f, int P) { return f.mass_m(P); }
 
 // Upwind switch of a face: +0.5 for c >= 0 (a zero of either sign included),
 // -0.5 for c < 0.
@@ -112,6 +110,28 @@ inline double momentum_deferred(const Faces& k, int nx, int P, const Vec& phi) {
 }
 
 }  // namespace
+
+void mass_factors(State& s) {
+  auto& f = s.f;
+  const int nx = s.c.nx, ny = s.c.ny;
+  over_rows(s, 2, ny - 1, [&](int j0, int j1) {
+    for (int j = j0; j < j1; ++j) {
+      for (int i = 2; i <= nx - 1; ++i) {
+        const int P = i + (j - 1) * nx;
+        f.mass(P) = f.ro_old(P) * f.rp(P) / f.Jp(P);
+        f.mass_m(P) = f.ro_old(P) / f.Jp(P) * f.rp(P);
+      }
+    }
+  });
+}
+
+void compressibilities(State& s) {
+  auto& f = s.f;
+  const double Rg = s.c.Rg;
+  over_volumes(s, [&](int np0, int np1) {
+    for (int np = np0; np < np1; ++np) f.psi_T(np) = 1.0 / (f.T(np) * Rg);
+  });
+}
 
 void update_density(State& s) {
   auto& f = s.f;
@@ -366,11 +386,12 @@ void build_pressure_correction_system(State& s) {
         const double rs = ro(S) * (ss + 0.5) + ro(P) * (0.5 - ss);
         const double rN = ro(N) * (0.5 - sn) + ro(P) * (sn + 0.5);
         // Compressibilities 1/(T Rg): the density change per unit pl.
-        const double psiS = 1.0 / (f.T(S) * Rg);
-        const double psiW = 1.0 / (f.T(W) * Rg);
-        const double psiE = 1.0 / (f.T(E) * Rg);
-        const double psiN = 1.0 / (f.T(N) * Rg);
-        const double psiP = 1.0 / (f.T(P) * Rg);
+        // Formed once per outer iteration by compressibilities.
+        const double psiS = f.psi_T(S);
+        const double psiW = f.psi_T(W);
+        const double psiE = f.psi_T(E);
+        const double psiN = f.psi_T(N);
+        const double psiP = f.psi_T(P);
 
         f.a(P, kS) = -(f.Vcn(S) * psiS * (ss + 0.5) + f.dn(S) * rs) * f.rn(S);
         f.a(P, kW) = -(f.Uce(W) * psiW * (sw + 0.5) + f.de(W) * rw) * f.re(W);
