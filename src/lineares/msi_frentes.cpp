@@ -1,4 +1,4 @@
-// MSI by wavefronts on one core.
+// MSI by wavefronts: on one core, or in strips pipelined on the team.
 #include "lineares/msi_nucleo.hpp"
 
 namespace tx::msi {
@@ -19,26 +19,60 @@ namespace tx::msi {
 namespace {
 
 constexpr Index kStripRows = 16;
+// Wavefronts between two reports of a strip's last row to the next strip.
+constexpr Index kReportEvery = 8;
 
-// elem(r, i) for every volume, strip by strip, by wavefronts i + 2r
-// ascending within a strip.
+// elem(r, i) for every volume of strip s (rows 16s ..), by wavefronts i + 2r
+// ascending. With `prog`, the strip first waits for the last row of strip
+// s - 1 to be far enough (its volume i + 1 before row 16s reaches i) and
+// reports how far its own last row is.
 template <class Elem>
-void ascending_wavefronts(Index nx, int ny, const Elem& elem) {
-  for (Index base = 0; base < ny; base += kStripRows) {
-    const Index rows = ny - base < kStripRows ? ny - base : kStripRows;
-    const Index kmax = (nx - 1) + 2 * (rows - 1);
-    for (Index k = 0; k <= kmax; ++k) {
-      const Index r0 = k > nx - 1 ? (k - (nx - 1) + 1) / 2 : 0;
-      const Index r1 = k / 2 < rows - 1 ? k / 2 : rows - 1;
-      for (Index r = r0; r <= r1; ++r) elem(static_cast<int>(base + r), k - 2 * r);
+void strip_wavefronts(Index nx, int ny, Index s, const Elem& elem, RowProgress* prog) {
+  const Index base = s * kStripRows;
+  const Index rows = ny - base < kStripRows ? ny - base : kStripRows;
+  const Index kmax = (nx - 1) + 2 * (rows - 1);
+  int known = 0;
+  for (Index k = 0; k <= kmax; ++k) {
+    if (prog != nullptr && s > 0) {
+      const int need = static_cast<int>(k + 2 < nx ? k + 2 : nx);
+      if (known < need) known = wait_at_least((*prog)[static_cast<int>(s - 1)], need);
+    }
+    const Index r0 = k > nx - 1 ? (k - (nx - 1) + 1) / 2 : 0;
+    const Index r1 = k / 2 < rows - 1 ? k / 2 : rows - 1;
+    for (Index r = r0; r <= r1; ++r) elem(static_cast<int>(base + r), k - 2 * r);
+    if (prog != nullptr && (k % kReportEvery == kReportEvery - 1 || k == kmax)) {
+      const Index done = k - 2 * (rows - 1) + 1;
+      if (done > 0)
+        (*prog)[static_cast<int>(s)].store(static_cast<int>(done < nx ? done : nx),
+                                           std::memory_order_release);
     }
   }
 }
 
+// elem(r, i) for every volume, strip by strip (so that the volumes in flight
+// stay close in memory), by wavefronts within a strip. On a team, member k
+// takes strips k, k + T, ... and follows the strip before it.
+template <class Elem>
+void ascending_wavefronts(Index nx, int ny, const Elem& elem, Team* team = nullptr,
+                          RowProgress* prog = nullptr) {
+  const Index strips = (ny + kStripRows - 1) / kStripRows;
+  if (team == nullptr) {
+    for (Index s = 0; s < strips; ++s) strip_wavefronts(nx, ny, s, elem, nullptr);
+    return;
+  }
+  prog->reset(static_cast<int>(strips));
+  const int T = team->size();
+  team->run([&](int k) {
+    for (Index s = k; s < strips; s += T) strip_wavefronts(nx, ny, s, elem, prog);
+  });
+}
+
 // elem(r, i) for every volume, by wavefronts (nx-1-i) + 2(ny-1-r) ascending.
 template <class Elem>
-void descending_wavefronts(Index nx, int ny, const Elem& elem) {
-  ascending_wavefronts(nx, ny, [&](int t, Index c) { elem(ny - 1 - t, nx - 1 - c); });
+void descending_wavefronts(Index nx, int ny, const Elem& elem, Team* team = nullptr,
+                           RowProgress* prog = nullptr) {
+  ascending_wavefronts(
+      nx, ny, [&](int t, Index c) { elem(ny - 1 - t, nx - 1 - c); }, team, prog);
 }
 
 }  // namespace
@@ -83,7 +117,7 @@ bool backward_wraps_hold(const double* U, const double* w, const double* saved, 
   return true;
 }
 
-bool factorize_wavefronts(const double* A, double* L, double* U, Index nx, int ny) {
+bool factorize_wavefronts(const double* A, double* L, double* U, Index nx, int ny, Team* team) {
   PipeScratch& ps = pipe_scratch();
   ps.reset(ny);
   double* guess = ps.saved.data();
@@ -98,11 +132,11 @@ bool factorize_wavefronts(const double* A, double* L, double* U, Index nx, int n
     } else {
       factor_full(A, L, U, q, nx, i == nx - 1 || r == ny - 1 ? 0.0 : 0.5);
     }
-  });
+  }, team, &ps.progress);
   return factor_wraps_hold(A, L, U, nx, ny);
 }
 
-bool forward_wavefronts(const double* L, double* w, Index nx, int ny) {
+bool forward_wavefronts(const double* L, double* w, Index nx, int ny, Team* team) {
   PipeScratch& ps = pipe_scratch();
   ps.reset(ny);
   double* saved = ps.saved.data();
@@ -121,12 +155,12 @@ bool forward_wavefronts(const double* L, double* w, Index nx, int ny) {
     } else {
       w[q] = (w[q] - l[LW] * w[q - 1] - l[LSE] * w[0]) / l[LP];
     }
-  });
+  }, team, &ps.progress);
   return forward_wraps_hold(L, w, saved, nx, ny);
 }
 
 // Without the update of phi, as the pipelined sweep.
-bool backward_wavefronts(const double* U, double* w, Index nx, int ny) {
+bool backward_wavefronts(const double* U, double* w, Index nx, int ny, Team* team) {
   PipeScratch& ps = pipe_scratch();
   ps.reset(ny);
   double* saved = ps.saved.data();
@@ -146,7 +180,7 @@ bool backward_wavefronts(const double* U, double* w, Index nx, int ny) {
     } else {
       w[q] = w[q] - u[UNW] * w[q + nx - 1] - u[UE] * w[q + 1];
     }
-  });
+  }, team, &ps.progress);
   return backward_wraps_hold(U, w, saved, nx, ny);
 }
 

@@ -160,22 +160,22 @@ void forward_sweep(const double* L, double* w, Index nx, Index n);
 void backward_sweep(const double* U, double* w, double* phi, Index nx, Index n);
 void factorize_rows(const double* A, double* L, double* U, Index NX, int ny);
 
-// ---- Pipelined on a team (msi_pipeline.cpp); false: redo on one thread ----
+// ---- On a team (msi_pipeline.cpp) ----
 
-bool factorize_pipelined(const double* A, double* L, double* U, Index nx, int ny, Team& team);
-bool forward_pipelined(const double* L, double* w, Index nx, int ny, Team& team);
-bool backward_pipelined(const double* U, double* w, Index nx, int ny, Team& team);
 // The residual on the team; its sum of squares, in another order than the
 // solver's, is returned as `approx`.
 void residual_on_team(const double* a, const double* b, const double* phi, double* R, Index nx,
                       int ny, Team& team, double& approx);
 void add_increment(double* phi, const double* w, Index n, Team& team);
 
-// ---- Wavefronts on one core (msi_frentes.cpp); false: redo row by row ----
+// ---- Wavefronts (msi_frentes.cpp); false: redo row by row ----
+// With a team, strips of rows are pipelined on it (member k takes strips
+// k, k + T, ..., each following the strip before it).
 
-bool factorize_wavefronts(const double* A, double* L, double* U, Index nx, int ny);
-bool forward_wavefronts(const double* L, double* w, Index nx, int ny);
-bool backward_wavefronts(const double* U, double* w, Index nx, int ny);
+bool factorize_wavefronts(const double* A, double* L, double* U, Index nx, int ny,
+                          Team* team = nullptr);
+bool forward_wavefronts(const double* L, double* w, Index nx, int ny, Team* team = nullptr);
+bool backward_wavefronts(const double* U, double* w, Index nx, int ny, Team* team = nullptr);
 
 // The wrap-around volumes (i = 1 in the factorisation and the forward
 // sweep, i = nx backward), computed first with a stand-in for their
