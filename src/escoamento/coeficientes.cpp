@@ -17,6 +17,40 @@ namespace tx {
 
 namespace {
 
+// Two neighbouring volumes P and P + 1 side by side, one per lane of a
+// two-wide vector: the loop bodies below that are written once for a number
+// type T run on pairs of volumes with T = V2 and on a last odd volume with
+// T = double. Each lane does exactly the scalar operations (a scalar operand
+// is copied to both lanes), and a division serves two volumes.
+using V2 = double __attribute__((vector_size(16)));
+
+template <class T>
+struct Lanes;
+template <>
+struct Lanes<double> {
+  static double at(const Vec& v, int P) { return v(P); }
+  static double at(const Mat& a, int P, int k) { return a(P, k); }
+  static void put(Vec& v, int P, double x) { v(P) = x; }
+};
+template <>
+struct Lanes<V2> {
+  static V2 at(const Vec& v, int P) { return V2{v(P), v(P + 1)}; }
+  static V2 at(const Mat& a, int P, int k) { return V2{a(P, k), a(P + 1, k)}; }
+  static void put(Vec& v, int P, V2 x) {
+    v(P) = x[0];
+    v(P + 1) = x[1];
+  }
+};
+
+// body.template operator()<T>(P) for i0 <= i <= i1 of row j: two volumes at a
+// time, the last odd one alone.
+template <class Body>
+inline void pairs_of_row(int nx, int j, int i0, int i1, const Body& body) {
+  int i = i0;
+  for (; i + 1 <= i1; i += 2) body.template operator()<V2>(i + (j - 1) * nx);
+  if (i <= i1) body.template operator()<double>(i + (j - 1) * nx);
+}
+
 // body(j0, j1) over the rows j0 <= j < j1 that make up jlo..jhi, split among
 // the members of the team when the run uses one.
 template <class F>
@@ -304,64 +338,76 @@ void face_velocities(State& s) {
   auto& f = s.f;
   const int nx = s.c.nx, ny = s.c.ny;
   const double dt = s.k.dt;
-  const Vec& p = f.p;
-  const Vec& u = f.u;
-  const Vec& v = f.v;
-  const Mat& a = f.a;
 
   // Interior east faces: the momentum rows of P and E added, with the
   // pressure force taken across the face itself.
+  const auto east = [&]<class T>(int P) {
+    using L = Lanes<T>;
+    const auto p = [&](int q) { return L::at(f.p, q); };
+    const auto u = [&](int q) { return L::at(f.u, q); };
+    const auto v = [&](int q) { return L::at(f.v, q); };
+    const auto a = [&](int q, int k) { return L::at(f.a, q, k); };
+    const auto F = [&](const Vec& x, int q) { return L::at(x, q); };
+    const int W = P - 1, E = P + 1, S = P - nx, N = P + nx;
+    const int SE = P - nx + 1, NE = P + nx + 1, EE = P + 2;
+    const T MP = F(f.mass, P), ME = F(f.mass, E);
+    const T Gu = F(f.re, P) * ((p(P) - p(E)) * F(f.ye, P) +
+                               0.25 * (F(f.yp, E) - F(f.yp, P)) * (p(N) + p(NE) - p(S) - p(SE)));
+    const T Gv = F(f.re, P) * ((p(E) - p(P)) * F(f.xe, P) +
+                               0.25 * (F(f.xp, E) - F(f.xp, P)) * (p(S) + p(SE) - p(N) - p(NE)));
+    const T sPu = a(P, kN) * u(N) + a(P, kS) * u(S) + a(P, kE) * u(E) + a(P, kW) * u(W);
+    const T sEu = a(E, kS) * u(SE) + a(E, kN) * u(NE) + a(E, kE) * u(EE) + a(E, kW) * u(P);
+    const T sPv = a(P, kN) * v(N) + a(P, kS) * v(S) + a(P, kE) * v(E) + a(P, kW) * v(W);
+    const T sEv = a(E, kS) * v(SE) + a(E, kN) * v(NE) + a(E, kE) * v(EE) + a(E, kW) * v(P);
+    const T ue = (F(f.ue_old, P) / dt * (ME + MP) + F(f.bc_u, E) + F(f.bc_u, P) + 2.0 * Gu -
+                  sEu - sPu) /
+                 (a(E, kP) + a(P, kP));
+    const T ve = (F(f.ve_old, P) / dt * (ME + MP) + F(f.bc_v, E) + F(f.bc_v, P) + 2.0 * Gv -
+                  sEv - sPv) /
+                 (a(E, kP) + a(P, kP));
+    L::put(f.ue, P, ue);
+    L::put(f.ve, P, ve);
+    L::put(f.Uce, P, ue * F(f.ye, P) - ve * F(f.xe, P));
+    L::put(f.due, P, 2.0 * dt * F(f.re, P) * F(f.ye, P) / (ME + MP));
+    L::put(f.dve, P, 2.0 * dt * F(f.xe, P) * F(f.re, P) / (ME + MP));
+  };
   over_rows(s, 2, ny - 1, [&](int j0, int j1) {
-    for (int j = j0; j < j1; ++j) {
-      for (int i = 2; i <= nx - 2; ++i) {
-        const int P = i + (j - 1) * nx;
-        const int W = P - 1, E = P + 1, S = P - nx, N = P + nx;
-        const int SE = P - nx + 1, NE = P + nx + 1, EE = P + 2;
-        const double MP = mass_factor(f, P), ME = mass_factor(f, E);
-        const double Gu = f.re(P) * ((p(P) - p(E)) * f.ye(P) +
-                                     0.25 * (f.yp(E) - f.yp(P)) * (p(N) + p(NE) - p(S) - p(SE)));
-        const double Gv = f.re(P) * ((p(E) - p(P)) * f.xe(P) +
-                                     0.25 * (f.xp(E) - f.xp(P)) * (p(S) + p(SE) - p(N) - p(NE)));
-        const double sPu = a(P, kN) * u(N) + a(P, kS) * u(S) + a(P, kE) * u(E) + a(P, kW) * u(W);
-        const double sEu = a(E, kS) * u(SE) + a(E, kN) * u(NE) + a(E, kE) * u(EE) + a(E, kW) * u(P);
-        const double sPv = a(P, kN) * v(N) + a(P, kS) * v(S) + a(P, kE) * v(E) + a(P, kW) * v(W);
-        const double sEv = a(E, kS) * v(SE) + a(E, kN) * v(NE) + a(E, kE) * v(EE) + a(E, kW) * v(P);
-        f.ue(P) = (f.ue_old(P) / dt * (ME + MP) + f.bc_u(E) + f.bc_u(P) + 2.0 * Gu - sEu - sPu) /
-                  (a(E, kP) + a(P, kP));
-        f.ve(P) = (f.ve_old(P) / dt * (ME + MP) + f.bc_v(E) + f.bc_v(P) + 2.0 * Gv - sEv - sPv) /
-                  (a(E, kP) + a(P, kP));
-        f.Uce(P) = f.ue(P) * f.ye(P) - f.ve(P) * f.xe(P);
-        f.due(P) = 2.0 * dt * f.re(P) * f.ye(P) / (ME + MP);
-        f.dve(P) = 2.0 * dt * f.xe(P) * f.re(P) / (ME + MP);
-      }
-    }
+    for (int j = j0; j < j1; ++j) pairs_of_row(nx, j, 2, nx - 2, east);
   });
 
   // Interior north faces: the rows of P and N.
+  const auto north = [&]<class T>(int P) {
+    using L = Lanes<T>;
+    const auto p = [&](int q) { return L::at(f.p, q); };
+    const auto u = [&](int q) { return L::at(f.u, q); };
+    const auto v = [&](int q) { return L::at(f.v, q); };
+    const auto a = [&](int q, int k) { return L::at(f.a, q, k); };
+    const auto F = [&](const Vec& x, int q) { return L::at(x, q); };
+    const int W = P - 1, E = P + 1, S = P - nx, N = P + nx;
+    const int NE = P + nx + 1, NW = P + nx - 1, NN = P + 2 * nx;
+    const T MP = F(f.mass, P), MN = F(f.mass, N);
+    const T Gu = F(f.rn, P) * ((p(N) - p(P)) * F(f.yk, P) +
+                               0.25 * (F(f.yp, N) - F(f.yp, P)) * (p(W) + p(NW) - p(E) - p(NE)));
+    const T Gv = F(f.rn, P) * ((p(P) - p(N)) * F(f.xk, P) +
+                               0.25 * (F(f.xp, N) - F(f.xp, P)) * (p(E) + p(NE) - p(W) - p(NW)));
+    const T sPu = a(P, kN) * u(N) + a(P, kS) * u(S) + a(P, kE) * u(E) + a(P, kW) * u(W);
+    const T sNu = a(N, kE) * u(NE) + a(N, kN) * u(NN) + a(N, kW) * u(NW) + a(N, kS) * u(P);
+    const T sPv = a(P, kN) * v(N) + a(P, kS) * v(S) + a(P, kE) * v(E) + a(P, kW) * v(W);
+    const T sNv = a(N, kE) * v(NE) + a(N, kN) * v(NN) + a(N, kW) * v(NW) + a(N, kS) * v(P);
+    const T un = (F(f.un_old, P) / dt * (MP + MN) + F(f.bc_u, N) + F(f.bc_u, P) - sNu - sPu +
+                  2.0 * Gu) /
+                 (a(N, kP) + a(P, kP));
+    const T vn = (F(f.vn_old, P) / dt * (MP + MN) + F(f.bc_v, N) + F(f.bc_v, P) - sNv - sPv +
+                  2.0 * Gv) /
+                 (a(N, kP) + a(P, kP));
+    L::put(f.un, P, un);
+    L::put(f.vn, P, vn);
+    L::put(f.Vcn, P, vn * F(f.xk, P) - un * F(f.yk, P));
+    L::put(f.dun, P, 2.0 * dt * F(f.yk, P) * F(f.rn, P) / (MP + MN));
+    L::put(f.dvn, P, 2.0 * dt * F(f.rn, P) * F(f.xk, P) / (MP + MN));
+  };
   over_rows(s, 2, ny - 2, [&](int j0, int j1) {
-    for (int j = j0; j < j1; ++j) {
-      for (int i = 2; i <= nx - 1; ++i) {
-        const int P = i + (j - 1) * nx;
-        const int W = P - 1, E = P + 1, S = P - nx, N = P + nx;
-        const int NE = P + nx + 1, NW = P + nx - 1, NN = P + 2 * nx;
-        const double MP = mass_factor(f, P), MN = mass_factor(f, N);
-        const double Gu = f.rn(P) * ((p(N) - p(P)) * f.yk(P) +
-                                     0.25 * (f.yp(N) - f.yp(P)) * (p(W) + p(NW) - p(E) - p(NE)));
-        const double Gv = f.rn(P) * ((p(P) - p(N)) * f.xk(P) +
-                                     0.25 * (f.xp(N) - f.xp(P)) * (p(E) + p(NE) - p(W) - p(NW)));
-        const double sPu = a(P, kN) * u(N) + a(P, kS) * u(S) + a(P, kE) * u(E) + a(P, kW) * u(W);
-        const double sNu = a(N, kE) * u(NE) + a(N, kN) * u(NN) + a(N, kW) * u(NW) + a(N, kS) * u(P);
-        const double sPv = a(P, kN) * v(N) + a(P, kS) * v(S) + a(P, kE) * v(E) + a(P, kW) * v(W);
-        const double sNv = a(N, kE) * v(NE) + a(N, kN) * v(NN) + a(N, kW) * v(NW) + a(N, kS) * v(P);
-        f.un(P) = (f.un_old(P) / dt * (MP + MN) + f.bc_u(N) + f.bc_u(P) - sNu - sPu + 2.0 * Gu) /
-                  (a(N, kP) + a(P, kP));
-        f.vn(P) = (f.vn_old(P) / dt * (MP + MN) + f.bc_v(N) + f.bc_v(P) - sNv - sPv + 2.0 * Gv) /
-                  (a(N, kP) + a(P, kP));
-        f.Vcn(P) = f.vn(P) * f.xk(P) - f.un(P) * f.yk(P);
-        f.dun(P) = 2.0 * dt * f.yk(P) * f.rn(P) / (MP + MN);
-        f.dvn(P) = 2.0 * dt * f.rn(P) * f.xk(P) / (MP + MN);
-      }
-    }
+    for (int j = j0; j < j1; ++j) pairs_of_row(nx, j, 2, nx - 1, north);
   });
 }
 
