@@ -1,5 +1,7 @@
 #include "escoamento/coeficientes.hpp"
 
+#include <type_traits>
+
 #include "base/paralelo.hpp"
 
 // Every formula below keeps its operation order and grouping: products and
@@ -415,54 +417,77 @@ void build_pressure_correction_system(State& s) {
   auto& f = s.f;
   const int nx = s.c.nx, ny = s.c.ny;
   const double dt = s.k.dt, beta = s.c.beta, Rg = s.c.Rg;
-  const Vec& ro = f.ro;
-  const Vec& pl = f.pl;
-  over_rows(s, 2, ny - 1, [&](int j0, int j1) {
-    for (int j = j0; j < j1; ++j) {
-      for (int i = 2; i <= nx - 1; ++i) {
-        const int P = i + (j - 1) * nx;
-        const int W = P - 1, E = P + 1, S = P - nx, N = P + nx;
-        const double sw = upwind_switch(f.Uce(W));
-        const double se = upwind_switch(f.Uce(P));
-        const double ss = upwind_switch(f.Vcn(S));
-        const double sn = upwind_switch(f.Vcn(P));
-        // Upwind face densities from the volume densities.
-        const double rw = ro(W) * (sw + 0.5) + ro(P) * (0.5 - sw);
-        const double rE = ro(E) * (0.5 - se) + ro(P) * (se + 0.5);
-        const double rs = ro(S) * (ss + 0.5) + ro(P) * (0.5 - ss);
-        const double rN = ro(N) * (0.5 - sn) + ro(P) * (sn + 0.5);
-        // Compressibilities 1/(T Rg): the density change per unit pl.
-        // Formed once per outer iteration by compressibilities.
-        const double psiS = f.psi_T(S);
-        const double psiW = f.psi_T(W);
-        const double psiE = f.psi_T(E);
-        const double psiN = f.psi_T(N);
-        const double psiP = f.psi_T(P);
+  const auto row = [&]<class T>(int P) {
+    using L = Lanes<T>;
+    const auto F = [&](const Vec& x, int q) { return L::at(x, q); };
+    const auto ro = [&](int q) { return L::at(f.ro, q); };
+    const auto pl = [&](int q) { return L::at(f.pl, q); };
+    // Upwind switch: +0.5 for c >= 0 (a zero of either sign included), -0.5 for c < 0.
+    const auto upwind = [](T c) -> T {
+      if constexpr (std::is_same_v<T, double>) {
+        return upwind_switch(c);
+      } else {
+        return c >= 0.0 ? T{0.5, 0.5} : T{-0.5, -0.5};
+      }
+    };
+    const int W = P - 1, E = P + 1, S = P - nx, N = P + nx;
+    const T sw = upwind(F(f.Uce, W));
+    const T se = upwind(F(f.Uce, P));
+    const T ss = upwind(F(f.Vcn, S));
+    const T sn = upwind(F(f.Vcn, P));
+    // Upwind face densities from the volume densities.
+    const T rw = ro(W) * (sw + 0.5) + ro(P) * (0.5 - sw);
+    const T rE = ro(E) * (0.5 - se) + ro(P) * (se + 0.5);
+    const T rs = ro(S) * (ss + 0.5) + ro(P) * (0.5 - ss);
+    const T rN = ro(N) * (0.5 - sn) + ro(P) * (sn + 0.5);
+    // Compressibilities 1/(T Rg), formed once per outer iteration.
+    const T psiS = F(f.psi_T, S);
+    const T psiW = F(f.psi_T, W);
+    const T psiE = F(f.psi_T, E);
+    const T psiN = F(f.psi_T, N);
+    const T psiP = F(f.psi_T, P);
+    const T Uw = F(f.Uce, W), Ue = F(f.Uce, P), Vs = F(f.Vcn, S), Vn = F(f.Vcn, P);
+    const T dnS = F(f.dn, S), dnP = F(f.dn, P), deW = F(f.de, W), deP = F(f.de, P);
+    const T rnS = F(f.rn, S), rnP = F(f.rn, P), reW = F(f.re, W), reP = F(f.re, P);
 
-        f.a(P, kS) = -(f.Vcn(S) * psiS * (ss + 0.5) + f.dn(S) * rs) * f.rn(S);
-        f.a(P, kW) = -(f.Uce(W) * psiW * (sw + 0.5) + f.de(W) * rw) * f.re(W);
-        f.a(P, kE) = (f.Uce(P) * psiE * (0.5 - se) - f.de(P) * rE) * f.re(P);
-        f.a(P, kN) = (f.Vcn(P) * psiN * (0.5 - sn) - f.dn(P) * rN) * f.rn(P);
-        f.a(P, kP) = (f.dn(S) * rs - f.Vcn(S) * psiP * (0.5 - ss)) * f.rn(S) +
-                    (f.de(W) * rw - f.Uce(W) * psiP * (0.5 - sw)) * f.re(W) +
-                    f.rp(P) / (f.T(P) * f.Jp(P) * Rg * dt) +
-                    (f.Vcn(P) * psiP * (sn + 0.5) + f.dn(P) * rN) * f.rn(P) +
-                    (f.Uce(P) * psiP * (se + 0.5) + f.de(P) * rE) * f.re(P);
+    const T aS = -(Vs * psiS * (ss + 0.5) + dnS * rs) * rnS;
+    const T aW = -(Uw * psiW * (sw + 0.5) + deW * rw) * reW;
+    const T aE = (Ue * psiE * (0.5 - se) - deP * rE) * reP;
+    const T aN = (Vn * psiN * (0.5 - sn) - dnP * rN) * rnP;
+    const T aP = (dnS * rs - Vs * psiP * (0.5 - ss)) * rnS + (deW * rw - Uw * psiP * (0.5 - sw)) * reW +
+                 F(f.rp, P) / (F(f.T, P) * F(f.Jp, P) * Rg * dt) +
+                 (Vn * psiP * (sn + 0.5) + dnP * rN) * rnP + (Ue * psiP * (se + 0.5) + deP * rE) * reP;
 
-        // Central minus upwind face densities, carried by the contravariant
-        // velocities corrected with the current pl. Computed for every beta.
-        const double D =
-            sw * f.re(W) * (f.Uce(W) + f.de(W) * (pl(W) - pl(P))) * (ro(P) - ro(W)) -
-            se * f.re(P) * (f.Uce(P) + f.de(P) * (pl(P) - pl(E))) * (ro(E) - ro(P)) -
-            sn * f.rn(P) * (f.Vcn(P) + f.dn(P) * (pl(P) - pl(N))) * (ro(N) - ro(P)) +
-            ss * f.rn(S) * (f.Vcn(S) + f.dn(S) * (pl(S) - pl(P))) * (ro(P) - ro(S));
+    // Central minus upwind face densities, carried by the contravariant
+    // velocities corrected with the current pl. Computed for every beta.
+    const T D = sw * reW * (Uw + deW * (pl(W) - pl(P))) * (ro(P) - ro(W)) -
+                se * reP * (Ue + deP * (pl(P) - pl(E))) * (ro(E) - ro(P)) -
+                sn * rnP * (Vn + dnP * (pl(P) - pl(N))) * (ro(N) - ro(P)) +
+                ss * rnS * (Vs + dnS * (pl(S) - pl(P))) * (ro(P) - ro(S));
 
-        // Mass imbalance of P (inflow positive).
-        f.b(P) = rs * f.rn(S) * f.Vcn(S) + rw * f.re(W) * f.Uce(W) - rE * f.re(P) * f.Uce(P) -
-                 rN * f.rn(P) * f.Vcn(P) + f.rp(P) * (f.ro_old(P) - ro(P)) / (f.Jp(P) * dt) +
-                 beta * D;
+    // Mass imbalance of P (inflow positive).
+    const T b = rs * rnS * Vs + rw * reW * Uw - rE * reP * Ue - rN * rnP * Vn +
+                F(f.rp, P) * (F(f.ro_old, P) - ro(P)) / (F(f.Jp, P) * dt) + beta * D;
+    if constexpr (std::is_same_v<T, double>) {
+      f.a(P, kS) = aS;
+      f.a(P, kW) = aW;
+      f.a(P, kE) = aE;
+      f.a(P, kN) = aN;
+      f.a(P, kP) = aP;
+      f.b(P) = b;
+    } else {
+      for (int l = 0; l < 2; ++l) {
+        f.a(P + l, kS) = aS[l];
+        f.a(P + l, kW) = aW[l];
+        f.a(P + l, kE) = aE[l];
+        f.a(P + l, kN) = aN[l];
+        f.a(P + l, kP) = aP[l];
+        f.b(P + l) = b[l];
       }
     }
+  };
+  over_rows(s, 2, ny - 1, [&](int j0, int j1) {
+    for (int j = j0; j < j1; ++j) pairs_of_row(nx, j, 2, nx - 1, row);
   });
 }
 
