@@ -51,6 +51,22 @@ inline double band_sum_full(const double* a, const double* x, Index q, Index nx)
          r[AN] * x[q + nx];
 }
 
+// Two rows side by side, one per lane of a two-wide vector: each lane does
+// exactly the operations of its row.
+using V2 = double __attribute__((vector_size(16)));
+
+inline V2 pair_at(const double* p, Index d) { return V2{p[0], p[d]}; }
+
+// band_sum_full of rows q and q + d (d = 1: neighbours in a grid row; d = nx:
+// in a column), both with all five neighbours present.
+inline V2 band_sum_full2(const double* a, const double* x, Index q, Index d, Index nx) {
+  const double* r = a + 5 * q;
+  const Index e = 5 * d;
+  return pair_at(r + AS, e) * pair_at(x + q - nx, d) + pair_at(r + AW, e) * pair_at(x + q - 1, d) +
+         pair_at(r + AP, e) * pair_at(x + q, d) + pair_at(r + AE, e) * pair_at(x + q + 1, d) +
+         pair_at(r + AN, e) * pair_at(x + q + nx, d);
+}
+
 // Factor row q when the south (S), south-east (SE) and west (W) factor rows
 // all exist, i.e. q >= nx.
 //   l_s  = a_s / (1 - alpha*u_e(S)*u_e(SE))
