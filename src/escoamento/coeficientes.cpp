@@ -101,19 +101,25 @@ inline double upwind_switch(double c) { return c >= 0.0 ? 0.5 : -0.5; }
 // x pressure force on volume P for the volume field q (p in the sources, pl
 // in the corrections): face values are means of the two adjacent volumes and
 // the centre radius multiplies the whole bracket.
-inline double pressure_force_u(const Fields& f, int nx, int P, const Vec& q) {
+template <class T = double>
+inline T pressure_force_u(const Fields& f, int nx, int P, const Vec& q) {
+  using L = Lanes<T>;
+  const auto F = [&](const Vec& x, int k) { return L::at(x, k); };
   const int W = P - 1, E = P + 1, S = P - nx, N = P + nx;
-  return 0.5 * f.rp(P) *
-         (f.ye(W) * (q(W) + q(P)) - f.yk(S) * (q(S) + q(P)) - f.ye(P) * (q(E) + q(P)) +
-          f.yk(P) * (q(N) + q(P)));
+  return 0.5 * F(f.rp, P) *
+         (F(f.ye, W) * (F(q, W) + F(q, P)) - F(f.yk, S) * (F(q, S) + F(q, P)) -
+          F(f.ye, P) * (F(q, E) + F(q, P)) + F(f.yk, P) * (F(q, N) + F(q, P)));
 }
 
 // y pressure force on volume P for the volume field q.
-inline double pressure_force_v(const Fields& f, int nx, int P, const Vec& q) {
+template <class T = double>
+inline T pressure_force_v(const Fields& f, int nx, int P, const Vec& q) {
+  using L = Lanes<T>;
+  const auto F = [&](const Vec& x, int k) { return L::at(x, k); };
   const int W = P - 1, E = P + 1, S = P - nx, N = P + nx;
-  return 0.5 * f.rp(P) *
-         (f.xe(P) * (q(E) + q(P)) - f.xe(W) * (q(W) + q(P)) - f.xk(P) * (q(N) + q(P)) +
-          f.xk(S) * (q(S) + q(P)));
+  return 0.5 * F(f.rp, P) *
+         (F(f.xe, P) * (F(q, E) + F(q, P)) - F(f.xe, W) * (F(q, W) + F(q, P)) -
+          F(f.xk, P) * (F(q, N) + F(q, P)) + F(f.xk, S) * (F(q, S) + F(q, P)));
 }
 
 // Face mass fluxes of volume P (positive towards east or north) and the
@@ -225,13 +231,12 @@ void build_u_source(State& s) {
   auto& f = s.f;
   const int nx = s.c.nx, ny = s.c.ny;
   const double dt = s.k.dt, beta = s.c.beta;
+  const auto body = [&]<class T>(int P) {
+    using L = Lanes<T>;
+    L::put(f.b, P, L::at(f.u_old, P) / dt * L::at(f.mass, P) + pressure_force_u<T>(f, nx, P, f.p));
+  };
   over_rows(s, 2, ny - 1, [&](int j0, int j1) {
-    for (int j = j0; j < j1; ++j) {
-      for (int i = 2; i <= nx - 1; ++i) {
-        const int P = i + (j - 1) * nx;
-        f.b(P) = f.u_old(P) / dt * mass_factor(f, P) + pressure_force_u(f, nx, P, f.p);
-      }
-    }
+    for (int j = j0; j < j1; ++j) pairs_of_row(nx, j, 2, nx - 1, body);
   });
   // With beta <= 0 bc_u keeps what it holds (zero from the initial state).
   if (beta > 0.0) {
@@ -253,13 +258,12 @@ void build_v_source(State& s, Vec& b) {
   auto& f = s.f;
   const int nx = s.c.nx, ny = s.c.ny;
   const double dt = s.k.dt, beta = s.c.beta;
+  const auto body = [&]<class T>(int P) {
+    using L = Lanes<T>;
+    L::put(b, P, L::at(f.v_old, P) / dt * L::at(f.mass, P) + pressure_force_v<T>(f, nx, P, f.p));
+  };
   over_rows(s, 2, ny - 1, [&](int j0, int j1) {
-    for (int j = j0; j < j1; ++j) {
-      for (int i = 2; i <= nx - 1; ++i) {
-        const int P = i + (j - 1) * nx;
-        b(P) = f.v_old(P) / dt * mass_factor(f, P) + pressure_force_v(f, nx, P, f.p);
-      }
-    }
+    for (int j = j0; j < j1; ++j) pairs_of_row(nx, j, 2, nx - 1, body);
   });
   if (beta > 0.0) {
     over_rows(s, 2, ny - 1, [&](int j0, int j1) {
@@ -278,19 +282,19 @@ void build_energy_source(State& s) {
   auto& f = s.f;
   const int nx = s.c.nx, ny = s.c.ny;
   const double dt = s.k.dt, beta = s.c.beta;
+  const auto body = [&]<class T>(int P) {
+    using L = Lanes<T>;
+    const auto F = [&](const Vec& x, int k) { return L::at(x, k); };
+    // Pressure work per volume: dp/dt plus u.grad p, with the same pressure
+    // forces as the momentum sources.
+    const T Q = (F(f.rp, P) * (F(f.p, P) - F(f.p_old, P)) / (F(f.Jp, P) * dt) -
+                 F(f.v, P) * pressure_force_v<T>(f, nx, P, f.p) -
+                 F(f.u, P) * pressure_force_u<T>(f, nx, P, f.p)) /
+                F(f.cp, P);
+    L::put(f.b, P, F(f.T_old, P) / dt * F(f.mass, P) + Q);
+  };
   over_rows(s, 2, ny - 1, [&](int j0, int j1) {
-    for (int j = j0; j < j1; ++j) {
-      for (int i = 2; i <= nx - 1; ++i) {
-        const int P = i + (j - 1) * nx;
-        // Pressure work per volume: dp/dt plus u.grad p, with the same pressure
-        // forces as the momentum sources.
-        const double Q = (f.rp(P) * (f.p(P) - f.p_old(P)) / (f.Jp(P) * dt) -
-                          f.v(P) * pressure_force_v(f, nx, P, f.p) -
-                          f.u(P) * pressure_force_u(f, nx, P, f.p)) /
-                         f.cp(P);
-        f.b(P) = f.T_old(P) / dt * mass_factor(f, P) + Q;
-      }
-    }
+    for (int j = j0; j < j1; ++j) pairs_of_row(nx, j, 2, nx - 1, body);
   });
   // The correction goes straight into b; faces e, n, s, w.
   if (beta > 0.0) {
@@ -504,15 +508,14 @@ void correct_node_velocities(State& s) {
   auto& f = s.f;
   const int nx = s.c.nx, ny = s.c.ny;
   const double dt = s.k.dt;
+  const auto body = [&]<class T>(int P) {
+    using L = Lanes<T>;
+    const T MP = L::at(f.mass_m, P);
+    L::put(f.u, P, pressure_force_u<T>(f, nx, P, f.pl) / MP * dt + L::at(f.u, P));
+    L::put(f.v, P, pressure_force_v<T>(f, nx, P, f.pl) / MP * dt + L::at(f.v, P));
+  };
   over_rows(s, 2, ny - 1, [&](int j0, int j1) {
-    for (int j = j0; j < j1; ++j) {
-      for (int i = 2; i <= nx - 1; ++i) {
-        const int P = i + (j - 1) * nx;
-        const double MP = mass_factor_momentum(f, P);
-        f.u(P) = pressure_force_u(f, nx, P, f.pl) / MP * dt + f.u(P);
-        f.v(P) = pressure_force_v(f, nx, P, f.pl) / MP * dt + f.v(P);
-      }
-    }
+    for (int j = j0; j < j1; ++j) pairs_of_row(nx, j, 2, nx - 1, body);
   });
 }
 
@@ -520,25 +523,31 @@ void correct_face_velocities(State& s) {
   auto& f = s.f;
   const int nx = s.c.nx, ny = s.c.ny;
   const Vec& pl = f.pl;
+  const auto east = [&]<class T>(int P) {
+    using L = Lanes<T>;
+    const auto F = [&](const Vec& x, int k) { return L::at(x, k); };
+    const int E = P + 1;
+    const T ue = (F(pl, P) - F(pl, E)) * F(f.due, P) + F(f.ue, P);
+    const T ve = (F(pl, E) - F(pl, P)) * F(f.dve, P) + F(f.ve, P);
+    L::put(f.ue, P, ue);
+    L::put(f.ve, P, ve);
+    L::put(f.Uce, P, F(f.ye, P) * ue - F(f.xe, P) * ve);
+  };
   over_rows(s, 2, ny - 1, [&](int j0, int j1) {
-    for (int j = j0; j < j1; ++j) {
-      for (int i = 2; i <= nx - 2; ++i) {
-        const int P = i + (j - 1) * nx, E = P + 1;
-        f.ue(P) = (pl(P) - pl(E)) * f.due(P) + f.ue(P);
-        f.ve(P) = (pl(E) - pl(P)) * f.dve(P) + f.ve(P);
-        f.Uce(P) = f.ye(P) * f.ue(P) - f.xe(P) * f.ve(P);
-      }
-    }
+    for (int j = j0; j < j1; ++j) pairs_of_row(nx, j, 2, nx - 2, east);
   });
+  const auto north = [&]<class T>(int P) {
+    using L = Lanes<T>;
+    const auto F = [&](const Vec& x, int k) { return L::at(x, k); };
+    const int N = P + nx;
+    const T un = (F(pl, N) - F(pl, P)) * F(f.dun, P) + F(f.un, P);
+    const T vn = (F(pl, P) - F(pl, N)) * F(f.dvn, P) + F(f.vn, P);
+    L::put(f.un, P, un);
+    L::put(f.vn, P, vn);
+    L::put(f.Vcn, P, vn * F(f.xk, P) - F(f.yk, P) * un);
+  };
   over_rows(s, 2, ny - 2, [&](int j0, int j1) {
-    for (int j = j0; j < j1; ++j) {
-      for (int i = 2; i <= nx - 1; ++i) {
-        const int P = i + (j - 1) * nx, N = P + nx;
-        f.un(P) = (pl(N) - pl(P)) * f.dun(P) + f.un(P);
-        f.vn(P) = (pl(P) - pl(N)) * f.dvn(P) + f.vn(P);
-        f.Vcn(P) = f.vn(P) * f.xk(P) - f.yk(P) * f.un(P);
-      }
-    }
+    for (int j = j0; j < j1; ++j) pairs_of_row(nx, j, 2, nx - 1, north);
   });
 }
 
