@@ -89,6 +89,16 @@ inline void forward_pair(const double* L, double* w, Index q0, Index q1, Index n
   y = _mm_sub_pd(y, _mm_mul_pd(ld2(l0 + LSE, l1 + LSE), ld2(w + q0 - nx + 1, w + q1 - nx + 1)));
   st2(w + q0, w + q1, _mm_div_pd(y, ld2(l0 + LP, l1 + LP)));
 }
+// The backward sweep of q0 and q1 (N, NW and E present).
+inline void backward_pair(const double* U, double* w, Index q0, Index q1, Index nx) {
+  const double* u0 = U + 3 * q0;
+  const double* u1 = U + 3 * q1;
+  __m128d d = _mm_sub_pd(ld2(w + q0, w + q1),
+                         _mm_mul_pd(ld2(u0 + UN, u1 + UN), ld2(w + q0 + nx, w + q1 + nx)));
+  d = _mm_sub_pd(d, _mm_mul_pd(ld2(u0 + UNW, u1 + UNW), ld2(w + q0 + nx - 1, w + q1 + nx - 1)));
+  d = _mm_sub_pd(d, _mm_mul_pd(ld2(u0 + UE, u1 + UE), ld2(w + q0 + 1, w + q1 + 1)));
+  st2(w + q0, w + q1, d);
+}
 #else
 inline void factor_pair(const double* A, double* L, double* U, Index q0, Index q1, Index nx,
                         double alpha0, double alpha1) {
@@ -99,6 +109,12 @@ inline void forward_pair(const double* L, double* w, Index q0, Index q1, Index n
   for (const Index q : {q0, q1}) {
     const double* l = L + 4 * q;
     w[q] = (w[q] - l[LS] * w[q - nx] - l[LW] * w[q - 1] - l[LSE] * w[q - nx + 1]) / l[LP];
+  }
+}
+inline void backward_pair(const double* U, double* w, Index q0, Index q1, Index nx) {
+  for (const Index q : {q0, q1}) {
+    const double* u = U + 3 * q;
+    w[q] = w[q] - u[UN] * w[q + nx] - u[UNW] * w[q + nx - 1] - u[UE] * w[q + 1];
   }
 }
 #endif
@@ -178,8 +194,15 @@ void ascending_wavefronts(Index nx, int ny, const Elem& elem, Team* team = nullp
 template <class Elem>
 void descending_wavefronts(Index nx, int ny, const Elem& elem, Team* team = nullptr,
                            RowProgress* prog = nullptr) {
-  ascending_wavefronts(
-      nx, ny, [&](int t, Index c) { elem(ny - 1 - t, nx - 1 - c); }, team, prog);
+  struct Mirror {
+    const Elem& elem;
+    Index nx;
+    int ny;
+    void operator()(int t, Index c) const { elem(ny - 1 - t, nx - 1 - c); }
+    // (t, c) and (t + 1, c - 2) are the volumes (r, i) and (r - 1, i + 2).
+    void pair(int t, Index c) const { elem.pair(ny - 1 - t, nx - 1 - c); }
+  };
+  ascending_wavefronts(nx, ny, Mirror{elem, nx, ny}, team, prog);
 }
 
 }  // namespace
@@ -313,26 +336,43 @@ bool backward_wavefronts(const double* U, double* w, Index nx, int ny, Team* tea
   ps.reset(ny);
   double* saved = ps.saved.data();
   const Index n = static_cast<Index>(ny) * nx;
-  descending_wavefronts(nx, ny, [&](int r, Index i) {
-    const Index q = static_cast<Index>(r) * nx + i;
-    const double* u = U + 3 * q;
-    if (i % 2 == 0) {  // descending: ahead is below
-      __builtin_prefetch(U + 3 * (q - kAhead));
-      __builtin_prefetch(w + q - kAhead, 1);
+  struct Elem {
+    const double* U;
+    double* w;
+    Index nx, n;
+    int ny;
+    double* saved;
+    void operator()(int r, Index i) const {
+      const Index q = static_cast<Index>(r) * nx + i;
+      const double* u = U + 3 * q;
+      if (r < ny - 1 && i < nx - 1) {
+        w[q] = w[q] - u[UN] * w[q + nx] - u[UNW] * w[q + nx - 1] - u[UE] * w[q + 1];
+      } else if (r < ny - 1) {
+        saved[r] = w[q];
+        w[q] = w[q] - u[UN] * w[q + nx] - u[UNW] * w[q + nx - 1] - u[UE] * 0.0;
+      } else if (q == n - 1) {
+        // the increment of the last row is y itself
+      } else if (q > n - nx) {
+        w[q] = w[q] - u[UE] * w[q + 1];
+      } else {
+        w[q] = w[q] - u[UNW] * w[q + nx - 1] - u[UE] * w[q + 1];
+      }
     }
-    if (r < ny - 1 && i < nx - 1) {
-      w[q] = w[q] - u[UN] * w[q + nx] - u[UNW] * w[q + nx - 1] - u[UE] * w[q + 1];
-    } else if (r < ny - 1) {
-      saved[r] = w[q];
-      w[q] = w[q] - u[UN] * w[q + nx] - u[UNW] * w[q + nx - 1] - u[UE] * 0.0;
-    } else if (q == n - 1) {
-      // the increment of the last row is y itself
-    } else if (q > n - nx) {
-      w[q] = w[q] - u[UE] * w[q + 1];
-    } else {
-      w[q] = w[q] - u[UNW] * w[q + nx - 1] - u[UE] * w[q + 1];
+    void pair(int r, Index i) const {  // (r, i) and (r - 1, i + 2)
+      if (r >= ny - 1 || i + 2 >= nx - 1) {
+        (*this)(r, i);
+        (*this)(r - 1, i + 2);
+        return;
+      }
+      const Index q = static_cast<Index>(r) * nx + i;
+      for (const Index p : {q, q - nx + 2}) {  // descending: ahead is below
+        __builtin_prefetch(U + 3 * (p - kAhead));
+        __builtin_prefetch(w + p - kAhead, 1);
+      }
+      backward_pair(U, w, q, q - nx + 2, nx);
     }
-  }, team, &ps.progress);
+  };
+  descending_wavefronts(nx, ny, Elem{U, w, nx, n, ny, saved}, team, &ps.progress);
   return backward_wraps_hold(U, w, saved, nx, ny);
 }
 
