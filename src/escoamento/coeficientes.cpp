@@ -33,6 +33,7 @@ struct Lanes<double> {
   static double at(const Vec& v, int P) { return v(P); }
   static double at(const Mat& a, int P, int k) { return a(P, k); }
   static void put(Vec& v, int P, double x) { v(P) = x; }
+  static void put(Mat& a, int P, int k, double x) { a(P, k) = x; }
 };
 template <>
 struct Lanes<V2> {
@@ -41,6 +42,10 @@ struct Lanes<V2> {
   static void put(Vec& v, int P, V2 x) {
     v(P) = x[0];
     v(P + 1) = x[1];
+  }
+  static void put(Mat& a, int P, int k, V2 x) {
+    a(P, k) = x[0];
+    a(P + 1, k) = x[1];
   }
 };
 
@@ -85,14 +90,12 @@ void over_volumes(const State& s, F&& body) {
 }
 
 // Mass of volume P per unit depth (planar) or per radian (axisymmetric), at
-// the previous time level. The energy source and the SIMPLEC face terms
-// multiply by the radius first; the momentum rows and the node-velocity
-// correction divide by Jp first. The two groupings round differently, and
+// the previous time level: f.mass, formed once per outer iteration by
+// mass_factors. The energy source and the SIMPLEC face terms multiply by the
+// radius first (f.mass); the momentum rows and the node-velocity correction
+// divide by Jp first (f.mass_m). The two groupings round differently, and
 // each routine keeps its own.
-// Both are formed once per outer iteration (mass_factors) and read from
-// f.mass and f.mass_m.
 inline double mass_factor(const Fields& f, int P) { return f.mass(P); }
-inline double mass_factor_momentum(const Fields& f, int P) { return f.mass_m(P); }
 
 // Upwind switch of a face: +0.5 for c >= 0 (a zero of either sign included),
 // -0.5 for c < 0.
@@ -124,31 +127,47 @@ inline T pressure_force_v(const Fields& f, int nx, int P, const Vec& q) {
 
 // Face mass fluxes of volume P (positive towards east or north) and the
 // upwind switches of its four faces, from the current roe, ron, Uce, Vcn.
+template <class T = double>
 struct Faces {
-  double Fe, Fw, Fn, Fs;
-  double se, sw, sn, ss;
+  T Fe, Fw, Fn, Fs;
+  T se, sw, sn, ss;
 };
 
-inline Faces faces_of(const Fields& f, int nx, int P) {
+// upwind_switch lane by lane.
+template <class T>
+inline T upwind_of(T c) {
+  if constexpr (std::is_same_v<T, double>) {
+    return upwind_switch(c);
+  } else {
+    return c >= 0.0 ? T{0.5, 0.5} : T{-0.5, -0.5};
+  }
+}
+
+template <class T = double>
+inline Faces<T> faces_of(const Fields& f, int nx, int P) {
+  using L = Lanes<T>;
+  const auto F = [&](const Vec& x, int k) { return L::at(x, k); };
   const int W = P - 1, S = P - nx;
-  Faces r;
-  r.Fe = f.re(P) * f.roe(P) * f.Uce(P);
-  r.Fw = f.re(W) * f.roe(W) * f.Uce(W);
-  r.Fn = f.rn(P) * f.ron(P) * f.Vcn(P);
-  r.Fs = f.rn(S) * f.ron(S) * f.Vcn(S);
-  r.se = upwind_switch(f.Uce(P));
-  r.sw = upwind_switch(f.Uce(W));
-  r.sn = upwind_switch(f.Vcn(P));
-  r.ss = upwind_switch(f.Vcn(S));
+  Faces<T> r;
+  r.Fe = F(f.re, P) * F(f.roe, P) * F(f.Uce, P);
+  r.Fw = F(f.re, W) * F(f.roe, W) * F(f.Uce, W);
+  r.Fn = F(f.rn, P) * F(f.ron, P) * F(f.Vcn, P);
+  r.Fs = F(f.rn, S) * F(f.ron, S) * F(f.Vcn, S);
+  r.se = upwind_of(F(f.Uce, P));
+  r.sw = upwind_of(F(f.Uce, W));
+  r.sn = upwind_of(F(f.Vcn, P));
+  r.ss = upwind_of(F(f.Vcn, S));
   return r;
 }
 
 // Deferred correction (central minus upwind advection) of a momentum
 // component phi in volume P, before the factor beta; faces n, s, e, w.
-inline double momentum_deferred(const Faces& k, int nx, int P, const Vec& phi) {
+template <class T = double>
+inline T momentum_deferred(const Faces<T>& k, int nx, int P, const Vec& phi) {
+  const auto q = [&](int m) { return Lanes<T>::at(phi, m); };
   const int W = P - 1, E = P + 1, S = P - nx, N = P + nx;
-  return k.sn * k.Fn * (phi(P) - phi(N)) + k.ss * k.Fs * (phi(P) - phi(S)) +
-         k.se * k.Fe * (phi(P) - phi(E)) + k.sw * k.Fw * (phi(P) - phi(W));
+  return k.sn * k.Fn * (q(P) - q(N)) + k.ss * k.Fs * (q(P) - q(S)) +
+         k.se * k.Fe * (q(P) - q(E)) + k.sw * k.Fw * (q(P) - q(W));
 }
 
 }  // namespace
@@ -211,19 +230,22 @@ void build_momentum_coefficients(State& s) {
   auto& f = s.f;
   const int nx = s.c.nx, ny = s.c.ny;
   const double dt = s.k.dt;
+  const auto body = [&]<class T>(int P) {
+    using L = Lanes<T>;
+    const Faces<T> k = faces_of<T>(f, nx, P);
+    const T MP = L::at(f.mass_m, P);
+    const T aS = -(k.ss + 0.5) * k.Fs;
+    const T aW = -(k.sw + 0.5) * k.Fw;
+    const T aE = (0.5 - k.se) * k.Fe;
+    const T aN = (0.5 - k.sn) * k.Fn;
+    L::put(f.a, P, kS, aS);
+    L::put(f.a, P, kW, aW);
+    L::put(f.a, P, kE, aE);
+    L::put(f.a, P, kN, aN);
+    L::put(f.a, P, kP, MP / dt - (aN + aW + aE + aS));
+  };
   over_rows(s, 2, ny - 1, [&](int j0, int j1) {
-    for (int j = j0; j < j1; ++j) {
-      for (int i = 2; i <= nx - 1; ++i) {
-        const int P = i + (j - 1) * nx;
-        const Faces k = faces_of(f, nx, P);
-        const double MP = mass_factor_momentum(f, P);
-        f.a(P, kS) = -(k.ss + 0.5) * k.Fs;
-        f.a(P, kW) = -(k.sw + 0.5) * k.Fw;
-        f.a(P, kE) = (0.5 - k.se) * k.Fe;
-        f.a(P, kN) = (0.5 - k.sn) * k.Fn;
-        f.a(P, kP) = MP / dt - (f.a(P, kN) + f.a(P, kW) + f.a(P, kE) + f.a(P, kS));
-      }
-    }
+    for (int j = j0; j < j1; ++j) pairs_of_row(nx, j, 2, nx - 1, body);
   });
 }
 
@@ -240,14 +262,14 @@ void build_u_source(State& s) {
   });
   // With beta <= 0 bc_u keeps what it holds (zero from the initial state).
   if (beta > 0.0) {
+    const auto deferred = [&]<class T>(int P) {
+      using L = Lanes<T>;
+      const T bc = beta * momentum_deferred<T>(faces_of<T>(f, nx, P), nx, P, f.u);
+      L::put(f.bc_u, P, bc);
+      L::put(f.b, P, bc + L::at(f.b, P));
+    };
     over_rows(s, 2, ny - 1, [&](int j0, int j1) {
-      for (int j = j0; j < j1; ++j) {
-        for (int i = 2; i <= nx - 1; ++i) {
-          const int P = i + (j - 1) * nx;
-          f.bc_u(P) = beta * momentum_deferred(faces_of(f, nx, P), nx, P, f.u);
-          f.b(P) = f.bc_u(P) + f.b(P);
-        }
-      }
+      for (int j = j0; j < j1; ++j) pairs_of_row(nx, j, 2, nx - 1, deferred);
     });
   }
 }
@@ -266,14 +288,14 @@ void build_v_source(State& s, Vec& b) {
     for (int j = j0; j < j1; ++j) pairs_of_row(nx, j, 2, nx - 1, body);
   });
   if (beta > 0.0) {
+    const auto deferred = [&]<class T>(int P) {
+      using L = Lanes<T>;
+      const T bc = beta * momentum_deferred<T>(faces_of<T>(f, nx, P), nx, P, f.v);
+      L::put(f.bc_v, P, bc);
+      L::put(b, P, bc + L::at(b, P));
+    };
     over_rows(s, 2, ny - 1, [&](int j0, int j1) {
-      for (int j = j0; j < j1; ++j) {
-        for (int i = 2; i <= nx - 1; ++i) {
-          const int P = i + (j - 1) * nx;
-          f.bc_v(P) = beta * momentum_deferred(faces_of(f, nx, P), nx, P, f.v);
-          b(P) = f.bc_v(P) + b(P);
-        }
-      }
+      for (int j = j0; j < j1; ++j) pairs_of_row(nx, j, 2, nx - 1, deferred);
     });
   }
 }
@@ -298,18 +320,18 @@ void build_energy_source(State& s) {
   });
   // The correction goes straight into b; faces e, n, s, w.
   if (beta > 0.0) {
+    const auto deferred = [&]<class V>(int P) {
+      using L = Lanes<V>;
+      const int W = P - 1, E = P + 1, S = P - nx, N = P + nx;
+      const Faces<V> k = faces_of<V>(f, nx, P);
+      const auto T = [&](int q) { return L::at(f.T, q); };
+      L::put(f.b, P,
+             beta * (k.se * k.Fe * (T(P) - T(E)) + k.sn * k.Fn * (T(P) - T(N)) +
+                     k.ss * k.Fs * (T(P) - T(S)) + k.sw * k.Fw * (T(P) - T(W))) +
+                 L::at(f.b, P));
+    };
     over_rows(s, 2, ny - 1, [&](int j0, int j1) {
-      for (int j = j0; j < j1; ++j) {
-        for (int i = 2; i <= nx - 1; ++i) {
-          const int P = i + (j - 1) * nx;
-          const int W = P - 1, E = P + 1, S = P - nx, N = P + nx;
-          const Faces k = faces_of(f, nx, P);
-          const Vec& T = f.T;
-          f.b(P) = beta * (k.se * k.Fe * (T(P) - T(E)) + k.sn * k.Fn * (T(P) - T(N)) +
-                           k.ss * k.Fs * (T(P) - T(S)) + k.sw * k.Fw * (T(P) - T(W))) +
-                   f.b(P);
-        }
-      }
+      for (int j = j0; j < j1; ++j) pairs_of_row(nx, j, 2, nx - 1, deferred);
     });
   }
 }
@@ -426,19 +448,11 @@ void build_pressure_correction_system(State& s) {
     const auto F = [&](const Vec& x, int q) { return L::at(x, q); };
     const auto ro = [&](int q) { return L::at(f.ro, q); };
     const auto pl = [&](int q) { return L::at(f.pl, q); };
-    // Upwind switch: +0.5 for c >= 0 (a zero of either sign included), -0.5 for c < 0.
-    const auto upwind = [](T c) -> T {
-      if constexpr (std::is_same_v<T, double>) {
-        return upwind_switch(c);
-      } else {
-        return c >= 0.0 ? T{0.5, 0.5} : T{-0.5, -0.5};
-      }
-    };
     const int W = P - 1, E = P + 1, S = P - nx, N = P + nx;
-    const T sw = upwind(F(f.Uce, W));
-    const T se = upwind(F(f.Uce, P));
-    const T ss = upwind(F(f.Vcn, S));
-    const T sn = upwind(F(f.Vcn, P));
+    const T sw = upwind_of(F(f.Uce, W));
+    const T se = upwind_of(F(f.Uce, P));
+    const T ss = upwind_of(F(f.Vcn, S));
+    const T sn = upwind_of(F(f.Vcn, P));
     // Upwind face densities from the volume densities.
     const T rw = ro(W) * (sw + 0.5) + ro(P) * (0.5 - sw);
     const T rE = ro(E) * (0.5 - se) + ro(P) * (se + 0.5);
