@@ -95,15 +95,18 @@ def main():
                         ratio = r
                         times[(name, t)].append((wall / its, cpu / its))
             print(f"{size}, {iterations} iterations, {rounds} rounds, load average {l0} .. {load()}")
-            print(f"{'build':>12} {'threads':>7} {'ms/it (wall)':>13} {'ms/it (CPU)':>12}  runs (wall, ms/it)")
+            print(f"{'build':>12} {'threads':>7} {'ms/it (wall)':>13} {'best':>7} {'ms/it (CPU)':>12}"
+                  "  runs (wall, ms/it)")
             first = {}
             for (name, t), v in times.items():
                 w = statistics.median(x[0] for x in v) * 1e3
                 c = statistics.median(x[1] for x in v) * 1e3
-                first.setdefault(t, w)
+                best = min(x[0] for x in v) * 1e3
+                first.setdefault(t, (w, best))
                 runs = " ".join(f"{x[0] * 1e3:.2f}" for x in v)
-                print(f"{name:>12} {t:>7} {w:>13.3f} {c:>12.3f}  {runs}"
-                      f"   ({first[t] / w:.2f} x the first build)")
+                print(f"{name:>12} {t:>7} {w:>13.3f} {best:>7.3f} {c:>12.3f}  {runs}"
+                      f"   (first build / this: {first[t][0] / w:.2f} median,"
+                      f" {first[t][1] / best:.2f} best)")
             print()
     finally:
         shutil.rmtree(scratch)
