@@ -14,9 +14,11 @@ namespace {
 // scalar operations of its volume, and a division takes one instruction for
 // both. Elsewhere the pair is done one volume after the other.
 // A wavefront touches each of the strip's rows in a different place, more
-// streams than the processor follows on its own: each pair asks for its rows'
-// data some volumes ahead.
+// streams than the processor follows on its own: on systems larger than the
+// caches each pair asks for its rows' data some volumes ahead (on smaller
+// ones the requests only cost).
 constexpr Index kAhead = 16;
+inline bool fetch_ahead(Index nx, int ny) { return nx * ny >= 16384; }
 inline void prefetch_rows(const double* a, const double* l, const double* u) {
   __builtin_prefetch(a + 5 * kAhead);
   __builtin_prefetch(l + 4 * kAhead, 1);
@@ -259,6 +261,7 @@ bool factorize_wavefronts(const double* A, double* L, double* U, Index nx, int n
     Index nx;
     int ny;
     const double* guess;
+    bool ahead;
     double alpha(int r, Index i) const { return i == nx - 1 || r == ny - 1 ? 0.0 : 0.5; }
     void operator()(int r, Index i) const {
       const Index q = static_cast<Index>(r) * nx + i;
@@ -278,12 +281,15 @@ bool factorize_wavefronts(const double* A, double* L, double* U, Index nx, int n
         return;
       }
       const Index q = static_cast<Index>(r) * nx + i;
-      prefetch_rows(A + 5 * q, L + 4 * q, U + 3 * q);
-      prefetch_rows(A + 5 * (q + nx - 2), L + 4 * (q + nx - 2), U + 3 * (q + nx - 2));
+      if (ahead) {
+        prefetch_rows(A + 5 * q, L + 4 * q, U + 3 * q);
+        prefetch_rows(A + 5 * (q + nx - 2), L + 4 * (q + nx - 2), U + 3 * (q + nx - 2));
+      }
       factor_pair(A, L, U, q, q + nx - 2, nx, alpha(r, i), alpha(r + 1, i - 2));
     }
   };
-  ascending_wavefronts(nx, ny, Elem{A, L, U, nx, ny, guess}, team, &ps.progress);
+  ascending_wavefronts(nx, ny, Elem{A, L, U, nx, ny, guess, fetch_ahead(nx, ny)}, team,
+                      &ps.progress);
   return factor_wraps_hold(A, L, U, nx, ny);
 }
 
@@ -296,6 +302,7 @@ bool forward_wavefronts(const double* L, double* w, Index nx, int ny, Team* team
     double* w;
     Index nx;
     double* saved;
+    bool ahead;
     void operator()(int r, Index i) const {
       const Index q = static_cast<Index>(r) * nx + i;
       const double* l = L + 4 * q;
@@ -319,14 +326,16 @@ bool forward_wavefronts(const double* L, double* w, Index nx, int ny, Team* team
         return;
       }
       const Index q = static_cast<Index>(r) * nx + i;
-      for (const Index p : {q, q + nx - 2}) {
-        __builtin_prefetch(L + 4 * (p + kAhead));
-        __builtin_prefetch(w + p + kAhead, 1);
+      if (ahead) {
+        for (const Index p : {q, q + nx - 2}) {
+          __builtin_prefetch(L + 4 * (p + kAhead));
+          __builtin_prefetch(w + p + kAhead, 1);
+        }
       }
       forward_pair(L, w, q, q + nx - 2, nx);
     }
   };
-  ascending_wavefronts(nx, ny, Elem{L, w, nx, saved}, team, &ps.progress);
+  ascending_wavefronts(nx, ny, Elem{L, w, nx, saved, fetch_ahead(nx, ny)}, team, &ps.progress);
   return forward_wraps_hold(L, w, saved, nx, ny);
 }
 
@@ -342,6 +351,7 @@ bool backward_wavefronts(const double* U, double* w, Index nx, int ny, Team* tea
     Index nx, n;
     int ny;
     double* saved;
+    bool ahead;
     void operator()(int r, Index i) const {
       const Index q = static_cast<Index>(r) * nx + i;
       const double* u = U + 3 * q;
@@ -365,14 +375,17 @@ bool backward_wavefronts(const double* U, double* w, Index nx, int ny, Team* tea
         return;
       }
       const Index q = static_cast<Index>(r) * nx + i;
-      for (const Index p : {q, q - nx + 2}) {  // descending: ahead is below
-        __builtin_prefetch(U + 3 * (p - kAhead));
-        __builtin_prefetch(w + p - kAhead, 1);
+      if (ahead) {
+        for (const Index p : {q, q - nx + 2}) {  // descending: ahead is below
+          __builtin_prefetch(U + 3 * (p - kAhead));
+          __builtin_prefetch(w + p - kAhead, 1);
+        }
       }
       backward_pair(U, w, q, q - nx + 2, nx);
     }
   };
-  descending_wavefronts(nx, ny, Elem{U, w, nx, n, ny, saved}, team, &ps.progress);
+  descending_wavefronts(nx, ny, Elem{U, w, nx, n, ny, saved, fetch_ahead(nx, ny)}, team,
+                        &ps.progress);
   return backward_wraps_hold(U, w, saved, nx, ny);
 }
 
