@@ -49,6 +49,14 @@ struct Lanes<V2> {
   }
 };
 
+// body.template operator()<T>(P) for np0 <= P < np1, two at a time.
+template <class Body>
+inline void pairs_of_range(int np0, int np1, const Body& body) {
+  int P = np0;
+  for (; P + 1 < np1; P += 2) body.template operator()<V2>(P);
+  if (P < np1) body.template operator()<double>(P);
+}
+
 // body.template operator()<T>(P) for i0 <= i <= i1 of row j: two volumes at a
 // time, the last odd one alone.
 template <class Body>
@@ -89,13 +97,6 @@ void over_volumes(const State& s, F&& body) {
   });
 }
 
-// Mass of volume P per unit depth (planar) or per radian (axisymmetric), at
-// the previous time level: f.mass, formed once per outer iteration by
-// mass_factors. The energy source and the SIMPLEC face terms multiply by the
-// radius first (f.mass); the momentum rows and the node-velocity correction
-// divide by Jp first (f.mass_m). The two groupings round differently, and
-// each routine keeps its own.
-inline double mass_factor(const Fields& f, int P) { return f.mass(P); }
 
 // Upwind switch of a face: +0.5 for c >= 0 (a zero of either sign included),
 // -0.5 for c < 0.
@@ -172,34 +173,43 @@ inline T momentum_deferred(const Faces<T>& k, int nx, int P, const Vec& phi) {
 
 }  // namespace
 
+// Mass of volume P per unit depth (planar) or per radian (axisymmetric), at
+// the previous time level. The energy source and the SIMPLEC face terms
+// multiply by the radius first (f.mass); the momentum rows and the
+// node-velocity correction divide by Jp first (f.mass_m). The two groupings
+// round differently, and each routine keeps its own.
 void mass_factors(State& s) {
   auto& f = s.f;
   const int nx = s.c.nx, ny = s.c.ny;
+  const auto body = [&]<class T>(int P) {
+    using L = Lanes<T>;
+    const T ro_old = L::at(f.ro_old, P), rp = L::at(f.rp, P), Jp = L::at(f.Jp, P);
+    L::put(f.mass, P, ro_old * rp / Jp);
+    L::put(f.mass_m, P, ro_old / Jp * rp);
+  };
   over_rows(s, 2, ny - 1, [&](int j0, int j1) {
-    for (int j = j0; j < j1; ++j) {
-      for (int i = 2; i <= nx - 1; ++i) {
-        const int P = i + (j - 1) * nx;
-        f.mass(P) = f.ro_old(P) * f.rp(P) / f.Jp(P);
-        f.mass_m(P) = f.ro_old(P) / f.Jp(P) * f.rp(P);
-      }
-    }
+    for (int j = j0; j < j1; ++j) pairs_of_row(nx, j, 2, nx - 1, body);
   });
 }
 
 void compressibilities(State& s) {
   auto& f = s.f;
   const double Rg = s.c.Rg;
-  over_volumes(s, [&](int np0, int np1) {
-    for (int np = np0; np < np1; ++np) f.psi_T(np) = 1.0 / (f.T(np) * Rg);
-  });
+  const auto body = [&]<class T>(int P) {
+    using L = Lanes<T>;
+    L::put(f.psi_T, P, 1.0 / (L::at(f.T, P) * Rg));
+  };
+  over_volumes(s, [&](int np0, int np1) { pairs_of_range(np0, np1, body); });
 }
 
 void update_density(State& s) {
   auto& f = s.f;
   const double Rg = s.c.Rg;
-  over_volumes(s, [&](int np0, int np1) {
-    for (int np = np0; np < np1; ++np) f.ro(np) = f.p(np) / (f.T(np) * Rg);
-  });
+  const auto body = [&]<class T>(int P) {
+    using L = Lanes<T>;
+    L::put(f.ro, P, L::at(f.p, P) / (L::at(f.T, P) * Rg));
+  };
+  over_volumes(s, [&](int np0, int np1) { pairs_of_range(np0, np1, body); });
 }
 
 void face_densities(State& s) {
@@ -341,24 +351,28 @@ void simplec_d_coefficients(State& s) {
   const int nx = s.c.nx, ny = s.c.ny;
   const double dt = s.k.dt;
   // Interior east faces: both neighbours real.
+  const auto east = [&]<class T>(int P) {
+    using L = Lanes<T>;
+    const auto F = [&](const Vec& x, int k) { return L::at(x, k); };
+    const int E = P + 1;
+    L::put(f.de, P,
+           2.0 * dt * F(f.re, P) * (F(f.xe, P) * F(f.xe, P) + F(f.ye, P) * F(f.ye, P)) /
+               (F(f.mass, E) + F(f.mass, P)));
+  };
   over_rows(s, 2, ny - 1, [&](int j0, int j1) {
-    for (int j = j0; j < j1; ++j) {
-      for (int i = 2; i <= nx - 2; ++i) {
-        const int P = i + (j - 1) * nx, E = P + 1;
-        f.de(P) = 2.0 * dt * f.re(P) * (f.xe(P) * f.xe(P) + f.ye(P) * f.ye(P)) /
-                  (mass_factor(f, E) + mass_factor(f, P));
-      }
-    }
+    for (int j = j0; j < j1; ++j) pairs_of_row(nx, j, 2, nx - 2, east);
   });
   // Interior north faces.
+  const auto north = [&]<class T>(int P) {
+    using L = Lanes<T>;
+    const auto F = [&](const Vec& x, int k) { return L::at(x, k); };
+    const int N = P + nx;
+    L::put(f.dn, P,
+           2.0 * dt * F(f.rn, P) * (F(f.yk, P) * F(f.yk, P) + F(f.xk, P) * F(f.xk, P)) /
+               (F(f.mass, P) + F(f.mass, N)));
+  };
   over_rows(s, 2, ny - 2, [&](int j0, int j1) {
-    for (int j = j0; j < j1; ++j) {
-      for (int i = 2; i <= nx - 1; ++i) {
-        const int P = i + (j - 1) * nx, N = P + nx;
-        f.dn(P) = 2.0 * dt * f.rn(P) * (f.yk(P) * f.yk(P) + f.xk(P) * f.xk(P)) /
-                  (mass_factor(f, P) + mass_factor(f, N));
-      }
-    }
+    for (int j = j0; j < j1; ++j) pairs_of_row(nx, j, 2, nx - 1, north);
   });
 }
 
@@ -512,9 +526,13 @@ void build_pressure_correction_system(State& s) {
 void correct_pressure_density(State& s) {
   auto& f = s.f;
   const double Rg = s.c.Rg;
+  const auto body = [&]<class T>(int P) {
+    using L = Lanes<T>;
+    L::put(f.ro, P, L::at(f.p, P) / (L::at(f.T, P) * Rg));
+  };
   over_volumes(s, [&](int np0, int np1) {
     for (int np = np0; np < np1; ++np) f.p(np) = f.pl(np) + f.p(np);
-    for (int np = np0; np < np1; ++np) f.ro(np) = f.p(np) / (f.T(np) * Rg);
+    pairs_of_range(np0, np1, body);
   });
 }
 
