@@ -95,6 +95,10 @@ struct Fields {
   Vec v_old, p_old, T_old, ro_old, u_old;
   Vec ve, un, vn, ue, ve_old, un_old, vn_old, ue_old;
   Vec dn, psi, M, de, dun, dve, dvn, due, bc_u, bc_v, cp;
+  // Quotients read many times in one outer iteration, formed once: the two
+  // mass factors of each real volume (previous time level) and 1/(T Rg) of
+  // each volume after the T solve.
+  Vec mass, mass_m, psi_T;
   Vec b;
   Mat msi_l;  // nxy x 4
   Mat msi_u;  // nxy x 3

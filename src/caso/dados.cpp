@@ -197,7 +197,7 @@ void read_case_data(State& s) {
 }
 
 long long field_storage_bytes(long long nx, long long ny) {
-  return 8 * (60 * (nx * ny) + 7 * ny + 4 * nx);
+  return 8 * (63 * (nx * ny) + 7 * ny + 4 * nx);
 }
 
 long long run_work_bytes(long long nx, long long ny) {
@@ -261,7 +261,8 @@ void allocate_fields(State& s) {
                  &f.ron,   &f.pl,     &f.v_old,  &f.p_old,  &f.T_old,  &f.ro_old, &f.u_old,
                  &f.ve,    &f.un,     &f.vn,     &f.ue,     &f.ve_old, &f.un_old, &f.vn_old,
                  &f.ue_old, &f.dn,    &f.psi,    &f.M,      &f.de,     &f.dun,    &f.dve,
-                 &f.dvn,   &f.due,    &f.bc_u,   &f.bc_v,   &f.cp})
+                 &f.dvn,   &f.due,    &f.bc_u,   &f.bc_v,   &f.cp,     &f.mass,   &f.mass_m,
+                 &f.psi_T})
     v->assign(nxy);
   f.msi_l.assign(nxy, 4);
   f.msi_u.assign(nxy, 3);

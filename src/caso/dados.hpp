@@ -20,7 +20,7 @@ void write_data_listing(State& s);
 void allocate_fields(State& s);
 
 // Bytes of the field arrays for nx x ny volumes (fictitious ones included):
-// 8 * (60 * nxy + 7 * ny + 4 * nx).
+// 8 * (63 * nxy + 7 * ny + 4 * nx).
 long long field_storage_bytes(long long nx, long long ny);
 // Bytes a run needs beyond the field arrays: the solvers' work vectors, the
 // restart record as read back and the second thread's own v system.

@@ -1,5 +1,7 @@
 #include "escoamento/coeficientes.hpp"
 
+#include <type_traits>
+
 #include "base/paralelo.hpp"
 
 // Every formula below keeps its operation order and grouping: products and
@@ -16,6 +18,53 @@
 namespace tx {
 
 namespace {
+
+// Two neighbouring volumes P and P + 1 side by side, one per lane of a
+// two-wide vector: the loop bodies below that are written once for a number
+// type T run on pairs of volumes with T = V2 and on a last odd volume with
+// T = double. Each lane does exactly the scalar operations (a scalar operand
+// is copied to both lanes), and a division serves two volumes.
+using V2 = double __attribute__((vector_size(16)));
+
+template <class T>
+struct Lanes;
+template <>
+struct Lanes<double> {
+  static double at(const Vec& v, int P) { return v(P); }
+  static double at(const Mat& a, int P, int k) { return a(P, k); }
+  static void put(Vec& v, int P, double x) { v(P) = x; }
+  static void put(Mat& a, int P, int k, double x) { a(P, k) = x; }
+};
+template <>
+struct Lanes<V2> {
+  static V2 at(const Vec& v, int P) { return V2{v(P), v(P + 1)}; }
+  static V2 at(const Mat& a, int P, int k) { return V2{a(P, k), a(P + 1, k)}; }
+  static void put(Vec& v, int P, V2 x) {
+    v(P) = x[0];
+    v(P + 1) = x[1];
+  }
+  static void put(Mat& a, int P, int k, V2 x) {
+    a(P, k) = x[0];
+    a(P + 1, k) = x[1];
+  }
+};
+
+// body.template operator()<T>(P) for np0 <= P < np1, two at a time.
+template <class Body>
+inline void pairs_of_range(int np0, int np1, const Body& body) {
+  int P = np0;
+  for (; P + 1 < np1; P += 2) body.template operator()<V2>(P);
+  if (P < np1) body.template operator()<double>(P);
+}
+
+// body.template operator()<T>(P) for i0 <= i <= i1 of row j: two volumes at a
+// time, the last odd one alone.
+template <class Body>
+inline void pairs_of_row(int nx, int j, int i0, int i1, const Body& body) {
+  int i = i0;
+  for (; i + 1 <= i1; i += 2) body.template operator()<V2>(i + (j - 1) * nx);
+  if (i <= i1) body.template operator()<double>(i + (j - 1) * nx);
+}
 
 // body(j0, j1) over the rows j0 <= j < j1 that make up jlo..jhi, split among
 // the members of the team when the run uses one.
@@ -48,17 +97,6 @@ void over_volumes(const State& s, F&& body) {
   });
 }
 
-// Mass of volume P per unit depth (planar) or per radian (axisymmetric), at
-// the previous time level. The energy source and the SIMPLEC face terms
-// multiply by the radius first; the momentum rows and the node-velocity
-// correction divide by Jp first. The two groupings round differently, and
-// each routine keeps its own.
-inline double mass_factor(const Fields& f, int P) {
-  return f.ro_old(P) * f.rp(P) / f.Jp(P);
-}
-inline double mass_factor_momentum(const Fields& f, int P) {
-  return f.ro_old(P) / f.Jp(P) * f.rp(P);
-}
 
 // Upwind switch of a face: +0.5 for c >= 0 (a zero of either sign included),
 // -0.5 for c < 0.
@@ -67,58 +105,111 @@ inline double upwind_switch(double c) { return c >= 0.0 ? 0.5 : -0.5; }
 // x pressure force on volume P for the volume field q (p in the sources, pl
 // in the corrections): face values are means of the two adjacent volumes and
 // the centre radius multiplies the whole bracket.
-inline double pressure_force_u(const Fields& f, int nx, int P, const Vec& q) {
+template <class T = double>
+inline T pressure_force_u(const Fields& f, int nx, int P, const Vec& q) {
+  using L = Lanes<T>;
+  const auto F = [&](const Vec& x, int k) { return L::at(x, k); };
   const int W = P - 1, E = P + 1, S = P - nx, N = P + nx;
-  return 0.5 * f.rp(P) *
-         (f.ye(W) * (q(W) + q(P)) - f.yk(S) * (q(S) + q(P)) - f.ye(P) * (q(E) + q(P)) +
-          f.yk(P) * (q(N) + q(P)));
+  return 0.5 * F(f.rp, P) *
+         (F(f.ye, W) * (F(q, W) + F(q, P)) - F(f.yk, S) * (F(q, S) + F(q, P)) -
+          F(f.ye, P) * (F(q, E) + F(q, P)) + F(f.yk, P) * (F(q, N) + F(q, P)));
 }
 
 // y pressure force on volume P for the volume field q.
-inline double pressure_force_v(const Fields& f, int nx, int P, const Vec& q) {
+template <class T = double>
+inline T pressure_force_v(const Fields& f, int nx, int P, const Vec& q) {
+  using L = Lanes<T>;
+  const auto F = [&](const Vec& x, int k) { return L::at(x, k); };
   const int W = P - 1, E = P + 1, S = P - nx, N = P + nx;
-  return 0.5 * f.rp(P) *
-         (f.xe(P) * (q(E) + q(P)) - f.xe(W) * (q(W) + q(P)) - f.xk(P) * (q(N) + q(P)) +
-          f.xk(S) * (q(S) + q(P)));
+  return 0.5 * F(f.rp, P) *
+         (F(f.xe, P) * (F(q, E) + F(q, P)) - F(f.xe, W) * (F(q, W) + F(q, P)) -
+          F(f.xk, P) * (F(q, N) + F(q, P)) + F(f.xk, S) * (F(q, S) + F(q, P)));
 }
 
 // Face mass fluxes of volume P (positive towards east or north) and the
 // upwind switches of its four faces, from the current roe, ron, Uce, Vcn.
+template <class T = double>
 struct Faces {
-  double Fe, Fw, Fn, Fs;
-  double se, sw, sn, ss;
+  T Fe, Fw, Fn, Fs;
+  T se, sw, sn, ss;
 };
 
-inline Faces faces_of(const Fields& f, int nx, int P) {
+// upwind_switch lane by lane.
+template <class T>
+inline T upwind_of(T c) {
+  if constexpr (std::is_same_v<T, double>) {
+    return upwind_switch(c);
+  } else {
+    return c >= 0.0 ? T{0.5, 0.5} : T{-0.5, -0.5};
+  }
+}
+
+template <class T = double>
+inline Faces<T> faces_of(const Fields& f, int nx, int P) {
+  using L = Lanes<T>;
+  const auto F = [&](const Vec& x, int k) { return L::at(x, k); };
   const int W = P - 1, S = P - nx;
-  Faces r;
-  r.Fe = f.re(P) * f.roe(P) * f.Uce(P);
-  r.Fw = f.re(W) * f.roe(W) * f.Uce(W);
-  r.Fn = f.rn(P) * f.ron(P) * f.Vcn(P);
-  r.Fs = f.rn(S) * f.ron(S) * f.Vcn(S);
-  r.se = upwind_switch(f.Uce(P));
-  r.sw = upwind_switch(f.Uce(W));
-  r.sn = upwind_switch(f.Vcn(P));
-  r.ss = upwind_switch(f.Vcn(S));
+  Faces<T> r;
+  r.Fe = F(f.re, P) * F(f.roe, P) * F(f.Uce, P);
+  r.Fw = F(f.re, W) * F(f.roe, W) * F(f.Uce, W);
+  r.Fn = F(f.rn, P) * F(f.ron, P) * F(f.Vcn, P);
+  r.Fs = F(f.rn, S) * F(f.ron, S) * F(f.Vcn, S);
+  r.se = upwind_of(F(f.Uce, P));
+  r.sw = upwind_of(F(f.Uce, W));
+  r.sn = upwind_of(F(f.Vcn, P));
+  r.ss = upwind_of(F(f.Vcn, S));
   return r;
 }
 
 // Deferred correction (central minus upwind advection) of a momentum
 // component phi in volume P, before the factor beta; faces n, s, e, w.
-inline double momentum_deferred(const Faces& k, int nx, int P, const Vec& phi) {
+template <class T = double>
+inline T momentum_deferred(const Faces<T>& k, int nx, int P, const Vec& phi) {
+  const auto q = [&](int m) { return Lanes<T>::at(phi, m); };
   const int W = P - 1, E = P + 1, S = P - nx, N = P + nx;
-  return k.sn * k.Fn * (phi(P) - phi(N)) + k.ss * k.Fs * (phi(P) - phi(S)) +
-         k.se * k.Fe * (phi(P) - phi(E)) + k.sw * k.Fw * (phi(P) - phi(W));
+  return k.sn * k.Fn * (q(P) - q(N)) + k.ss * k.Fs * (q(P) - q(S)) +
+         k.se * k.Fe * (q(P) - q(E)) + k.sw * k.Fw * (q(P) - q(W));
 }
 
 }  // namespace
 
+// Mass of volume P per unit depth (planar) or per radian (axisymmetric), at
+// the previous time level. The energy source and the SIMPLEC face terms
+// multiply by the radius first (f.mass); the momentum rows and the
+// node-velocity correction divide by Jp first (f.mass_m). The two groupings
+// round differently, and each routine keeps its own.
+void mass_factors(State& s) {
+  auto& f = s.f;
+  const int nx = s.c.nx, ny = s.c.ny;
+  const auto body = [&]<class T>(int P) {
+    using L = Lanes<T>;
+    const T ro_old = L::at(f.ro_old, P), rp = L::at(f.rp, P), Jp = L::at(f.Jp, P);
+    L::put(f.mass, P, ro_old * rp / Jp);
+    L::put(f.mass_m, P, ro_old / Jp * rp);
+  };
+  over_rows(s, 2, ny - 1, [&](int j0, int j1) {
+    for (int j = j0; j < j1; ++j) pairs_of_row(nx, j, 2, nx - 1, body);
+  });
+}
+
+void compressibilities(State& s) {
+  auto& f = s.f;
+  const double Rg = s.c.Rg;
+  const auto body = [&]<class T>(int P) {
+    using L = Lanes<T>;
+    L::put(f.psi_T, P, 1.0 / (L::at(f.T, P) * Rg));
+  };
+  over_volumes(s, [&](int np0, int np1) { pairs_of_range(np0, np1, body); });
+}
+
 void update_density(State& s) {
   auto& f = s.f;
   const double Rg = s.c.Rg;
-  over_volumes(s, [&](int np0, int np1) {
-    for (int np = np0; np < np1; ++np) f.ro(np) = f.p(np) / (f.T(np) * Rg);
-  });
+  const auto body = [&]<class T>(int P) {
+    using L = Lanes<T>;
+    L::put(f.ro, P, L::at(f.p, P) / (L::at(f.T, P) * Rg));
+  };
+  over_volumes(s, [&](int np0, int np1) { pairs_of_range(np0, np1, body); });
 }
 
 void face_densities(State& s) {
@@ -149,19 +240,22 @@ void build_momentum_coefficients(State& s) {
   auto& f = s.f;
   const int nx = s.c.nx, ny = s.c.ny;
   const double dt = s.k.dt;
+  const auto body = [&]<class T>(int P) {
+    using L = Lanes<T>;
+    const Faces<T> k = faces_of<T>(f, nx, P);
+    const T MP = L::at(f.mass_m, P);
+    const T aS = -(k.ss + 0.5) * k.Fs;
+    const T aW = -(k.sw + 0.5) * k.Fw;
+    const T aE = (0.5 - k.se) * k.Fe;
+    const T aN = (0.5 - k.sn) * k.Fn;
+    L::put(f.a, P, kS, aS);
+    L::put(f.a, P, kW, aW);
+    L::put(f.a, P, kE, aE);
+    L::put(f.a, P, kN, aN);
+    L::put(f.a, P, kP, MP / dt - (aN + aW + aE + aS));
+  };
   over_rows(s, 2, ny - 1, [&](int j0, int j1) {
-    for (int j = j0; j < j1; ++j) {
-      for (int i = 2; i <= nx - 1; ++i) {
-        const int P = i + (j - 1) * nx;
-        const Faces k = faces_of(f, nx, P);
-        const double MP = mass_factor_momentum(f, P);
-        f.a(P, kS) = -(k.ss + 0.5) * k.Fs;
-        f.a(P, kW) = -(k.sw + 0.5) * k.Fw;
-        f.a(P, kE) = (0.5 - k.se) * k.Fe;
-        f.a(P, kN) = (0.5 - k.sn) * k.Fn;
-        f.a(P, kP) = MP / dt - (f.a(P, kN) + f.a(P, kW) + f.a(P, kE) + f.a(P, kS));
-      }
-    }
+    for (int j = j0; j < j1; ++j) pairs_of_row(nx, j, 2, nx - 1, body);
   });
 }
 
@@ -169,24 +263,23 @@ void build_u_source(State& s) {
   auto& f = s.f;
   const int nx = s.c.nx, ny = s.c.ny;
   const double dt = s.k.dt, beta = s.c.beta;
+  const auto body = [&]<class T>(int P) {
+    using L = Lanes<T>;
+    L::put(f.b, P, L::at(f.u_old, P) / dt * L::at(f.mass, P) + pressure_force_u<T>(f, nx, P, f.p));
+  };
   over_rows(s, 2, ny - 1, [&](int j0, int j1) {
-    for (int j = j0; j < j1; ++j) {
-      for (int i = 2; i <= nx - 1; ++i) {
-        const int P = i + (j - 1) * nx;
-        f.b(P) = f.u_old(P) / dt * mass_factor(f, P) + pressure_force_u(f, nx, P, f.p);
-      }
-    }
+    for (int j = j0; j < j1; ++j) pairs_of_row(nx, j, 2, nx - 1, body);
   });
   // With beta <= 0 bc_u keeps what it holds (zero from the initial state).
   if (beta > 0.0) {
+    const auto deferred = [&]<class T>(int P) {
+      using L = Lanes<T>;
+      const T bc = beta * momentum_deferred<T>(faces_of<T>(f, nx, P), nx, P, f.u);
+      L::put(f.bc_u, P, bc);
+      L::put(f.b, P, bc + L::at(f.b, P));
+    };
     over_rows(s, 2, ny - 1, [&](int j0, int j1) {
-      for (int j = j0; j < j1; ++j) {
-        for (int i = 2; i <= nx - 1; ++i) {
-          const int P = i + (j - 1) * nx;
-          f.bc_u(P) = beta * momentum_deferred(faces_of(f, nx, P), nx, P, f.u);
-          f.b(P) = f.bc_u(P) + f.b(P);
-        }
-      }
+      for (int j = j0; j < j1; ++j) pairs_of_row(nx, j, 2, nx - 1, deferred);
     });
   }
 }
@@ -197,23 +290,22 @@ void build_v_source(State& s, Vec& b) {
   auto& f = s.f;
   const int nx = s.c.nx, ny = s.c.ny;
   const double dt = s.k.dt, beta = s.c.beta;
+  const auto body = [&]<class T>(int P) {
+    using L = Lanes<T>;
+    L::put(b, P, L::at(f.v_old, P) / dt * L::at(f.mass, P) + pressure_force_v<T>(f, nx, P, f.p));
+  };
   over_rows(s, 2, ny - 1, [&](int j0, int j1) {
-    for (int j = j0; j < j1; ++j) {
-      for (int i = 2; i <= nx - 1; ++i) {
-        const int P = i + (j - 1) * nx;
-        b(P) = f.v_old(P) / dt * mass_factor(f, P) + pressure_force_v(f, nx, P, f.p);
-      }
-    }
+    for (int j = j0; j < j1; ++j) pairs_of_row(nx, j, 2, nx - 1, body);
   });
   if (beta > 0.0) {
+    const auto deferred = [&]<class T>(int P) {
+      using L = Lanes<T>;
+      const T bc = beta * momentum_deferred<T>(faces_of<T>(f, nx, P), nx, P, f.v);
+      L::put(f.bc_v, P, bc);
+      L::put(b, P, bc + L::at(b, P));
+    };
     over_rows(s, 2, ny - 1, [&](int j0, int j1) {
-      for (int j = j0; j < j1; ++j) {
-        for (int i = 2; i <= nx - 1; ++i) {
-          const int P = i + (j - 1) * nx;
-          f.bc_v(P) = beta * momentum_deferred(faces_of(f, nx, P), nx, P, f.v);
-          b(P) = f.bc_v(P) + b(P);
-        }
-      }
+      for (int j = j0; j < j1; ++j) pairs_of_row(nx, j, 2, nx - 1, deferred);
     });
   }
 }
@@ -222,34 +314,34 @@ void build_energy_source(State& s) {
   auto& f = s.f;
   const int nx = s.c.nx, ny = s.c.ny;
   const double dt = s.k.dt, beta = s.c.beta;
+  const auto body = [&]<class T>(int P) {
+    using L = Lanes<T>;
+    const auto F = [&](const Vec& x, int k) { return L::at(x, k); };
+    // Pressure work per volume: dp/dt plus u.grad p, with the same pressure
+    // forces as the momentum sources.
+    const T Q = (F(f.rp, P) * (F(f.p, P) - F(f.p_old, P)) / (F(f.Jp, P) * dt) -
+                 F(f.v, P) * pressure_force_v<T>(f, nx, P, f.p) -
+                 F(f.u, P) * pressure_force_u<T>(f, nx, P, f.p)) /
+                F(f.cp, P);
+    L::put(f.b, P, F(f.T_old, P) / dt * F(f.mass, P) + Q);
+  };
   over_rows(s, 2, ny - 1, [&](int j0, int j1) {
-    for (int j = j0; j < j1; ++j) {
-      for (int i = 2; i <= nx - 1; ++i) {
-        const int P = i + (j - 1) * nx;
-        // Pressure work per volume: dp/dt plus u.grad p, with the same pressure
-        // forces as the momentum sources.
-        const double Q = (f.rp(P) * (f.p(P) - f.p_old(P)) / (f.Jp(P) * dt) -
-                          f.v(P) * pressure_force_v(f, nx, P, f.p) -
-                          f.u(P) * pressure_force_u(f, nx, P, f.p)) /
-                         f.cp(P);
-        f.b(P) = f.T_old(P) / dt * mass_factor(f, P) + Q;
-      }
-    }
+    for (int j = j0; j < j1; ++j) pairs_of_row(nx, j, 2, nx - 1, body);
   });
   // The correction goes straight into b; faces e, n, s, w.
   if (beta > 0.0) {
+    const auto deferred = [&]<class V>(int P) {
+      using L = Lanes<V>;
+      const int W = P - 1, E = P + 1, S = P - nx, N = P + nx;
+      const Faces<V> k = faces_of<V>(f, nx, P);
+      const auto T = [&](int q) { return L::at(f.T, q); };
+      L::put(f.b, P,
+             beta * (k.se * k.Fe * (T(P) - T(E)) + k.sn * k.Fn * (T(P) - T(N)) +
+                     k.ss * k.Fs * (T(P) - T(S)) + k.sw * k.Fw * (T(P) - T(W))) +
+                 L::at(f.b, P));
+    };
     over_rows(s, 2, ny - 1, [&](int j0, int j1) {
-      for (int j = j0; j < j1; ++j) {
-        for (int i = 2; i <= nx - 1; ++i) {
-          const int P = i + (j - 1) * nx;
-          const int W = P - 1, E = P + 1, S = P - nx, N = P + nx;
-          const Faces k = faces_of(f, nx, P);
-          const Vec& T = f.T;
-          f.b(P) = beta * (k.se * k.Fe * (T(P) - T(E)) + k.sn * k.Fn * (T(P) - T(N)) +
-                           k.ss * k.Fs * (T(P) - T(S)) + k.sw * k.Fw * (T(P) - T(W))) +
-                   f.b(P);
-        }
-      }
+      for (int j = j0; j < j1; ++j) pairs_of_row(nx, j, 2, nx - 1, deferred);
     });
   }
 }
@@ -259,24 +351,28 @@ void simplec_d_coefficients(State& s) {
   const int nx = s.c.nx, ny = s.c.ny;
   const double dt = s.k.dt;
   // Interior east faces: both neighbours real.
+  const auto east = [&]<class T>(int P) {
+    using L = Lanes<T>;
+    const auto F = [&](const Vec& x, int k) { return L::at(x, k); };
+    const int E = P + 1;
+    L::put(f.de, P,
+           2.0 * dt * F(f.re, P) * (F(f.xe, P) * F(f.xe, P) + F(f.ye, P) * F(f.ye, P)) /
+               (F(f.mass, E) + F(f.mass, P)));
+  };
   over_rows(s, 2, ny - 1, [&](int j0, int j1) {
-    for (int j = j0; j < j1; ++j) {
-      for (int i = 2; i <= nx - 2; ++i) {
-        const int P = i + (j - 1) * nx, E = P + 1;
-        f.de(P) = 2.0 * dt * f.re(P) * (f.xe(P) * f.xe(P) + f.ye(P) * f.ye(P)) /
-                  (mass_factor(f, E) + mass_factor(f, P));
-      }
-    }
+    for (int j = j0; j < j1; ++j) pairs_of_row(nx, j, 2, nx - 2, east);
   });
   // Interior north faces.
+  const auto north = [&]<class T>(int P) {
+    using L = Lanes<T>;
+    const auto F = [&](const Vec& x, int k) { return L::at(x, k); };
+    const int N = P + nx;
+    L::put(f.dn, P,
+           2.0 * dt * F(f.rn, P) * (F(f.yk, P) * F(f.yk, P) + F(f.xk, P) * F(f.xk, P)) /
+               (F(f.mass, P) + F(f.mass, N)));
+  };
   over_rows(s, 2, ny - 2, [&](int j0, int j1) {
-    for (int j = j0; j < j1; ++j) {
-      for (int i = 2; i <= nx - 1; ++i) {
-        const int P = i + (j - 1) * nx, N = P + nx;
-        f.dn(P) = 2.0 * dt * f.rn(P) * (f.yk(P) * f.yk(P) + f.xk(P) * f.xk(P)) /
-                  (mass_factor(f, P) + mass_factor(f, N));
-      }
-    }
+    for (int j = j0; j < j1; ++j) pairs_of_row(nx, j, 2, nx - 1, north);
   });
 }
 
@@ -284,64 +380,76 @@ void face_velocities(State& s) {
   auto& f = s.f;
   const int nx = s.c.nx, ny = s.c.ny;
   const double dt = s.k.dt;
-  const Vec& p = f.p;
-  const Vec& u = f.u;
-  const Vec& v = f.v;
-  const Mat& a = f.a;
 
   // Interior east faces: the momentum rows of P and E added, with the
   // pressure force taken across the face itself.
+  const auto east = [&]<class T>(int P) {
+    using L = Lanes<T>;
+    const auto p = [&](int q) { return L::at(f.p, q); };
+    const auto u = [&](int q) { return L::at(f.u, q); };
+    const auto v = [&](int q) { return L::at(f.v, q); };
+    const auto a = [&](int q, int k) { return L::at(f.a, q, k); };
+    const auto F = [&](const Vec& x, int q) { return L::at(x, q); };
+    const int W = P - 1, E = P + 1, S = P - nx, N = P + nx;
+    const int SE = P - nx + 1, NE = P + nx + 1, EE = P + 2;
+    const T MP = F(f.mass, P), ME = F(f.mass, E);
+    const T Gu = F(f.re, P) * ((p(P) - p(E)) * F(f.ye, P) +
+                               0.25 * (F(f.yp, E) - F(f.yp, P)) * (p(N) + p(NE) - p(S) - p(SE)));
+    const T Gv = F(f.re, P) * ((p(E) - p(P)) * F(f.xe, P) +
+                               0.25 * (F(f.xp, E) - F(f.xp, P)) * (p(S) + p(SE) - p(N) - p(NE)));
+    const T sPu = a(P, kN) * u(N) + a(P, kS) * u(S) + a(P, kE) * u(E) + a(P, kW) * u(W);
+    const T sEu = a(E, kS) * u(SE) + a(E, kN) * u(NE) + a(E, kE) * u(EE) + a(E, kW) * u(P);
+    const T sPv = a(P, kN) * v(N) + a(P, kS) * v(S) + a(P, kE) * v(E) + a(P, kW) * v(W);
+    const T sEv = a(E, kS) * v(SE) + a(E, kN) * v(NE) + a(E, kE) * v(EE) + a(E, kW) * v(P);
+    const T ue = (F(f.ue_old, P) / dt * (ME + MP) + F(f.bc_u, E) + F(f.bc_u, P) + 2.0 * Gu -
+                  sEu - sPu) /
+                 (a(E, kP) + a(P, kP));
+    const T ve = (F(f.ve_old, P) / dt * (ME + MP) + F(f.bc_v, E) + F(f.bc_v, P) + 2.0 * Gv -
+                  sEv - sPv) /
+                 (a(E, kP) + a(P, kP));
+    L::put(f.ue, P, ue);
+    L::put(f.ve, P, ve);
+    L::put(f.Uce, P, ue * F(f.ye, P) - ve * F(f.xe, P));
+    L::put(f.due, P, 2.0 * dt * F(f.re, P) * F(f.ye, P) / (ME + MP));
+    L::put(f.dve, P, 2.0 * dt * F(f.xe, P) * F(f.re, P) / (ME + MP));
+  };
   over_rows(s, 2, ny - 1, [&](int j0, int j1) {
-    for (int j = j0; j < j1; ++j) {
-      for (int i = 2; i <= nx - 2; ++i) {
-        const int P = i + (j - 1) * nx;
-        const int W = P - 1, E = P + 1, S = P - nx, N = P + nx;
-        const int SE = P - nx + 1, NE = P + nx + 1, EE = P + 2;
-        const double MP = mass_factor(f, P), ME = mass_factor(f, E);
-        const double Gu = f.re(P) * ((p(P) - p(E)) * f.ye(P) +
-                                     0.25 * (f.yp(E) - f.yp(P)) * (p(N) + p(NE) - p(S) - p(SE)));
-        const double Gv = f.re(P) * ((p(E) - p(P)) * f.xe(P) +
-                                     0.25 * (f.xp(E) - f.xp(P)) * (p(S) + p(SE) - p(N) - p(NE)));
-        const double sPu = a(P, kN) * u(N) + a(P, kS) * u(S) + a(P, kE) * u(E) + a(P, kW) * u(W);
-        const double sEu = a(E, kS) * u(SE) + a(E, kN) * u(NE) + a(E, kE) * u(EE) + a(E, kW) * u(P);
-        const double sPv = a(P, kN) * v(N) + a(P, kS) * v(S) + a(P, kE) * v(E) + a(P, kW) * v(W);
-        const double sEv = a(E, kS) * v(SE) + a(E, kN) * v(NE) + a(E, kE) * v(EE) + a(E, kW) * v(P);
-        f.ue(P) = (f.ue_old(P) / dt * (ME + MP) + f.bc_u(E) + f.bc_u(P) + 2.0 * Gu - sEu - sPu) /
-                  (a(E, kP) + a(P, kP));
-        f.ve(P) = (f.ve_old(P) / dt * (ME + MP) + f.bc_v(E) + f.bc_v(P) + 2.0 * Gv - sEv - sPv) /
-                  (a(E, kP) + a(P, kP));
-        f.Uce(P) = f.ue(P) * f.ye(P) - f.ve(P) * f.xe(P);
-        f.due(P) = 2.0 * dt * f.re(P) * f.ye(P) / (ME + MP);
-        f.dve(P) = 2.0 * dt * f.xe(P) * f.re(P) / (ME + MP);
-      }
-    }
+    for (int j = j0; j < j1; ++j) pairs_of_row(nx, j, 2, nx - 2, east);
   });
 
   // Interior north faces: the rows of P and N.
+  const auto north = [&]<class T>(int P) {
+    using L = Lanes<T>;
+    const auto p = [&](int q) { return L::at(f.p, q); };
+    const auto u = [&](int q) { return L::at(f.u, q); };
+    const auto v = [&](int q) { return L::at(f.v, q); };
+    const auto a = [&](int q, int k) { return L::at(f.a, q, k); };
+    const auto F = [&](const Vec& x, int q) { return L::at(x, q); };
+    const int W = P - 1, E = P + 1, S = P - nx, N = P + nx;
+    const int NE = P + nx + 1, NW = P + nx - 1, NN = P + 2 * nx;
+    const T MP = F(f.mass, P), MN = F(f.mass, N);
+    const T Gu = F(f.rn, P) * ((p(N) - p(P)) * F(f.yk, P) +
+                               0.25 * (F(f.yp, N) - F(f.yp, P)) * (p(W) + p(NW) - p(E) - p(NE)));
+    const T Gv = F(f.rn, P) * ((p(P) - p(N)) * F(f.xk, P) +
+                               0.25 * (F(f.xp, N) - F(f.xp, P)) * (p(E) + p(NE) - p(W) - p(NW)));
+    const T sPu = a(P, kN) * u(N) + a(P, kS) * u(S) + a(P, kE) * u(E) + a(P, kW) * u(W);
+    const T sNu = a(N, kE) * u(NE) + a(N, kN) * u(NN) + a(N, kW) * u(NW) + a(N, kS) * u(P);
+    const T sPv = a(P, kN) * v(N) + a(P, kS) * v(S) + a(P, kE) * v(E) + a(P, kW) * v(W);
+    const T sNv = a(N, kE) * v(NE) + a(N, kN) * v(NN) + a(N, kW) * v(NW) + a(N, kS) * v(P);
+    const T un = (F(f.un_old, P) / dt * (MP + MN) + F(f.bc_u, N) + F(f.bc_u, P) - sNu - sPu +
+                  2.0 * Gu) /
+                 (a(N, kP) + a(P, kP));
+    const T vn = (F(f.vn_old, P) / dt * (MP + MN) + F(f.bc_v, N) + F(f.bc_v, P) - sNv - sPv +
+                  2.0 * Gv) /
+                 (a(N, kP) + a(P, kP));
+    L::put(f.un, P, un);
+    L::put(f.vn, P, vn);
+    L::put(f.Vcn, P, vn * F(f.xk, P) - un * F(f.yk, P));
+    L::put(f.dun, P, 2.0 * dt * F(f.yk, P) * F(f.rn, P) / (MP + MN));
+    L::put(f.dvn, P, 2.0 * dt * F(f.rn, P) * F(f.xk, P) / (MP + MN));
+  };
   over_rows(s, 2, ny - 2, [&](int j0, int j1) {
-    for (int j = j0; j < j1; ++j) {
-      for (int i = 2; i <= nx - 1; ++i) {
-        const int P = i + (j - 1) * nx;
-        const int W = P - 1, E = P + 1, S = P - nx, N = P + nx;
-        const int NE = P + nx + 1, NW = P + nx - 1, NN = P + 2 * nx;
-        const double MP = mass_factor(f, P), MN = mass_factor(f, N);
-        const double Gu = f.rn(P) * ((p(N) - p(P)) * f.yk(P) +
-                                     0.25 * (f.yp(N) - f.yp(P)) * (p(W) + p(NW) - p(E) - p(NE)));
-        const double Gv = f.rn(P) * ((p(P) - p(N)) * f.xk(P) +
-                                     0.25 * (f.xp(N) - f.xp(P)) * (p(E) + p(NE) - p(W) - p(NW)));
-        const double sPu = a(P, kN) * u(N) + a(P, kS) * u(S) + a(P, kE) * u(E) + a(P, kW) * u(W);
-        const double sNu = a(N, kE) * u(NE) + a(N, kN) * u(NN) + a(N, kW) * u(NW) + a(N, kS) * u(P);
-        const double sPv = a(P, kN) * v(N) + a(P, kS) * v(S) + a(P, kE) * v(E) + a(P, kW) * v(W);
-        const double sNv = a(N, kE) * v(NE) + a(N, kN) * v(NN) + a(N, kW) * v(NW) + a(N, kS) * v(P);
-        f.un(P) = (f.un_old(P) / dt * (MP + MN) + f.bc_u(N) + f.bc_u(P) - sNu - sPu + 2.0 * Gu) /
-                  (a(N, kP) + a(P, kP));
-        f.vn(P) = (f.vn_old(P) / dt * (MP + MN) + f.bc_v(N) + f.bc_v(P) - sNv - sPv + 2.0 * Gv) /
-                  (a(N, kP) + a(P, kP));
-        f.Vcn(P) = f.vn(P) * f.xk(P) - f.un(P) * f.yk(P);
-        f.dun(P) = 2.0 * dt * f.yk(P) * f.rn(P) / (MP + MN);
-        f.dvn(P) = 2.0 * dt * f.rn(P) * f.xk(P) / (MP + MN);
-      }
-    }
+    for (int j = j0; j < j1; ++j) pairs_of_row(nx, j, 2, nx - 1, north);
   });
 }
 
@@ -349,62 +457,82 @@ void build_pressure_correction_system(State& s) {
   auto& f = s.f;
   const int nx = s.c.nx, ny = s.c.ny;
   const double dt = s.k.dt, beta = s.c.beta, Rg = s.c.Rg;
-  const Vec& ro = f.ro;
-  const Vec& pl = f.pl;
-  over_rows(s, 2, ny - 1, [&](int j0, int j1) {
-    for (int j = j0; j < j1; ++j) {
-      for (int i = 2; i <= nx - 1; ++i) {
-        const int P = i + (j - 1) * nx;
-        const int W = P - 1, E = P + 1, S = P - nx, N = P + nx;
-        const double sw = upwind_switch(f.Uce(W));
-        const double se = upwind_switch(f.Uce(P));
-        const double ss = upwind_switch(f.Vcn(S));
-        const double sn = upwind_switch(f.Vcn(P));
-        // Upwind face densities from the volume densities.
-        const double rw = ro(W) * (sw + 0.5) + ro(P) * (0.5 - sw);
-        const double rE = ro(E) * (0.5 - se) + ro(P) * (se + 0.5);
-        const double rs = ro(S) * (ss + 0.5) + ro(P) * (0.5 - ss);
-        const double rN = ro(N) * (0.5 - sn) + ro(P) * (sn + 0.5);
-        // Compressibilities 1/(T Rg): the density change per unit pl.
-        const double psiS = 1.0 / (f.T(S) * Rg);
-        const double psiW = 1.0 / (f.T(W) * Rg);
-        const double psiE = 1.0 / (f.T(E) * Rg);
-        const double psiN = 1.0 / (f.T(N) * Rg);
-        const double psiP = 1.0 / (f.T(P) * Rg);
+  const auto row = [&]<class T>(int P) {
+    using L = Lanes<T>;
+    const auto F = [&](const Vec& x, int q) { return L::at(x, q); };
+    const auto ro = [&](int q) { return L::at(f.ro, q); };
+    const auto pl = [&](int q) { return L::at(f.pl, q); };
+    const int W = P - 1, E = P + 1, S = P - nx, N = P + nx;
+    const T sw = upwind_of(F(f.Uce, W));
+    const T se = upwind_of(F(f.Uce, P));
+    const T ss = upwind_of(F(f.Vcn, S));
+    const T sn = upwind_of(F(f.Vcn, P));
+    // Upwind face densities from the volume densities.
+    const T rw = ro(W) * (sw + 0.5) + ro(P) * (0.5 - sw);
+    const T rE = ro(E) * (0.5 - se) + ro(P) * (se + 0.5);
+    const T rs = ro(S) * (ss + 0.5) + ro(P) * (0.5 - ss);
+    const T rN = ro(N) * (0.5 - sn) + ro(P) * (sn + 0.5);
+    // Compressibilities 1/(T Rg), formed once per outer iteration.
+    const T psiS = F(f.psi_T, S);
+    const T psiW = F(f.psi_T, W);
+    const T psiE = F(f.psi_T, E);
+    const T psiN = F(f.psi_T, N);
+    const T psiP = F(f.psi_T, P);
+    const T Uw = F(f.Uce, W), Ue = F(f.Uce, P), Vs = F(f.Vcn, S), Vn = F(f.Vcn, P);
+    const T dnS = F(f.dn, S), dnP = F(f.dn, P), deW = F(f.de, W), deP = F(f.de, P);
+    const T rnS = F(f.rn, S), rnP = F(f.rn, P), reW = F(f.re, W), reP = F(f.re, P);
 
-        f.a(P, kS) = -(f.Vcn(S) * psiS * (ss + 0.5) + f.dn(S) * rs) * f.rn(S);
-        f.a(P, kW) = -(f.Uce(W) * psiW * (sw + 0.5) + f.de(W) * rw) * f.re(W);
-        f.a(P, kE) = (f.Uce(P) * psiE * (0.5 - se) - f.de(P) * rE) * f.re(P);
-        f.a(P, kN) = (f.Vcn(P) * psiN * (0.5 - sn) - f.dn(P) * rN) * f.rn(P);
-        f.a(P, kP) = (f.dn(S) * rs - f.Vcn(S) * psiP * (0.5 - ss)) * f.rn(S) +
-                    (f.de(W) * rw - f.Uce(W) * psiP * (0.5 - sw)) * f.re(W) +
-                    f.rp(P) / (f.T(P) * f.Jp(P) * Rg * dt) +
-                    (f.Vcn(P) * psiP * (sn + 0.5) + f.dn(P) * rN) * f.rn(P) +
-                    (f.Uce(P) * psiP * (se + 0.5) + f.de(P) * rE) * f.re(P);
+    const T aS = -(Vs * psiS * (ss + 0.5) + dnS * rs) * rnS;
+    const T aW = -(Uw * psiW * (sw + 0.5) + deW * rw) * reW;
+    const T aE = (Ue * psiE * (0.5 - se) - deP * rE) * reP;
+    const T aN = (Vn * psiN * (0.5 - sn) - dnP * rN) * rnP;
+    const T aP = (dnS * rs - Vs * psiP * (0.5 - ss)) * rnS + (deW * rw - Uw * psiP * (0.5 - sw)) * reW +
+                 F(f.rp, P) / (F(f.T, P) * F(f.Jp, P) * Rg * dt) +
+                 (Vn * psiP * (sn + 0.5) + dnP * rN) * rnP + (Ue * psiP * (se + 0.5) + deP * rE) * reP;
 
-        // Central minus upwind face densities, carried by the contravariant
-        // velocities corrected with the current pl. Computed for every beta.
-        const double D =
-            sw * f.re(W) * (f.Uce(W) + f.de(W) * (pl(W) - pl(P))) * (ro(P) - ro(W)) -
-            se * f.re(P) * (f.Uce(P) + f.de(P) * (pl(P) - pl(E))) * (ro(E) - ro(P)) -
-            sn * f.rn(P) * (f.Vcn(P) + f.dn(P) * (pl(P) - pl(N))) * (ro(N) - ro(P)) +
-            ss * f.rn(S) * (f.Vcn(S) + f.dn(S) * (pl(S) - pl(P))) * (ro(P) - ro(S));
+    // Central minus upwind face densities, carried by the contravariant
+    // velocities corrected with the current pl. Computed for every beta.
+    const T D = sw * reW * (Uw + deW * (pl(W) - pl(P))) * (ro(P) - ro(W)) -
+                se * reP * (Ue + deP * (pl(P) - pl(E))) * (ro(E) - ro(P)) -
+                sn * rnP * (Vn + dnP * (pl(P) - pl(N))) * (ro(N) - ro(P)) +
+                ss * rnS * (Vs + dnS * (pl(S) - pl(P))) * (ro(P) - ro(S));
 
-        // Mass imbalance of P (inflow positive).
-        f.b(P) = rs * f.rn(S) * f.Vcn(S) + rw * f.re(W) * f.Uce(W) - rE * f.re(P) * f.Uce(P) -
-                 rN * f.rn(P) * f.Vcn(P) + f.rp(P) * (f.ro_old(P) - ro(P)) / (f.Jp(P) * dt) +
-                 beta * D;
+    // Mass imbalance of P (inflow positive).
+    const T b = rs * rnS * Vs + rw * reW * Uw - rE * reP * Ue - rN * rnP * Vn +
+                F(f.rp, P) * (F(f.ro_old, P) - ro(P)) / (F(f.Jp, P) * dt) + beta * D;
+    if constexpr (std::is_same_v<T, double>) {
+      f.a(P, kS) = aS;
+      f.a(P, kW) = aW;
+      f.a(P, kE) = aE;
+      f.a(P, kN) = aN;
+      f.a(P, kP) = aP;
+      f.b(P) = b;
+    } else {
+      for (int l = 0; l < 2; ++l) {
+        f.a(P + l, kS) = aS[l];
+        f.a(P + l, kW) = aW[l];
+        f.a(P + l, kE) = aE[l];
+        f.a(P + l, kN) = aN[l];
+        f.a(P + l, kP) = aP[l];
+        f.b(P + l) = b[l];
       }
     }
+  };
+  over_rows(s, 2, ny - 1, [&](int j0, int j1) {
+    for (int j = j0; j < j1; ++j) pairs_of_row(nx, j, 2, nx - 1, row);
   });
 }
 
 void correct_pressure_density(State& s) {
   auto& f = s.f;
   const double Rg = s.c.Rg;
+  const auto body = [&]<class T>(int P) {
+    using L = Lanes<T>;
+    L::put(f.ro, P, L::at(f.p, P) / (L::at(f.T, P) * Rg));
+  };
   over_volumes(s, [&](int np0, int np1) {
     for (int np = np0; np < np1; ++np) f.p(np) = f.pl(np) + f.p(np);
-    for (int np = np0; np < np1; ++np) f.ro(np) = f.p(np) / (f.T(np) * Rg);
+    pairs_of_range(np0, np1, body);
   });
 }
 
@@ -412,15 +540,14 @@ void correct_node_velocities(State& s) {
   auto& f = s.f;
   const int nx = s.c.nx, ny = s.c.ny;
   const double dt = s.k.dt;
+  const auto body = [&]<class T>(int P) {
+    using L = Lanes<T>;
+    const T MP = L::at(f.mass_m, P);
+    L::put(f.u, P, pressure_force_u<T>(f, nx, P, f.pl) / MP * dt + L::at(f.u, P));
+    L::put(f.v, P, pressure_force_v<T>(f, nx, P, f.pl) / MP * dt + L::at(f.v, P));
+  };
   over_rows(s, 2, ny - 1, [&](int j0, int j1) {
-    for (int j = j0; j < j1; ++j) {
-      for (int i = 2; i <= nx - 1; ++i) {
-        const int P = i + (j - 1) * nx;
-        const double MP = mass_factor_momentum(f, P);
-        f.u(P) = pressure_force_u(f, nx, P, f.pl) / MP * dt + f.u(P);
-        f.v(P) = pressure_force_v(f, nx, P, f.pl) / MP * dt + f.v(P);
-      }
-    }
+    for (int j = j0; j < j1; ++j) pairs_of_row(nx, j, 2, nx - 1, body);
   });
 }
 
@@ -428,25 +555,31 @@ void correct_face_velocities(State& s) {
   auto& f = s.f;
   const int nx = s.c.nx, ny = s.c.ny;
   const Vec& pl = f.pl;
+  const auto east = [&]<class T>(int P) {
+    using L = Lanes<T>;
+    const auto F = [&](const Vec& x, int k) { return L::at(x, k); };
+    const int E = P + 1;
+    const T ue = (F(pl, P) - F(pl, E)) * F(f.due, P) + F(f.ue, P);
+    const T ve = (F(pl, E) - F(pl, P)) * F(f.dve, P) + F(f.ve, P);
+    L::put(f.ue, P, ue);
+    L::put(f.ve, P, ve);
+    L::put(f.Uce, P, F(f.ye, P) * ue - F(f.xe, P) * ve);
+  };
   over_rows(s, 2, ny - 1, [&](int j0, int j1) {
-    for (int j = j0; j < j1; ++j) {
-      for (int i = 2; i <= nx - 2; ++i) {
-        const int P = i + (j - 1) * nx, E = P + 1;
-        f.ue(P) = (pl(P) - pl(E)) * f.due(P) + f.ue(P);
-        f.ve(P) = (pl(E) - pl(P)) * f.dve(P) + f.ve(P);
-        f.Uce(P) = f.ye(P) * f.ue(P) - f.xe(P) * f.ve(P);
-      }
-    }
+    for (int j = j0; j < j1; ++j) pairs_of_row(nx, j, 2, nx - 2, east);
   });
+  const auto north = [&]<class T>(int P) {
+    using L = Lanes<T>;
+    const auto F = [&](const Vec& x, int k) { return L::at(x, k); };
+    const int N = P + nx;
+    const T un = (F(pl, N) - F(pl, P)) * F(f.dun, P) + F(f.un, P);
+    const T vn = (F(pl, P) - F(pl, N)) * F(f.dvn, P) + F(f.vn, P);
+    L::put(f.un, P, un);
+    L::put(f.vn, P, vn);
+    L::put(f.Vcn, P, vn * F(f.xk, P) - F(f.yk, P) * un);
+  };
   over_rows(s, 2, ny - 2, [&](int j0, int j1) {
-    for (int j = j0; j < j1; ++j) {
-      for (int i = 2; i <= nx - 1; ++i) {
-        const int P = i + (j - 1) * nx, N = P + nx;
-        f.un(P) = (pl(N) - pl(P)) * f.dun(P) + f.un(P);
-        f.vn(P) = (pl(P) - pl(N)) * f.dvn(P) + f.vn(P);
-        f.Vcn(P) = f.vn(P) * f.xk(P) - f.yk(P) * f.un(P);
-      }
-    }
+    for (int j = j0; j < j1; ++j) pairs_of_row(nx, j, 2, nx - 1, north);
   });
 }
 

@@ -7,6 +7,13 @@
 
 namespace tx {
 
+// The mass factors of the real volumes at the previous time level, f.mass
+// (ro_old*rp/Jp) and f.mass_m (ro_old/Jp*rp): once per outer iteration,
+// before anything reads them.
+void mass_factors(State& s);
+// f.psi_T = 1/(T Rg) of every volume: after the T solve, before the
+// pressure-correction systems read it.
+void compressibilities(State& s);
 void update_density(State& s);
 void face_densities(State& s);
 void build_momentum_coefficients(State& s);

@@ -46,6 +46,7 @@ void solve_iteration(State& s) {
     msi_solve(f.a, f.msi_l, f.msi_u, ny, nx, nxy, phi, tol, nitm, f.b, msi_team);
   };
 
+  mass_factors(s);
   update_inlet_state(s);
   set_inlet_pressure(s);
   set_specific_heat(s);
@@ -100,6 +101,7 @@ void solve_iteration(State& s) {
   solve(f.T, c.tolu, c.msi_iters_uvT);
   residual_l1_norm(nx, ny, nxy, f.a, f.b, f.T, s.k.norm);
 
+  compressibilities(s);
   update_density(s);
   face_densities(s);
   simplec_d_coefficients(s);

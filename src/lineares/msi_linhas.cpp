@@ -25,11 +25,20 @@ double solve_residual(const double* a, const double* b, const double* phi, doubl
     R[q] = b[q] - band_sum_checked(a, phi, q, nx, n);
     ss = ss + R[q] * R[q];
   }
-  for (Index q = head_end; q < tail_begin; ++q) {
+  Index q = head_end;
+  for (; q + 1 < tail_begin; q += 2) {  // two rows at a time, summed in order
+    const V2 r = pair_at(b + q, 1) - band_sum_full2(a, phi, q, 1, nx);
+    R[q] = r[0];
+    R[q + 1] = r[1];
+    const V2 sq = r * r;
+    ss = ss + sq[0];
+    ss = ss + sq[1];
+  }
+  for (; q < tail_begin; ++q) {
     R[q] = b[q] - band_sum_full(a, phi, q, nx);
     ss = ss + R[q] * R[q];
   }
-  for (Index q = tail_begin; q < n; ++q) {
+  for (q = tail_begin; q < n; ++q) {
     R[q] = b[q] - band_sum_checked(a, phi, q, nx, n);
     ss = ss + R[q] * R[q];
   }
@@ -49,16 +58,21 @@ double residual_split(const double* a, const double* b, const double* phi, doubl
     s0 = s0 + R[q] * R[q];
   }
   Index q = head_end;
+  V2 s01{s0, s1}, s23{s2, s3};  // the running sums s0, s1 and s2, s3 by lanes
   for (; q + 3 < tail_begin; q += 4) {
-    R[q] = b[q] - band_sum_full(a, phi, q, nx);
-    R[q + 1] = b[q + 1] - band_sum_full(a, phi, q + 1, nx);
-    R[q + 2] = b[q + 2] - band_sum_full(a, phi, q + 2, nx);
-    R[q + 3] = b[q + 3] - band_sum_full(a, phi, q + 3, nx);
-    s0 = s0 + R[q] * R[q];
-    s1 = s1 + R[q + 1] * R[q + 1];
-    s2 = s2 + R[q + 2] * R[q + 2];
-    s3 = s3 + R[q + 3] * R[q + 3];
+    const V2 r01 = pair_at(b + q, 1) - band_sum_full2(a, phi, q, 1, nx);
+    const V2 r23 = pair_at(b + q + 2, 1) - band_sum_full2(a, phi, q + 2, 1, nx);
+    R[q] = r01[0];
+    R[q + 1] = r01[1];
+    R[q + 2] = r23[0];
+    R[q + 3] = r23[1];
+    s01 = s01 + r01 * r01;
+    s23 = s23 + r23 * r23;
   }
+  s0 = s01[0];
+  s1 = s01[1];
+  s2 = s23[0];
+  s3 = s23[1];
   for (; q < tail_begin; ++q) {
     R[q] = b[q] - band_sum_full(a, phi, q, nx);
     s1 = s1 + R[q] * R[q];

@@ -51,6 +51,22 @@ inline double band_sum_full(const double* a, const double* x, Index q, Index nx)
          r[AN] * x[q + nx];
 }
 
+// Two rows side by side, one per lane of a two-wide vector: each lane does
+// exactly the operations of its row.
+using V2 = double __attribute__((vector_size(16)));
+
+inline V2 pair_at(const double* p, Index d) { return V2{p[0], p[d]}; }
+
+// band_sum_full of rows q and q + d (d = 1: neighbours in a grid row; d = nx:
+// in a column), both with all five neighbours present.
+inline V2 band_sum_full2(const double* a, const double* x, Index q, Index d, Index nx) {
+  const double* r = a + 5 * q;
+  const Index e = 5 * d;
+  return pair_at(r + AS, e) * pair_at(x + q - nx, d) + pair_at(r + AW, e) * pair_at(x + q - 1, d) +
+         pair_at(r + AP, e) * pair_at(x + q, d) + pair_at(r + AE, e) * pair_at(x + q + 1, d) +
+         pair_at(r + AN, e) * pair_at(x + q + nx, d);
+}
+
 // Factor row q when the south (S), south-east (SE) and west (W) factor rows
 // all exist, i.e. q >= nx.
 //   l_s  = a_s / (1 - alpha*u_e(S)*u_e(SE))
@@ -160,22 +176,22 @@ void forward_sweep(const double* L, double* w, Index nx, Index n);
 void backward_sweep(const double* U, double* w, double* phi, Index nx, Index n);
 void factorize_rows(const double* A, double* L, double* U, Index NX, int ny);
 
-// ---- Pipelined on a team (msi_pipeline.cpp); false: redo on one thread ----
+// ---- On a team (msi_pipeline.cpp) ----
 
-bool factorize_pipelined(const double* A, double* L, double* U, Index nx, int ny, Team& team);
-bool forward_pipelined(const double* L, double* w, Index nx, int ny, Team& team);
-bool backward_pipelined(const double* U, double* w, Index nx, int ny, Team& team);
 // The residual on the team; its sum of squares, in another order than the
 // solver's, is returned as `approx`.
 void residual_on_team(const double* a, const double* b, const double* phi, double* R, Index nx,
                       int ny, Team& team, double& approx);
 void add_increment(double* phi, const double* w, Index n, Team& team);
 
-// ---- Wavefronts on one core (msi_frentes.cpp); false: redo row by row ----
+// ---- Wavefronts (msi_frentes.cpp); false: redo row by row ----
+// With a team, strips of rows are pipelined on it (member k takes strips
+// k, k + T, ..., each following the strip before it).
 
-bool factorize_wavefronts(const double* A, double* L, double* U, Index nx, int ny);
-bool forward_wavefronts(const double* L, double* w, Index nx, int ny);
-bool backward_wavefronts(const double* U, double* w, Index nx, int ny);
+bool factorize_wavefronts(const double* A, double* L, double* U, Index nx, int ny,
+                          Team* team = nullptr);
+bool forward_wavefronts(const double* L, double* w, Index nx, int ny, Team* team = nullptr);
+bool backward_wavefronts(const double* U, double* w, Index nx, int ny, Team* team = nullptr);
 
 // The wrap-around volumes (i = 1 in the factorisation and the forward
 // sweep, i = nx backward), computed first with a stand-in for their

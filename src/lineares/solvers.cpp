@@ -29,7 +29,7 @@ void msi_factorize(const Mat& a, Mat& msi_l, Mat& msi_u, int nxy, int nx, int ny
   double* U = msi_u.data();
   const Index NX = nx;
 
-  if (use_team(team, nx, ny) && factorize_pipelined(A, L, U, NX, ny, *team)) return;
+  if (use_team(team, nx, ny) && factorize_wavefronts(A, L, U, NX, ny, team)) return;
   if (ny >= 2 && factorize_wavefronts(A, L, U, NX, ny)) return;
   factorize_rows(A, L, U, NX, ny);
 }
@@ -111,11 +111,11 @@ void msi_solve(const Mat& a, const Mat& msi_l, const Mat& msi_u, int ny, int nx,
   const double ss0 = exact_sum();
   const double target = std::sqrt(ss0) * tol;
   for (int it = 1;; ++it) {
-    if (!forward_pipelined(L, w, NX, ny, *team)) {
+    if (!forward_wavefronts(L, w, NX, ny, team)) {
       residual_on_team(A, B, x, w, NX, ny, *team, approx);
       forward_sweep(L, w, NX, n);
     }
-    if (backward_pipelined(U, w, NX, ny, *team)) {
+    if (backward_wavefronts(U, w, NX, ny, team)) {
       add_increment(x, w, n, *team);
     } else {
       residual_on_team(A, B, x, w, NX, ny, *team, approx);

@@ -72,7 +72,7 @@ TEST(CaseData, ReadsEveryItemAndDerivesCounts) {
   EXPECT_EQ(c.nx, 22);
   EXPECT_EQ(c.ny, 12);
   EXPECT_EQ(c.nxy, 264);
-  EXPECT_EQ(tx::field_storage_bytes(c.nx, c.ny), 126720 + 1376);  // checked against memory
+  EXPECT_EQ(tx::field_storage_bytes(c.nx, c.ny), 133056 + 1376);  // checked against memory
   EXPECT_EQ(c.po, 3.0e6);
   EXPECT_EQ(c.Rg, 287.0);
   EXPECT_EQ(c.dt2, 1.0e-5);

@@ -30,6 +30,8 @@ void set_uniform_flow(tx::State& s, double U, double V) {
     f.Vcn(np) = V * f.xk(np) - U * f.yk(np);
   }
   tx::face_densities(s);
+  tx::mass_factors(s);
+  tx::compressibilities(s);
 }
 
 // Deterministic values in [-1, 1) for fields that must not be uniform.
@@ -98,6 +100,7 @@ TEST(Momento, CoefficientsAreInflowFluxesPlusTransient) {
       f.ro_old(np) = 2.0 + wobble(5 * np);
     }
     tx::face_densities(s);
+    tx::mass_factors(s);
     f.a.fill(99.0);
     tx::build_momentum_coefficients(s);
     const int nx = s.c.nx;

@@ -437,8 +437,8 @@ TEST(ResidualL1Norm, EveryVolumeCountsOnce) {
 }
 
 TEST(MsiOrders, SameBitsAsThePlainOrder) {
-  // The wavefront order (one thread) and the pipeline (a team) against the
-  // plain order. Boundary-style west/east rows leave the wrap-around terms
+  // The wavefront order (one thread) and its strips pipelined on a team
+  // (70 and 49 rows: several strips per member) against the plain order. Boundary-style west/east rows leave the wrap-around terms
   // at zero; without them every wrap-around term is present and both must
   // notice and redo the sweep. Zeros of both signs in b and
   // phi check that skipping the zero terms changes no sign.
@@ -451,7 +451,8 @@ TEST(MsiOrders, SameBitsAsThePlainOrder) {
     tx::Team team(threads);
     for (const Case c : {Case{40, 13, true, false}, Case{40, 13, false, false},
                          Case{17, 30, true, true}, Case{2, 5, false, false},
-                         Case{33, 2, true, false}}) {
+                         Case{33, 2, true, false}, Case{24, 70, true, true},
+                         Case{30, 49, false, false}}) {
       System sy = random_system(c.nx, c.ny, 99 + c.nx, c.boundary_rows);
       Vec phi0(sy.nxy, 0.0);
       if (c.signed_zeros) {
