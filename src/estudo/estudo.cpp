@@ -302,9 +302,8 @@ int run_study(int argc, char** argv) {
   if (sizes.size() < 2) bad_argument("--malhas", "são necessárias pelo menos duas malhas");
   opt.jobs = check_grid_sizes(sizes, opt.grids.empty() ? "--niveis" : "--malhas", opt.jobs);
 
-  // The study searches the step unless told which one, or on Slurm, where a
-  // diverged job is not submitted again.
-  const bool choose_dt = !opt.fixed_dt && !opt.scaled_dt && !opt.slurm;
+  // The study searches the step unless told which one.
+  const bool choose_dt = !opt.fixed_dt && !opt.scaled_dt;
   std::vector<Grid> grids;
   const std::string caso = trimmed(base.caso);
   for (const GridSize& z : sizes) {

@@ -213,16 +213,10 @@ bool run_grids(std::vector<Grid>& grids, const std::string& tubrix, int jobs,
       judge_run(g, r.log, status, seconds_since(r.start));
       judge_settled(r);
       if (status == 0 || status == kExitInterrupted || status == kExitDiverged) keep_history(g);
-      const double tried = g.outcome.dt_factor;
       if (!*stop && halve_step(g)) {
         // Run again at once with half the step (its files rewritten first).
         prepare_grid(g);
-        char buf[256];
-        std::snprintf(buf, sizeof buf,
-                      "divergiu na iteração %d com dt2 = %.4E s; refeita com dt2 = %.4E s, %s",
-                      g.outcome.divergences.back().second, g.scaled_dt2 * tried, g.c.dt2,
-                      g.continue_from > 0 ? "do arquivo de reinício" : "do início");
-        emit(stdout, g, buf);
+        emit(stdout, g, halving_note(g));
         queue.push_back(&g);
         running.erase(running.begin() + static_cast<std::ptrdiff_t>(k));
         continue;

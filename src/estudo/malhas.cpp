@@ -377,6 +377,16 @@ bool halve_step(Grid& g) {
   return true;
 }
 
+std::string halving_note(const Grid& g) {
+  const auto& [f, it] = g.outcome.divergences.back();
+  char buf[256];
+  std::snprintf(buf, sizeof buf,
+                "divergiu na iteração %d com dt2 = %.4E s; refeita com dt2 = %.4E s, %s", it,
+                g.scaled_dt2 * f, g.c.dt2,
+                g.continue_from > 0 ? "do arquivo de reinício" : "do início");
+  return buf;
+}
+
 std::string history_path(const Grid& g) {
   const fs::path own = fs::path(g.name) / file_path(g.caso + kHistorySuffix);
   std::error_code ec;

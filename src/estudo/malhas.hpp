@@ -91,6 +91,9 @@ void set_dt_factor(Grid& g, double factor);
 // the run had continued from one, else from the start. False (nothing
 // changed) when the step was already the smallest the study tries.
 bool halve_step(Grid& g);
+// The console's word on the last halving: where the grid diverged, with
+// which step, and the step and start of its next run.
+std::string halving_note(const Grid& g);
 
 // Makes the folder of a grid to be run, with its three input files and the
 // plot templates of the study's folder, each written whole or not at all,

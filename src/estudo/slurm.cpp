@@ -490,6 +490,21 @@ SlurmEnd run_grids_slurm(std::vector<Grid>& grids, const std::string& tubrix,
       unanswered = false;
       if (!info.known || ended(info.state)) {
         judge_job(j, info);
+        Grid& g = *j.grid;
+        if (!*stop && halve_step(g)) {
+          // Submitted again at once with half the step.
+          prepare_grid(g);
+          const std::string id = submit(g, tubrix, opt);
+          g.outcome.state = GridState::Pending;
+          g.outcome.job = id;
+          g.ran_now = false;
+          write_status(g);
+          emit(g, halving_note(g) + "; job " + id + " submetido");
+          j = follow(g, id);
+          changed = true;
+          ++k;
+          continue;
+        }
         std::string end = std::string("terminou: ") + state_text(j.grid->outcome.state);
         if (j.grid->outcome.state == GridState::Interrupted && !*stop)
           end += " (" + j.grid->outcome.message +
