@@ -3,13 +3,14 @@
 its grid-scaled step times a factor.
 
     bench/estudo_passo.py BUILD_DIR [--malhas 20x10,40x20,80x40,160x80] [--fatores 1,2,4]
-                          [--tole 1e-6] [-j 2] [--pasta DIR]
+                          [--tole 1e-6] [--itmax N] [-j 2] [--pasta DIR]
 
 Each grid of examples/bocal (tole set to TOLE) is run by tubrix alone, one
 thread, J runs at a time, with dt1 and dt2 scaled as tubrix-estudo scales
-them (by the spacing relative to the data file's 40 x 20) and then
-multiplied by each factor; It1, It2 and itmax scaled by the inverse of the
-spacing only. Prints per grid and factor whether the run converged or
+them (by the spacing relative to the data file's 40 x 20), then dt2
+multiplied by each factor and dt1 by the factor only where it is below 1,
+as the study does; It1, It2 and itmax scaled by the inverse of the spacing
+(--itmax N: at most N iterations, to see whether a step outlasts the ramp). Prints per grid and factor whether the run converged or
 diverged, at which iteration, its time and its last fme/fm1D. The run
 folders are kept in DIR (default: a new folder under /tmp).
 """
@@ -30,7 +31,7 @@ def load():
         return f.read().split()[0]
 
 
-def case_lines(grid, factor, tole):
+def case_lines(grid, factor, tole, itmax):
     nx, ny = (int(v) for v in grid.split("x"))
     with open(os.path.join(ROOT, "examples", "bocal", "bocal.dat"), encoding="latin-1") as f:
         lines = f.read().splitlines()
@@ -39,9 +40,10 @@ def case_lines(grid, factor, tole):
     first = lambda k: lines[k - 1].split()[0]
     values = {
         1: f"'bocal_{grid}'", 3: str(nx), 4: str(ny),
-        9: repr(float(first(9)) * scale * factor), 10: repr(float(first(10)) * scale * factor),
+        9: repr(float(first(9)) * scale * min(factor, 1)),
+        10: repr(float(first(10)) * scale * factor),
         11: str(round(int(first(11)) / scale)), 12: str(round(int(first(12)) / scale)),
-        13: tole, 14: str(round(int(first(14)) / scale)),
+        13: tole, 14: str(min(itmax or 10**9, round(int(first(14)) / scale))),
     }
     out = []
     for k, line in enumerate(lines, 1):
@@ -52,11 +54,11 @@ def case_lines(grid, factor, tole):
     return out
 
 
-def run(build, folder, grid, factor, tole):
+def run(build, folder, grid, factor, tole, itmax):
     d = os.path.join(folder, f"{grid}_f{factor}")
     os.makedirs(d)
     with open(os.path.join(d, "bocal.dat"), "w", encoding="latin-1", newline="\r\n") as f:
-        f.write("\n".join(case_lines(grid, factor, tole)) + "\n")
+        f.write("\n".join(case_lines(grid, factor, tole, itmax)) + "\n")
     for name, text in (("Tubrix_5p5.in", "1"), ("Tubrix_5p5.ent", "'bocal.dat'")):
         with open(os.path.join(d, name), "w", newline="\r\n") as f:
             f.write(text + "\n")
@@ -78,6 +80,8 @@ def run(build, folder, grid, factor, tole):
         with open(itn, encoding="latin-1") as f:
             fm = f.read().split("\n")[-2].split()[2]
     state = {0: "convergiu", 2: "divergiu"}.get(p.returncode, f"saída {p.returncode}")
+    if "toler" in p.stdout.rsplit("Fim:", 1)[-1]:
+        state = "itmax"
     return grid, factor, state, it, secs, fm
 
 
@@ -87,6 +91,7 @@ def main():
     ap.add_argument("--malhas", default="20x10,40x20,80x40,160x80")
     ap.add_argument("--fatores", default="1,2,4")
     ap.add_argument("--tole", default="1.0e-6")
+    ap.add_argument("--itmax", type=int)
     ap.add_argument("-j", type=int, default=2)
     ap.add_argument("--pasta")
     a = ap.parse_args()
@@ -99,7 +104,7 @@ def main():
     jobs.sort(key=lambda j: -int(j[0].split("x")[0]) / j[1])
     print(f"pasta: {base}; carga no início {load()}")
     with ThreadPoolExecutor(a.j) as pool:
-        res = list(pool.map(lambda j: run(build, base, j[0], j[1], a.tole), jobs))
+        res = list(pool.map(lambda j: run(build, base, j[0], j[1], a.tole, a.itmax), jobs))
     print(f"carga no fim {load()}")
     print(f"{'malha':>8} {'fator':>6} {'situação':>10} {'iteração':>9} {'tempo (s)':>10}  fme/fm1D")
     for g, f, state, it, secs, fm in sorted(res, key=lambda r: (int(r[0].split('x')[0]), r[1])):

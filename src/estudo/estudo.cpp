@@ -39,10 +39,10 @@ std::vector<std::string> grid_table(const std::vector<Grid>& grids, bool fixed_d
   std::vector<std::string> out;
   char buf[512];
   std::snprintf(buf, sizeof buf,
-                "Passo de tempo: escolhido pelo estudo; cada malha começa com dt1 e dt2 "
-                "escalados com o espaçamento da malha vezes %g, e a cada divergência é refeita "
-                "com a metade, até %g vez o escalado (--dt-escalado: só o escalado); It1, It2 e "
-                "itmax pelo inverso.",
+                "Passo de tempo: escolhido pelo estudo; dt1 e dt2 escalados com o espaçamento "
+                "da malha (It1, It2 e itmax pelo inverso), e cada malha começa com dt2 vezes %g "
+                "e a cada divergência é refeita com a metade, até %g vez o escalado (dt1 também "
+                "abaixo do escalado; --dt-escalado: só o escalado).",
                 kFirstDtFactor, kLastDtFactor);
   out.push_back(choose_dt  ? std::string(buf)
                 : fixed_dt ? "Passo de tempo: o do arquivo de dados em todas as malhas (--dt-fixo)."
@@ -93,7 +93,8 @@ constexpr const char* kUsage =
     "  estudo.csv, estudo.gnu, estudo.png). --niveis N (padrão 3): a malha do arquivo\n"
     "  de dados dobrada N - 1 vezes. -j J: execuções simultâneas (padrão: núcleos).\n"
     "  Passo de tempo: dt1 e dt2 escalados com o espaçamento da malha (It1, It2 e itmax\n"
-    "  pelo inverso) vezes 2; a malha que diverge é refeita com a metade, até 0.5 vez.\n"
+    "  pelo inverso), dt2 vezes 2; a malha que diverge é refeita com dt2 pela metade, até\n"
+    "  0.5 vez o escalado (dt1 também, abaixo do escalado).\n"
     "  --dt-escalado: só o passo escalado, sem tentar outro.\n"
     "  --dt-fixo: mantém dt1, dt2, It1, It2 e itmax do arquivo em todas as malhas.\n"
     "  --cauchy EPS: para cada malha quando fme/fm1D e Fd/Fd1D variaram no máximo EPS\n"

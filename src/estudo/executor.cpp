@@ -212,7 +212,8 @@ bool run_grids(std::vector<Grid>& grids, const std::string& tubrix, int jobs,
       Grid& g = *r.grid;
       judge_run(g, r.log, status, seconds_since(r.start));
       judge_settled(r);
-      if (status == 0 || status == kExitInterrupted || status == kExitDiverged) keep_history(g);
+      if (status == 0 || status == kExitInterrupted || status == kExitDiverged)
+        keep_history(g, true);
       if (!*stop && halve_step(g)) {
         // Run again at once with half the step (its files rewritten first).
         prepare_grid(g);

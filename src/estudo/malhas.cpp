@@ -1,6 +1,7 @@
 // The grids of a study: folders, input files and status files.
 #include "estudo/malhas.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -347,12 +348,16 @@ void prepare_grid(const Grid& g) {
   }
   write_case_files(g, c);
   copy_templates(g);
+  if (g.continue_from > 0) keep_history(g, false);
   write_status(g);
 }
 
+// dt2 by the factor; dt1, the start-up step, never above the scaled one (a
+// doubled dt1 diverges at 320x160 during the ramp, where a doubled dt2 alone
+// does not).
 void set_dt_factor(Grid& g, double factor) {
   g.outcome.dt_factor = factor;
-  g.c.dt1 = g.scaled_dt1 * factor;
+  g.c.dt1 = g.scaled_dt1 * std::min(factor, 1.0);
   g.c.dt2 = g.scaled_dt2 * factor;
 }
 
@@ -394,7 +399,7 @@ std::string history_path(const Grid& g) {
   return (fs::path(g.name) / file_path(g.caso + ".itn")).string();
 }
 
-void keep_history(const Grid& g) {
+void keep_history(const Grid& g, bool after_run) {
   const fs::path dir = g.name;
   const std::string own = (dir / file_path(g.caso + kHistorySuffix)).string();
   std::vector<std::string> lines = {
@@ -416,8 +421,10 @@ void keep_history(const Grid& g) {
       if (stop != l.c_str() && it > after && it <= upto) lines.push_back(l);
     }
   };
-  if (g.continue_from > 0) take(own, 0, g.continue_from);
-  take((dir / file_path(g.caso + ".itn")).string(), g.continue_from, LLONG_MAX);
+  const std::string itn = (dir / file_path(g.caso + ".itn")).string();
+  std::error_code ec;
+  if (g.continue_from > 0) take(fs::is_regular_file(own, ec) ? own : itn, 0, g.continue_from);
+  if (after_run) take(itn, g.continue_from, LLONG_MAX);
   write_text_file(own, lines);
 }
 

@@ -46,7 +46,7 @@ struct Grid {
   std::string name;       // "40x20": the subfolder and the case-name suffix
   std::string caso;       // base case name + "_" + name
   std::string data_file;  // caso + ".dat"
-  CaseData c;             // fresh-start data (real volume counts), the step of dt_factor
+  CaseData c;             // fresh-start data (real volume counts), the steps of dt_factor
   double scale = 1;
   double scaled_dt1 = 0, scaled_dt2 = 0;  // the grid-scaled steps (factor 1)
   bool choose_dt = false;  // the study chooses the step (see halve_step)
@@ -58,9 +58,10 @@ struct Grid {
   int window = 0;         // iterations of the Cauchy test and the error estimate
 };
 
-// The study's choice of step: each grid is first run at kFirstDtFactor times
-// its grid-scaled step, and after each divergence at half the step, down to
-// kLastDtFactor (measured on the example: see docs/estudo-passo.md).
+// The study's choice of step: each grid is first run with kFirstDtFactor
+// times its grid-scaled dt2, and after each divergence with half of it, down
+// to kLastDtFactor; dt1 follows only below the scaled step (measured on the
+// example: see docs/estudo-passo.md).
 inline constexpr double kFirstDtFactor = 2.0;
 inline constexpr double kLastDtFactor = 0.5;
 
@@ -104,8 +105,9 @@ void prepare_grid(const Grid& g);
 // (kHistorySuffix) when there is one, else the last run's caso.itn.
 std::string history_path(const Grid& g);
 inline constexpr const char* kHistorySuffix = ".historico";
-// Adds the last run's caso.itn to the grid's history file: the lines the
-// history holds up to the iteration the run continued from, then the run's.
-void keep_history(const Grid& g);
+// The grid's history file: the lines it holds up to the iteration the run
+// continues from (from the last run's caso.itn when there is no history
+// file yet), then, `after_run`, the lines of the run's caso.itn.
+void keep_history(const Grid& g, bool after_run);
 
 }  // namespace tx

@@ -327,7 +327,8 @@ void judge_job(Job& j, const JobInfo& info) {
   const bool by_scheduler = info.known ? ended_by_scheduler(info.state) : no_status;
   if (no_status) status = by_scheduler ? kExitInterrupted : info.exit_status;
   judge_run(g, j.log, status, info.seconds);
-  if (status == 0 || status == kExitInterrupted || status == kExitDiverged) keep_history(g);
+  if (status == 0 || status == kExitInterrupted || status == kExitDiverged)
+    keep_history(g, true);
   if (by_scheduler && g.outcome.state == GridState::Interrupted) {
     if (j.log.closing.empty()) g.outcome.iterations = g.continue_from;
     g.outcome.message = info.known ? "o Slurm encerrou o job " + j.id + " (" + info.state + ")"

@@ -104,8 +104,8 @@ TEST(Study, RunsInterruptsResumesAndReports) {
   EXPECT_TRUE(std::equal(itn.begin() + 1, itn.end(), hist.end() - (itn.size() - 1)));
 
   // One subfolder per grid, the case name suffixed by it; time steps scaled
-  // with the spacing (base 20 x 8) and doubled (the study's first try, which
-  // this case takes), and the iteration counts by the inverse of the spacing.
+  // with the spacing (base 20 x 8), dt2 doubled (the study's first try,
+  // which this case takes), and the iteration counts by the inverse.
   // A grid continued from iteration n runs the remaining itmax - n.
   struct Expect {
     const char* grid;
@@ -114,9 +114,9 @@ TEST(Study, RunsInterruptsResumesAndReports) {
     const char* It2;
     int itmax;
   };
-  for (const Expect& e : {Expect{"10x4", "4e-06", "4e-05", "20", 1500},
-                          Expect{"20x8", "2e-06", "2e-05", "40", 3000},
-                          Expect{"40x16", "1e-06", "1e-05", "80", 6000}}) {
+  for (const Expect& e : {Expect{"10x4", "2e-06", "4e-05", "20", 1500},
+                          Expect{"20x8", "1e-06", "2e-05", "40", 3000},
+                          Expect{"40x16", "5e-07", "1e-05", "80", 6000}}) {
     const std::string g = e.grid, caso = "caso_" + g;
     SCOPED_TRACE(g);
     int from = 0;
@@ -179,7 +179,7 @@ TEST(Study, StepHalvedAfterDivergenceAndHalfMadeFolderRemade) {
   CaseFile cf;
   cf.nx = 20;
   cf.ny = 8;
-  cf.dt2 = "2.0e-5";  // 20x8 diverges with 4e-5 at about iteration 270
+  cf.dt2 = "2.0e-5";  // 20x8 diverges with dt2 = 4e-5 at about iteration 270
   cf.tole = "1.0e-5";
   cf.itmax = 3000;
   cf.write();
