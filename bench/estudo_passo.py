@@ -10,8 +10,9 @@ thread, J runs at a time, with dt1 and dt2 scaled as tubrix-estudo scales
 them (by the spacing relative to the data file's 40 x 20), then dt2
 multiplied by each factor and dt1 by the factor only where it is below 1,
 as the study does; It1, It2 and itmax scaled by the inverse of the spacing
-(--itmax N: at most N iterations, to see whether a step outlasts the ramp). Prints per grid and factor whether the run converged or
-diverged, at which iteration, its time and its last fme/fm1D. The run
+(--itmax N: at most N iterations, to see whether a step outlasts the ramp).
+Prints per grid and factor whether the run converged, diverged or stopped
+at itmax, at which iteration, its time and its last fme/fm1D. The run
 folders are kept in DIR (default: a new folder under /tmp).
 """
 import argparse
