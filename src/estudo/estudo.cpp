@@ -34,17 +34,25 @@ double seconds_since(std::chrono::steady_clock::time_point t0) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
-std::vector<std::string> grid_table(const std::vector<Grid>& grids, bool fixed_dt) {
+std::vector<std::string> grid_table(const std::vector<Grid>& grids, bool fixed_dt,
+                                    bool choose_dt) {
   std::vector<std::string> out;
-  out.push_back(fixed_dt ? "Passo de tempo: o do arquivo de dados em todas as malhas (--dt-fixo)."
-                         : "Passo de tempo: dt1 e dt2 escalados com o espaçamento da malha; It1, "
-                           "It2 e itmax pelo inverso.");
+  char buf[512];
+  std::snprintf(buf, sizeof buf,
+                "Passo de tempo: escolhido pelo estudo; dt1 e dt2 escalados com o espaçamento "
+                "da malha (It1, It2 e itmax pelo inverso), e cada malha começa com dt2 vezes %g "
+                "e a cada divergência é refeita com a metade, até %g vez o escalado (dt1 também "
+                "abaixo do escalado; --dt-escalado: só o escalado).",
+                kFirstDtFactor, kLastDtFactor);
+  out.push_back(choose_dt  ? std::string(buf)
+                : fixed_dt ? "Passo de tempo: o do arquivo de dados em todas as malhas (--dt-fixo)."
+                           : "Passo de tempo: dt1 e dt2 escalados com o espaçamento da malha; It1, "
+                             "It2 e itmax pelo inverso.");
   out.push_back("");
   out.push_back("     malha      dt1 (s)      dt2 (s)     It1     It2     itmax  iterações  "
                 "L1(R)n / L1(R)1  situação              tempo (s)");
   for (const auto& g : grids) {
     const Outcome& o = g.outcome;
-    char buf[256];
     char ratio[32] = "              -";
     if (!std::isnan(o.ratio)) std::snprintf(ratio, sizeof ratio, "%15.6E", o.ratio);
     std::snprintf(buf, sizeof buf, "%10s  %11.4E  %11.4E  %6d  %6d  %8d  %9d  %s  ",
@@ -65,7 +73,8 @@ struct Options {
   std::vector<GridSize> grids;
   int levels = 3;
   int jobs = 0;
-  bool fixed_dt = false;
+  bool fixed_dt = false;   // --dt-fixo: the data file's steps on every grid
+  bool scaled_dt = false;  // --dt-escalado: the grid-scaled steps, not searched
   bool include_unconverged = false;
   double order = 2.0;
   bool slurm = false;
@@ -75,13 +84,18 @@ struct Options {
 };
 
 constexpr const char* kUsage =
-    "Uso: tubrix-estudo [--malhas 20x10,40x20,80x40 | --niveis N] [-j J] [--dt-fixo]\n"
+    "Uso: tubrix-estudo [--malhas 20x10,40x20,80x40 | --niveis N] [-j J]\n"
+    "                   [--dt-escalado | --dt-fixo]\n"
     "                   [--incluir-nao-convergidas] [--ordem P] [--cauchy EPS [--janela N]]\n"
     "                   [--slurm [--sbatch \"OPÇÕES\"] [--sem-esperar]]\n"
     "  Roda o caso da pasta atual em cada malha (NX x NY volumes reais), cada uma na\n"
     "  subpasta NXxNY com o caso NOME_NXxNY, e extrapola os resultados (estudo.txt,\n"
     "  estudo.csv, estudo.gnu, estudo.png). --niveis N (padrão 3): a malha do arquivo\n"
     "  de dados dobrada N - 1 vezes. -j J: execuções simultâneas (padrão: núcleos).\n"
+    "  Passo de tempo: dt1 e dt2 escalados com o espaçamento da malha, It1, It2 e\n"
+    "  itmax pelo inverso; o estudo tenta dt2 vezes 2 e refaz com a metade a malha\n"
+    "  que diverge, até 0.5 vez o escalado (dt1 também, abaixo do escalado).\n"
+    "  --dt-escalado: só o passo escalado, sem tentar outro.\n"
     "  --dt-fixo: mantém dt1, dt2, It1, It2 e itmax do arquivo em todas as malhas.\n"
     "  --cauchy EPS: para cada malha quando fme/fm1D e Fd/Fd1D variaram no máximo EPS\n"
     "  (relativo) nas últimas N iterações; --janela N (padrão: itmax da malha / 20).\n"
@@ -113,6 +127,8 @@ Options parse_options(int argc, char** argv, bool& help) {
       o.jobs = parse_int("-j", a == "-j" ? value(a) : a.substr(2), 1);
     } else if (a == "--dt-fixo") {
       o.fixed_dt = true;
+    } else if (a == "--dt-escalado") {
+      o.scaled_dt = true;
     } else if (a == "--incluir-nao-convergidas") {
       o.include_unconverged = true;
     } else if (a == "--slurm") {
@@ -145,6 +161,7 @@ Options parse_options(int argc, char** argv, bool& help) {
   // The runner follows a local run's caso.itn; a batch job's is not followed yet.
   if (o.slurm && o.cauchy > 0) bad_argument("--cauchy", "não pode ser usado com --slurm");
   if (have_grids && have_levels) bad_argument("--niveis", "use --malhas ou --niveis, não ambos");
+  if (o.fixed_dt && o.scaled_dt) bad_argument("--dt-escalado", "use --dt-escalado ou --dt-fixo, não ambos");
   if (!o.slurm && (have_sbatch || o.sbatch.no_wait))
     bad_argument(have_sbatch ? "--sbatch" : "--sem-esperar", "só vale com --slurm");
   if (o.jobs == 0) o.jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
@@ -209,6 +226,21 @@ std::vector<std::string> stop_rule_lines(const std::vector<Grid>& grids, const O
   return out;
 }
 
+// Each divergence the study recovered from by halving the step.
+std::vector<std::string> step_lines(const std::vector<Grid>& grids) {
+  std::vector<std::string> out;
+  for (const auto& g : grids)
+    for (const auto& [f, it] : g.outcome.divergences) {
+      char buf[256];
+      std::snprintf(buf, sizeof buf,
+                    "Malha %s: divergiu na iteração %d com dt2 = %.4E s (%g x o escalado); "
+                    "refeita com a metade.",
+                    g.name.c_str(), it, g.scaled_dt2 * f, f);
+      out.push_back(buf);
+    }
+  return out;
+}
+
 // The iteration error of every grid from its caso.itn beside the GCI; the
 // warnings also go to standard error.
 std::vector<std::string> iteration_error_section(const std::vector<Grid>& grids,
@@ -220,7 +252,7 @@ std::vector<std::string> iteration_error_section(const std::vector<Grid>& grids,
     e.name = g.name;
     const std::string summary = (fs::path(g.name) / (g.caso + ".Extrapolix_3p0")).string();
     e.used = std::find(used.begin(), used.end(), summary) != used.end();
-    const std::vector<ItnSample> h = read_itn((fs::path(g.name) / (g.caso + ".itn")).string());
+    const std::vector<ItnSample> h = read_itn(history_path(g));
     if (!h.empty()) e.errors = quantity_errors(h, g.window);
     ge.push_back(std::move(e));
   }
@@ -271,6 +303,8 @@ int run_study(int argc, char** argv) {
   if (sizes.size() < 2) bad_argument("--malhas", "são necessárias pelo menos duas malhas");
   opt.jobs = check_grid_sizes(sizes, opt.grids.empty() ? "--niveis" : "--malhas", opt.jobs);
 
+  // The study searches the step unless told which one.
+  const bool choose_dt = !opt.fixed_dt && !opt.scaled_dt;
   std::vector<Grid> grids;
   const std::string caso = trimmed(base.caso);
   for (const GridSize& z : sizes) {
@@ -284,6 +318,9 @@ int run_study(int argc, char** argv) {
                      " caracteres; use um nome mais curto.");
     g.data_file = g.caso + ".dat";
     g.c = grid_case_data(base, z, opt.fixed_dt, g.scale);
+    g.scaled_dt1 = g.c.dt1;
+    g.scaled_dt2 = g.c.dt2;
+    g.choose_dt = choose_dt;
     g.window = opt.window > 0 ? opt.window : default_window(g.c.itmax);
     g.cauchy_eps = opt.cauchy;
     g.c.w_r = report_interval(g.c.w_r, g.window);  // caso.itn often enough for the window
@@ -352,7 +389,7 @@ int run_study(int argc, char** argv) {
   std::vector<std::string> pre;
   pre.push_back("Estudo de convergência de malha do caso \"" + latin1_to_utf8(caso) + "\" (" +
                 latin1_to_utf8(data_file) + ")");
-  for (auto& l : grid_table(grids, opt.fixed_dt)) pre.push_back(std::move(l));
+  for (auto& l : grid_table(grids, opt.fixed_dt, choose_dt)) pre.push_back(std::move(l));
   char buf[256];
   if (opt.slurm)
     std::snprintf(buf, sizeof buf,
@@ -367,6 +404,7 @@ int run_study(int argc, char** argv) {
   pre.push_back("");
   pre.push_back(buf);
   for (auto& l : stop_rule_lines(grids, opt, base.w_r)) pre.push_back(std::move(l));
+  for (auto& l : step_lines(grids)) pre.push_back(std::move(l));
 
   std::vector<std::string> files;
   for (auto it = grids.rbegin(); it != grids.rend(); ++it) {

@@ -30,6 +30,7 @@ struct Running {
   RunLog log;
   std::chrono::steady_clock::time_point start;
   std::optional<ItnFollower> itn;  // with the Cauchy rule
+  std::vector<ItnSample> before;   // the grid's history up to the restart it continues
   bool settled = false;            // stopped by it
 };
 
@@ -53,7 +54,9 @@ void take_lines(Running& r, std::string& buf, bool is_err, bool at_end) {
 void follow(Running& r) {
   if (!r.itn || r.settled || !r.itn->poll()) return;
   const Grid& g = *r.grid;
-  if (!settled(r.itn->samples(), g.window, g.cauchy_eps)) return;
+  std::vector<ItnSample> h = r.before;
+  h.insert(h.end(), r.itn->samples().begin(), r.itn->samples().end());
+  if (!settled(h, g.window, g.cauchy_eps)) return;
   interrupt_process(r.child);
   r.settled = true;
   char buf[256];
@@ -161,14 +164,17 @@ bool run_grids(std::vector<Grid>& grids, const std::string& tubrix, int jobs,
       r.grid = queue.back();
       queue.pop_back();
       r.start = std::chrono::steady_clock::now();
+      // The run rewrites it from its start; the last run's lines must not
+      // be taken for this one's.
+      const std::string itn = (std::filesystem::path(r.grid->name) /
+                               (r.grid->caso + ".itn")).string();
+      std::error_code ec;
+      std::filesystem::remove(itn, ec);
       if (r.grid->cauchy_eps > 0) {
-        // The run rewrites it from its start; the last run's lines must not
-        // be taken for this one's.
-        const std::string itn = (std::filesystem::path(r.grid->name) /
-                                 (r.grid->caso + ".itn")).string();
-        std::error_code ec;
-        std::filesystem::remove(itn, ec);
         r.itn.emplace(itn);
+        if (r.grid->continue_from > 0)
+          for (const ItnSample& x : read_itn(history_path(*r.grid)))
+            if (x.it <= r.grid->continue_from) r.before.push_back(x);
       }
       r.child = start_process(tubrix, {}, r.grid->name);
       emit(stdout, *r.grid,
@@ -203,11 +209,22 @@ bool run_grids(std::vector<Grid>& grids, const std::string& tubrix, int jobs,
         continue;
       }
       const int status = wait_process(r.child);
-      judge_run(*r.grid, r.log, status, seconds_since(r.start));
+      Grid& g = *r.grid;
+      judge_run(g, r.log, status, seconds_since(r.start));
       judge_settled(r);
-      r.grid->ran_now = true;
-      write_status(*r.grid);
-      emit(stdout, *r.grid, std::string("terminou: ") + state_text(r.grid->outcome.state));
+      if (status == 0 || status == kExitInterrupted || status == kExitDiverged)
+        keep_history(g, true);
+      if (!*stop && halve_step(g)) {
+        // Run again at once with half the step (its files rewritten first).
+        prepare_grid(g);
+        emit(stdout, g, halving_note(g));
+        queue.push_back(&g);
+        running.erase(running.begin() + static_cast<std::ptrdiff_t>(k));
+        continue;
+      }
+      g.ran_now = true;
+      write_status(g);
+      emit(stdout, g, std::string("terminou: ") + state_text(g.outcome.state));
       running.erase(running.begin() + static_cast<std::ptrdiff_t>(k));
       progress(grids, running.size(), queue.size(), t0);
     }

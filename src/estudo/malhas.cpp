@@ -1,6 +1,7 @@
 // The grids of a study: folders, input files and status files.
 #include "estudo/malhas.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -9,6 +10,7 @@
 #include <filesystem>
 
 #include "arquivos/arquivo_texto.hpp"
+#include "arquivos/gravacao.hpp"
 #include "arquivos/layout.hpp"
 #include "arquivos/listread.hpp"
 #include "base/erro.hpp"
@@ -61,19 +63,16 @@ int parse_int(const std::string& arg, const std::string& text, int min) {
 
 namespace {
 
-// The three input files of a grid's folder; `c` holds the ci and itmax of
-// the run about to start (a continued grid has ci = 2 and the iterations left).
+// The three input files of a grid's folder, written as a set (each whole or
+// none); `c` holds the ci and itmax of the run about to start (a continued
+// grid has ci = 2 and the iterations left).
 void write_case_files(const Grid& g, const CaseData& c) {
   const fs::path dir = g.name;
-  const auto write = [&](const std::string& file, const std::vector<std::string>& lines) {
-    TextFile f;
-    f.open((dir / file).string());
-    for (const auto& l : lines) f.write("(A)", {l});
-    f.close();
-  };
-  write(kSwitchFile, {"1"});
-  write(kSelectionFile, {apostrophed(g.data_file)});
-  write(g.data_file, case_data_lines(c));
+  std::vector<std::string> data;
+  for (const auto& l : case_data_lines(c)) data.push_back(latin1_to_utf8(l));
+  write_text_files({{(dir / kSwitchFile).string(), {"1"}},
+                    {(dir / kSelectionFile).string(), {latin1_to_utf8(apostrophed(g.data_file))}},
+                    {(dir / g.data_file).string(), data}});
 }
 
 // Key = value lines of a grid's status file.
@@ -136,6 +135,17 @@ void copy_wall_file(const Grid& g) {
   write_text_file((fs::path(g.name) / g.c.parede).string(), lines);
 }
 
+// Copies a file whole or not at all (an interrupted copy leaves no part).
+void copy_whole(const fs::path& from, const fs::path& to) {
+  std::FILE* in = open_regular_file(from.string());
+  if (in == nullptr) return;
+  ReplacingFile out(to.string());
+  char buf[8192];
+  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, in)) > 0;) out.write(buf, n);
+  std::fclose(in);
+  out.commit();
+}
+
 void copy_templates(const Grid& g) {
   std::error_code ec;
   for (const auto& e : fs::directory_iterator(".", ec)) {
@@ -143,8 +153,27 @@ void copy_templates(const Grid& g) {
     if (n.rfind("Tubrix_5p5_", 0) != 0 || e.path().extension() != ".gnu") continue;
     if (!e.is_regular_file(ec)) continue;
     const fs::path to = fs::path(g.name) / n;
-    if (!fs::exists(to, ec)) fs::copy_file(e.path(), to, ec);
+    if (!fs::exists(to, ec)) copy_whole(e.path(), to);
   }
+}
+
+// A folder the study made and never started a run in: no status file, and
+// nothing in it but the input files the study writes, the wall file among
+// them (or their temporary names). Made again, whatever its files hold.
+bool never_started(const Grid& g) {
+  std::error_code ec;
+  if (!fs::is_directory(fs::symlink_status(g.name, ec)) ||
+      fs::exists(status_path(g), ec))
+    return false;
+  for (const auto& e : fs::directory_iterator(g.name, ec)) {
+    std::string n = e.path().filename().string();
+    if (n.size() > 4 && n.compare(n.size() - 4, 4, ".tmp") == 0) n.resize(n.size() - 4);
+    const bool input = n == kSwitchFile || n == kSelectionFile || n == g.data_file ||
+                       (!g.c.parede.empty() && n == g.c.parede) ||
+                       (n.rfind("Tubrix_5p5_", 0) == 0 && fs::path(n).extension() == ".gnu");
+    if (!input) return false;
+  }
+  return !ec;
 }
 
 // A grid that would go on from its restart file, gone since: it is run
@@ -177,6 +206,17 @@ void write_status(const Grid& g) {
                                     line("iterações", std::to_string(o.iterations)),
                                     line("L1(R)n / L1(R)1", ratio), line("tempo (s)", secs),
                                     line("mensagem", o.message), line("job", o.job)};
+  if (g.choose_dt) {
+    lines.push_back(line("fator de dt", real_text(o.dt_factor)));
+    std::string d;
+    for (const auto& [f, it] : o.divergences) {
+      if (!d.empty()) d += ' ';
+      d += real_text(f);
+      d += ':';
+      d += std::to_string(it);
+    }
+    lines.push_back(line("divergiu com", d));
+  }
   if (o.state == GridState::CauchyConverged) {
     // What a later study compares its own rule and tole with, read back
     // exactly.
@@ -232,6 +272,19 @@ bool read_status(const Grid& g, Outcome& o) {
       o.cauchy_window = std::atoi(val.c_str());
     } else if (key == "tole") {
       o.cauchy_tole = std::strtod(val.c_str(), nullptr);
+    } else if (key == "fator de dt") {
+      const double f = std::strtod(val.c_str(), nullptr);
+      if (f >= kLastDtFactor && f <= kFirstDtFactor) o.dt_factor = f;
+    } else if (key == "divergiu com") {
+      const char* p = val.c_str();
+      for (char* end = nullptr;; p = end) {
+        const double f = std::strtod(p, &end);
+        if (end == p || *end != ':') break;
+        p = end + 1;
+        const long it = std::strtol(p, &end, 10);
+        if (end == p) break;
+        o.divergences.emplace_back(f, static_cast<int>(it));
+      }
     }
   }
   return true;
@@ -239,11 +292,17 @@ bool read_status(const Grid& g, Outcome& o) {
 
 // What to do with a grid whose folder may hold earlier runs.
 void plan_grid(Grid& g) {
-  check_grid_folder(g);
   Outcome o;
+  const bool has_status = read_status(g, o);
+  // The step a grid was run with stays its step; a new grid starts the search.
+  if (g.choose_dt) set_dt_factor(g, has_status ? o.dt_factor : kFirstDtFactor);
+  // A folder whose preparation never reached a run holds no results to keep.
+  const bool fresh = has_status ? o.state == GridState::Pending && o.job.empty()
+                                : never_started(g);
+  if (!fresh) check_grid_folder(g);
   std::error_code ec;
   const bool has_restart = fs::is_regular_file(fs::path(g.name) / file_path(g.caso + ".bin"), ec);
-  if (!read_status(g, o)) {
+  if (!has_status) {
     g.run = true;
     return;
   }
@@ -294,7 +353,13 @@ void plan_grid(Grid& g) {
       }
       break;
     case GridState::Diverged:
-      break;  // a second run would diverge the same way
+      // A second run would diverge the same way, unless the study may still
+      // halve the step it chose.
+      if (g.choose_dt) {
+        g.continue_from = 0;
+        halve_step(g);
+      }
+      break;
     case GridState::Failed:
     case GridState::Pending:
       g.run = true;
@@ -317,6 +382,84 @@ void prepare_grid(const Grid& g) {
   copy_wall_file(g);
   write_case_files(g, c);
   copy_templates(g);
+  if (g.continue_from > 0) keep_history(g, false);
+  write_status(g);
+}
+
+// dt2 by the factor; dt1, the start-up step, never above the scaled one (a
+// doubled dt1 diverges at 320x160 during the ramp, where a doubled dt2 alone
+// does not).
+void set_dt_factor(Grid& g, double factor) {
+  g.outcome.dt_factor = factor;
+  g.c.dt1 = g.scaled_dt1 * std::min(factor, 1.0);
+  g.c.dt2 = g.scaled_dt2 * factor;
+}
+
+bool halve_step(Grid& g) {
+  Outcome& o = g.outcome;
+  if (!g.choose_dt || o.state != GridState::Diverged || o.dt_factor / 2 < kLastDtFactor)
+    return false;
+  o.divergences.emplace_back(o.dt_factor, o.iterations);
+  set_dt_factor(g, o.dt_factor / 2);
+  std::error_code ec;
+  if (g.continue_from > 0 &&
+      !fs::is_regular_file(fs::path(g.name) / file_path(g.caso + ".bin"), ec))
+    g.continue_from = 0;
+  // Recorded as a run stopped at its restart file (or not begun), so that a
+  // study stopped now goes on from there with the new step.
+  o.state = g.continue_from > 0 ? GridState::Interrupted : GridState::Pending;
+  o.iterations = g.continue_from;
+  o.ratio = kNotAvailable;
+  o.exit_status = -1;
+  o.message.clear();
+  g.run = true;
+  return true;
+}
+
+std::string halving_note(const Grid& g) {
+  const auto& [f, it] = g.outcome.divergences.back();
+  char buf[256];
+  std::snprintf(buf, sizeof buf,
+                "divergiu na iteração %d com dt2 = %.4E s; refeita com dt2 = %.4E s, %s", it,
+                g.scaled_dt2 * f, g.c.dt2,
+                g.continue_from > 0 ? "do arquivo de reinício" : "do início");
+  return buf;
+}
+
+std::string history_path(const Grid& g) {
+  const fs::path own = fs::path(g.name) / file_path(g.caso + kHistorySuffix);
+  std::error_code ec;
+  if (fs::is_regular_file(own, ec)) return own.string();
+  return (fs::path(g.name) / file_path(g.caso + ".itn")).string();
+}
+
+void keep_history(const Grid& g, bool after_run) {
+  const fs::path dir = g.name;
+  const std::string own = (dir / file_path(g.caso + kHistorySuffix)).string();
+  std::vector<std::string> lines = {
+      "Histórico de " + latin1_to_utf8(g.caso) + ".itn em todas as execuções da malha"};
+  const auto take = [&lines](const std::string& file, long long after, long long upto) {
+    std::FILE* f = open_regular_file(file);
+    if (f == nullptr) return;
+    std::string all, l;
+    char buf[8192];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) all.append(buf, n);
+    std::fclose(f);
+    for (std::size_t pos = 0, end; pos < all.size(); pos = end + 1) {
+      end = all.find('\n', pos);
+      if (end == std::string::npos) break;  // a line being written
+      l = all.substr(pos, end - pos);
+      if (!l.empty() && l.back() == '\r') l.pop_back();
+      char* stop = nullptr;
+      const long long it = std::strtoll(l.c_str(), &stop, 10);
+      if (stop != l.c_str() && it > after && it <= upto) lines.push_back(l);
+    }
+  };
+  const std::string itn = (dir / file_path(g.caso + ".itn")).string();
+  std::error_code ec;
+  if (g.continue_from > 0) take(fs::is_regular_file(own, ec) ? own : itn, 0, g.continue_from);
+  if (after_run) take(itn, g.continue_from, LLONG_MAX);
+  write_text_file(own, lines);
 }
 
 std::vector<GridSize> parse_grid_list(const std::string& text) {

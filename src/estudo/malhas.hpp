@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/estado.hpp"
@@ -34,6 +35,10 @@ struct Outcome {
   double cauchy_eps = 0;
   int cauchy_window = 0;
   double cauchy_tole = kNotAvailable;
+  // The step of the last run over the grid-scaled one, and each step the
+  // study tried before it that diverged, with the iteration where it did.
+  double dt_factor = 1;
+  std::vector<std::pair<double, int>> divergences;
 };
 
 struct Grid {
@@ -41,8 +46,10 @@ struct Grid {
   std::string name;       // "40x20": the subfolder and the case-name suffix
   std::string caso;       // base case name + "_" + name
   std::string data_file;  // caso + ".dat"
-  CaseData c;             // fresh-start data (real volume counts)
+  CaseData c;             // fresh-start data (real volume counts), the steps of dt_factor
   double scale = 1;
+  double scaled_dt1 = 0, scaled_dt2 = 0;  // the grid-scaled steps (factor 1)
+  bool choose_dt = false;  // the study chooses the step (see halve_step)
   Outcome outcome;
   bool run = false;       // to be run by this study
   int continue_from = 0;  // stored iteration of the restart file, 0: fresh start
@@ -50,6 +57,13 @@ struct Grid {
   double cauchy_eps = 0;  // > 0: the run is stopped once settled over `window`
   int window = 0;         // iterations of the Cauchy test and the error estimate
 };
+
+// The study's choice of step: each grid is first run with kFirstDtFactor
+// times its grid-scaled dt2, and after each divergence with half of it, down
+// to kLastDtFactor; dt1 follows only below the scaled step (measured on the
+// example: see docs/estudo-passo.md).
+inline constexpr double kFirstDtFactor = 2.0;
+inline constexpr double kLastDtFactor = 0.5;
 
 // "text" in double quotes.
 std::string in_quotes(const std::string& text);
@@ -70,8 +84,30 @@ bool read_status(const Grid& g, Outcome& o);
 // then sets g.run, g.continue_from and g.outcome from its status file.
 void plan_grid(Grid& g);
 
+// Sets the grid's step to `factor` times its grid-scaled one.
+void set_dt_factor(Grid& g, double factor);
+
+// A grid that diverged at a step the study chose: notes the divergence,
+// halves the step and sets the grid to run again, from its restart file when
+// the run had continued from one, else from the start. False (nothing
+// changed) when the step was already the smallest the study tries.
+bool halve_step(Grid& g);
+// The console's word on the last halving: where the grid diverged, with
+// which step, and the step and start of its next run.
+std::string halving_note(const Grid& g);
+
 // Makes the folder of a grid to be run, with its three input files and the
-// plot templates of the study's folder.
+// plot templates of the study's folder, each written whole or not at all,
+// and its status file last: a folder without one was never started.
 void prepare_grid(const Grid& g);
+
+// The grid's iteration history over all its runs: the study's own file
+// (kHistorySuffix) when there is one, else the last run's caso.itn.
+std::string history_path(const Grid& g);
+inline constexpr const char* kHistorySuffix = ".historico";
+// The grid's history file: the lines it holds up to the iteration the run
+// continues from (from the last run's caso.itn when there is no history
+// file yet), then, `after_run`, the lines of the run's caso.itn.
+void keep_history(const Grid& g, bool after_run);
 
 }  // namespace tx

@@ -327,6 +327,8 @@ void judge_job(Job& j, const JobInfo& info) {
   const bool by_scheduler = info.known ? ended_by_scheduler(info.state) : no_status;
   if (no_status) status = by_scheduler ? kExitInterrupted : info.exit_status;
   judge_run(g, j.log, status, info.seconds);
+  if (status == 0 || status == kExitInterrupted || status == kExitDiverged)
+    keep_history(g, true);
   if (by_scheduler && g.outcome.state == GridState::Interrupted) {
     if (j.log.closing.empty()) g.outcome.iterations = g.continue_from;
     g.outcome.message = info.known ? "o Slurm encerrou o job " + j.id + " (" + info.state + ")"
@@ -489,6 +491,21 @@ SlurmEnd run_grids_slurm(std::vector<Grid>& grids, const std::string& tubrix,
       unanswered = false;
       if (!info.known || ended(info.state)) {
         judge_job(j, info);
+        Grid& g = *j.grid;
+        if (!*stop && halve_step(g)) {
+          // Submitted again at once with half the step.
+          prepare_grid(g);
+          const std::string id = submit(g, tubrix, opt);
+          g.outcome.state = GridState::Pending;
+          g.outcome.job = id;
+          g.ran_now = false;
+          write_status(g);
+          emit(g, halving_note(g) + "; job " + id + " submetido");
+          j = follow(g, id);
+          changed = true;
+          ++k;
+          continue;
+        }
         std::string end = std::string("terminou: ") + state_text(j.grid->outcome.state);
         if (j.grid->outcome.state == GridState::Interrupted && !*stop)
           end += " (" + j.grid->outcome.message +

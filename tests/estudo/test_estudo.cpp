@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -92,8 +93,19 @@ TEST(Study, RunsInterruptsResumesAndReports) {
   ASSERT_TRUE(std::regex_search(out, m, std::regex(R"(\[40x16\] Fim: (\d+) iterações)")));
   EXPECT_GT(std::stoi(m[1]), stored);
 
+  // The grid's history runs through the restart, while the run's own
+  // caso.itn holds only the iterations since.
+  const auto hist = lines_of(read_file("40x16/caso_40x16.historico"));
+  const auto itn = lines_of(read_file("40x16/caso_40x16.itn"));
+  ASSERT_GT(hist.size(), 2u);
+  ASSERT_GT(itn.size(), 1u);
+  EXPECT_LT(std::stoi(hist[1]), stored);
+  EXPECT_GT(std::stoi(itn[1]), stored);
+  EXPECT_TRUE(std::equal(itn.begin() + 1, itn.end(), hist.end() - (itn.size() - 1)));
+
   // One subfolder per grid, the case name suffixed by it; time steps scaled
-  // with the spacing (base 20 x 8), and the iteration counts by the inverse.
+  // with the spacing (base 20 x 8), dt2 doubled (the study's first try,
+  // which this case takes), and the iteration counts by the inverse.
   // A grid continued from iteration n runs the remaining itmax - n.
   struct Expect {
     const char* grid;
@@ -102,9 +114,9 @@ TEST(Study, RunsInterruptsResumesAndReports) {
     const char* It2;
     int itmax;
   };
-  for (const Expect& e : {Expect{"10x4", "2e-06", "2e-05", "20", 1500},
-                          Expect{"20x8", "1e-06", "1e-05", "40", 3000},
-                          Expect{"40x16", "5e-07", "5e-06", "80", 6000}}) {
+  for (const Expect& e : {Expect{"10x4", "2e-06", "4e-05", "20", 1500},
+                          Expect{"20x8", "1e-06", "2e-05", "40", 3000},
+                          Expect{"40x16", "5e-07", "1e-05", "80", 6000}}) {
     const std::string g = e.grid, caso = "caso_" + g;
     SCOPED_TRACE(g);
     int from = 0;
@@ -132,7 +144,7 @@ TEST(Study, RunsInterruptsResumesAndReports) {
   // CSV has a header (with each grid's h) and one row per quantity.
   const std::string txt = read_file("estudo.txt");
   EXPECT_EQ(count_of(txt, "\r\n"), count_of(txt, "\n"));
-  EXPECT_NE(txt.find("5.0000E-06"), std::string::npos);
+  EXPECT_NE(txt.find("1.0000E-05"), std::string::npos);
   EXPECT_EQ(count_of(txt, "convergiu"), 3);
   EXPECT_NE(txt.find("40x16/caso_40x16.Extrapolix_3p0"), std::string::npos);
   EXPECT_NE(txt.find("converg\xEAncia"), std::string::npos);
@@ -154,6 +166,52 @@ TEST(Study, RunsInterruptsResumesAndReports) {
   EXPECT_NE(read_file("err3.log").find("item 9 (dt1)"), std::string::npos)
       << read_file("err3.log");
   EXPECT_EQ(read_file("estudo.txt"), txt);
+}
+
+// The step the study chooses: a case whose doubled step diverges on both
+// grids is run again with the scaled one, and the report says so, the table
+// giving the step used; --dt-escalado runs the scaled step alone. A grid
+// folder left half made by a study stopped while preparing it (no status
+// file, an empty data file) is made again.
+TEST(Study, StepHalvedAfterDivergenceAndHalfMadeFolderRemade) {
+  namespace fs = std::filesystem;
+  ScratchDir dir;
+  CaseFile cf;
+  cf.nx = 20;
+  cf.ny = 8;
+  cf.dt2 = "2.0e-5";  // 20x8 diverges with dt2 = 4e-5 at about iteration 270
+  cf.tole = "1.0e-5";
+  cf.itmax = 3000;
+  cf.write();
+  for (const char* args : {"--dt-escalado", ""}) {
+    SCOPED_TRACE(args);
+    fs::remove_all("20x8");
+    fs::create_directory("20x8");
+    write_file("20x8/Tubrix_5p5.in", "1\r\n");
+    write_file("20x8/Tubrix_5p5.ent", "'caso_20x8.dat'\r\n");
+    write_file("20x8/caso_20x8.dat", "");
+    fs::remove_all("10x4");
+    ASSERT_EQ(run_study("out.log", "err.log", std::string("--malhas 10x4,20x8 ") + args), 0)
+        << read_file("err.log");
+    const std::string txt = read_file("estudo.txt");
+    const std::string out = read_file("out.log");
+    // Either way 20x8 ends with the scaled step.
+    EXPECT_TRUE(std::regex_search(txt, std::regex("\r\n +20x8 +1\\.0000E-06 +2\\.0000E-05 .*"
+                                                  "convergiu")))
+        << txt;
+    if (*args != '\0') {
+      EXPECT_NE(txt.find("escalados com o espa\xE7" "amento da malha; It1"), std::string::npos);
+      EXPECT_EQ(txt.find("divergiu"), std::string::npos) << txt;
+      continue;
+    }
+    EXPECT_NE(out.find("[20x8] divergiu na itera\xC3\xA7\xC3\xA3o "), std::string::npos) << out;
+    EXPECT_NE(out.find("refeita com dt2 = 2.0000E-05 s, do in\xC3\xAD" "cio"), std::string::npos);
+    EXPECT_TRUE(std::regex_search(
+        txt, std::regex("Malha 20x8: divergiu na itera\xE7\xE3o [0-9]+ com dt2 = 4\\.0000E-05 s "
+                        "\\(2 x o escalado\\); refeita com a metade\\.")))
+        << txt;
+    EXPECT_NE(read_file("20x8/caso_20x8.estudo").find("fator de dt = 1\r\n"), std::string::npos);
+  }
 }
 
 // A study that cannot be done whole is refused before it makes or changes

@@ -64,6 +64,13 @@ new_case "$WORK/local"
 "$EST" --malhas $GRIDS -j 3 > out.log 2> err.log
 check "estudo local" [ $? = 0 ]
 REF=$WORK/local/estudo.csv
+# A run continued from its restart file repeats the uninterrupted run's bits
+# with the scaled step in this case, not with the study's doubled dt2: the
+# stopped and resumed study (2.) is compared with one at the scaled step.
+new_case "$WORK/local-escalado"
+"$EST" --malhas $GRIDS -j 3 --dt-escalado > out.log 2> err.log
+check "estudo local --dt-escalado" [ $? = 0 ]
+REF_ESC=$WORK/local-escalado/estudo.csv
 
 # 1. Each grid a job: the same CSV; a job named after case and grid, with
 # one CPU (TUBRIX_THREADS unset) and the user's options (quoted words kept
@@ -85,7 +92,7 @@ check "relatório diz que usou o Slurm" has estudo.txt "jobs do Slurm"
 # run itself, which writes its restart file; the study exits 130. Run
 # again, the unfinished grids continue and the result is the same.
 new_case "$WORK/parado"
-"$EST" --malhas $GRIDS --slurm > out1.log 2> err1.log &
+"$EST" --malhas $GRIDS --slurm --dt-escalado > out1.log 2> err1.log &
 study_pid=$!
 for _ in $(seq 600); do grep -qs "Itera" $FINE/tubrix-*.out && break; sleep 0.05; done
 kill -INT "$study_pid"
@@ -98,11 +105,11 @@ check "reinício da malha $FINE gravado" [ -f $FINE/caso_$FINE.bin ]
 check "o run recebeu o sinal" has err1.log "\[$FINE\] Execu.* interrompida na itera"
 check "nenhum job do estudo ficou na fila" [ -z "$(squeue -h)" ]
 check "sem relatório" [ ! -e estudo.txt ]
-"$EST" --malhas $GRIDS --slurm > out2.log 2> err2.log
+"$EST" --malhas $GRIDS --slurm --dt-escalado > out2.log 2> err2.log
 rc=$?
 check "estudo retomado termina com 0 (saiu $rc)" [ $rc = 0 ] || { show out2.log; show err2.log; }
 check "malha $FINE continua do reinício" has out2.log "\[$FINE\] job [0-9]* submetido (continua da itera"
-check "estudo retomado: mesmo estudo.csv do local" cmp -s estudo.csv "$REF"
+check "estudo retomado: mesmo estudo.csv do local" cmp -s estudo.csv "$REF_ESC"
 
 # 3. --sem-esperar submits and returns with the job ids; a local study
 # refuses the folder while its jobs are out; the next --slurm call follows

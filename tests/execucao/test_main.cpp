@@ -177,16 +177,20 @@ TEST(Run, BadInputCreatesNothing) {
        "TUBRIX_THREADS = \"dois\""},
   };
   for (const Case& k : cases) {
+    // The case in a folder of its own, the console logs beside it: all
+    // inside the scratch folder, which goes with them.
     ScratchDir dir;
+    std::filesystem::create_directory("caso");
+    std::filesystem::current_path("caso");
     k.make();
     std::vector<std::string> before;
     for (auto& e : std::filesystem::directory_iterator(".")) before.push_back(e.path().string());
-    const int st = run_tubrix("../tubrix-out.log", "../tubrix-err.log");
+    const int st = run_tubrix("../out.log", "../err.log");
     EXPECT_EQ(st, 1) << k.what;
-    const std::string err = read_file("../tubrix-err.log");
+    const std::string err = read_file("../err.log");
     EXPECT_NE(err.find(k.expect), std::string::npos) << k.what << ": " << err;
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
-    EXPECT_EQ(read_file("../tubrix-out.log"), "");
+    EXPECT_EQ(read_file("../out.log"), "");
     std::vector<std::string> after;
     for (auto& e : std::filesystem::directory_iterator(".")) after.push_back(e.path().string());
     EXPECT_EQ(after.size(), before.size()) << k.what;
