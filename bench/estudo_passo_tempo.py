@@ -2,7 +2,11 @@
 """The example study with the step the study chooses against --dt-escalado.
 
     bench/estudo_passo_tempo.py BUILD_DIR [--malhas 160x80,320x160] [--cauchy 1e-5]
-                                [--pares 2] [--pasta DIR]
+                                [--pares 2] [--pasta DIR] [--antes OLD_BUILD_DIR]
+
+With --antes, the first study of each pair is OLD_BUILD_DIR's (an older
+version's tubrix-estudo and tubrix, its own default step) instead of this
+build's --dt-escalado.
 
 Runs tubrix-estudo -j 2 --cauchy EPS on copies of examples/bocal with tole =
 1e-6, PARES times each way, interleaved (--dt-escalado, then the default),
@@ -34,16 +38,20 @@ def main():
     ap.add_argument("--cauchy", default="1e-5")
     ap.add_argument("--pares", type=int, default=2)
     ap.add_argument("--pasta")
+    # Another build's study (an older version) in place of --dt-escalado.
+    ap.add_argument("--antes")
     a = ap.parse_args()
     base = a.pasta or tempfile.mkdtemp(prefix="estudo-passo-tempo-")
     os.makedirs(base, exist_ok=True)
     build = os.path.abspath(a.build)
-    ways = (("--dt-escalado", ["--dt-escalado"]), ("padrão", []))
-    runs = {name: [] for name, _ in ways}
+    old_build = os.path.abspath(a.antes) if a.antes else build
+    ways = (("--dt-escalado", old_build, [] if a.antes else ["--dt-escalado"]),
+            ("padrão", build, []))
+    runs = {name: [] for name, _, _ in ways}
     for k in range(a.pares):
-        for name, extra in ways:
+        for name, b, extra in ways:
             folder = os.path.join(base, f"{name.strip('-')}-{k + 1}")
-            r = study(build, folder, a.malhas, ["--cauchy", a.cauchy] + extra)
+            r = study(b, folder, a.malhas, ["--cauchy", a.cauchy] + extra)
             runs[name].append(r)
             wall, l0, l1, _, stops = r
             print(f"{name:>13} #{k + 1}: {wall:8.1f} s (carga {l0} -> {l1})", flush=True)
