@@ -185,12 +185,13 @@ struct BaseCase {
   std::vector<std::string> wall_lines;  // the wall file as it is (UTF-8)
 };
 
-// The files of one variant's folder, UTF-8 lines.
-std::vector<TextFileLines> variant_files(const BaseCase& b, const FamilyTable& t,
-                                         const FamilyVariant& v) {
-  std::vector<std::string> values = case_item_values(b.c);
+// The values of the variant's 28 items as its data file holds them, and its
+// 'conica' parameters (true when the table changes any).
+bool variant_values(const BaseCase& b, const FamilyTable& t, const FamilyVariant& v,
+                    std::vector<std::string>& values, std::array<double, kConicalParamCount>& p) {
+  values = case_item_values(b.c);
   values[0] = trimmed(b.c.caso) + "_" + v.name;
-  std::array<double, kConicalParamCount> p = b.wall.p;
+  p = b.wall.p;
   bool wall_changed = false;
   for (std::size_t k = 0; k < t.columns.size(); ++k) {
     const std::string& col = t.columns[k];
@@ -208,6 +209,15 @@ std::vector<TextFileLines> variant_files(const BaseCase& b, const FamilyTable& t
       wall_changed = true;
     }
   }
+  return wall_changed;
+}
+
+// The files of one variant's folder, UTF-8 lines.
+std::vector<TextFileLines> variant_files(const BaseCase& b, const FamilyTable& t,
+                                         const FamilyVariant& v) {
+  std::vector<std::string> values;
+  std::array<double, kConicalParamCount> p{};
+  const bool wall_changed = variant_values(b, t, v, values, p);
   std::vector<std::string> data;
   for (const CaseItem& it : kCaseItems)
     data.push_back(latin1_to_utf8(case_data_line(it, values[static_cast<std::size_t>(it.number - 1)])));
@@ -231,12 +241,18 @@ std::vector<TextFileLines> variant_files(const BaseCase& b, const FamilyTable& t
 }
 
 // The column of a row that a reader's message names, or "".
-std::string column_in(const std::string& message, const FamilyTable& t) {
+std::string column_in(const std::string& message, const FamilyTable& t,
+                      const std::string& wall_file) {
   for (const std::string& c : t.columns)
     if (message.find("(" + c + ")") != std::string::npos ||
         message.find("parâmetro " + c) != std::string::npos)
       return c;
-  return {};
+  // A wall that cannot be built may blame a parameter the table leaves alone.
+  std::string wall;
+  if (!wall_file.empty() && message.find(in_quotes(wall_file)) != std::string::npos)
+    for (const std::string& c : t.columns)
+      if (conical_param_index(c) >= 0) wall += (wall.empty() ? "" : ", ") + c;
+  return wall;
 }
 
 // The variant read and checked as its study would, in a temporary folder:
@@ -256,15 +272,17 @@ StudyHooks check_variant(const BaseCase& b, const FamilyTable& t, const FamilyVa
     std::string m = e.what();
     if (m.rfind("Erro ", 0) == 0) m = m.substr(5);
     while (!m.empty() && m.back() == '.') m.pop_back();
-    bad_table(t.file, v.line, column_in(m, t),
+    bad_table(t.file, v.line, column_in(m, t, b.c.parede),
               "a variante " + in_quotes(v.name) + " seria recusada (" + m + ")");
   }
   return h;
 }
 
 // A variant's folder is absent, or this family's: the same case name in the
-// same data file.
-void check_variant_folder(const BaseCase& b, const FamilyVariant& v, const std::string& table) {
+// same data file, and the same data in the items that decide the solution
+// (its grids' results are kept, never its inputs rewritten under them).
+void check_variant_folder(const BaseCase& b, const FamilyTable& t, const FamilyVariant& v) {
+  const std::string& table = t.file;
   std::error_code ec;
   const fs::path dir = v.name;
   if (!fs::exists(fs::symlink_status(dir, ec))) return;
@@ -283,6 +301,36 @@ void check_variant_folder(const BaseCase& b, const FamilyVariant& v, const std::
                    v.name + " da tabela \"" + table + "\" (falta \"" + data.string() +
                    "\" com o caso " + trimmed(b.c.caso) + "_" + v.name +
                    "); apague-a ou renomeie-a, ou mude o nome da variante.");
+  std::vector<std::string> values;
+  std::array<double, kConicalParamCount> p{};
+  variant_values(b, t, v, values, p);
+  const auto refuse = [&](const std::string& what, const std::string& now, const std::string& had) {
+    throw RunError("Erro no arquivo \"" + data.string() + "\", " + what + ": a tabela \"" + table +
+                   "\" daria " + now + ", a variante já tem " + had +
+                   " (resultados de outros dados); apague a pasta \"" + v.name +
+                   "\" para refazer a variante, ou mude o nome dela.");
+  };
+  ListReader r(data.string());
+  for (const CaseItem& item : kCaseItems) {
+    const std::string found = trimmed(r.read_char(item.number, item.name));
+    const std::string& want = values[static_cast<std::size_t>(item.number - 1)];
+    if (item.decides_solution && found != trimmed(want))
+      refuse("item " + std::to_string(item.number) + " (" + item.name + ")", want, found);
+  }
+  if (b.c.parede.empty()) return;
+  const std::vector<TextFileLines> files = variant_files(b, t, v);
+  const fs::path wall = dir / b.c.parede;
+  std::vector<std::string> had;
+  try {
+    had = wall_file_lines(wall.string());
+  } catch (const RunError&) {
+    had.clear();
+  }
+  for (std::string& l : had) l = latin1_to_utf8(to_latin1(l));
+  if (had != files.back().second)
+    throw RunError("Erro no arquivo \"" + wall.string() + "\": a parede da variante não é a que a "
+                   "tabela \"" + table + "\" daria (resultados de outra parede); apague a pasta \"" +
+                   v.name + "\" para refazer a variante, ou mude o nome dela.");
 }
 
 // Plot templates of the base folder, so the variant's folder is a case folder.
@@ -370,13 +418,20 @@ std::string num(double v, const char* fmt) {
 }
 
 // CSV cells: empty for a missing value, exact otherwise.
-std::string cell(double v) { return std::isnan(v) ? std::string() : exact(v); }
+std::string cell(double v) { return std::isnan(v) ? std::string() : real_text(v); }
 
 // The varied column drawn along x: the only one, or the row number.
 bool single_column(const FamilyTable& t) { return t.columns.size() == 1; }
 
 std::vector<std::string> family_plot(const FamilyTable& t, const std::vector<VariantResult>& res) {
-  const std::string xlabel = single_column(t) ? t.columns.front() : "variante (linha da tabela)";
+  const std::string xlabel = single_column(t) ? t.columns.front() : "variante";
+  // Along the varied column in its order (the CdKL line must not zigzag).
+  std::vector<std::size_t> order(res.size());
+  for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
+  if (single_column(t))
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+      return t.rows[a].value.front() < t.rows[b].value.front();
+    });
   std::vector<std::string> s = {
       "# Família de tubeiras: valores extrapolados (barras: GCI) e CdKL da malha mais fina",
       "set encoding iso_8859_1",
@@ -395,7 +450,7 @@ std::vector<std::string> family_plot(const FamilyTable& t, const std::vector<Var
     const std::string d = "$familia" + std::to_string(panel);
     s.push_back(d + " << EOD");
     bool any = false;
-    for (std::size_t k = 0; k < res.size(); ++k) {
+    for (const std::size_t k : order) {
       const double x = single_column(t) ? t.rows[k].value.front() : static_cast<double>(k + 1);
       const auto& r = res[k];
       double phi = kNotAvailable, err = kNotAvailable;
@@ -407,11 +462,13 @@ std::vector<std::string> family_plot(const FamilyTable& t, const std::vector<Var
       any = any || ok;
       s.push_back(exact(x) + " " + (ok ? exact(phi) : "NaN") + " " +
                   (std::fabs(err) <= 1e300 ? exact(err) : "0") + " " +
-                  (std::fabs(r.cdkl) <= 1e300 ? exact(r.cdkl) : "NaN"));
+                  (std::fabs(r.cdkl) <= 1e300 ? exact(r.cdkl) : "NaN") + " " + t.rows[k].name);
     }
     s.push_back("EOD");
     s.push_back("set title '" + gnuplot_quoted(kSummaryQuantities[q].label) + "'");
-    std::string plot = "plot " + d + " using 1:2:3 with yerrorbars pt 7 title 'extrapolado (GCI)'";
+    // Several columns vary: the variants by number, their names on the axis.
+    std::string plot = "plot " + d + " using 1:2:3" + (single_column(t) ? "" : ":xtic(5)") +
+                       " with yerrorbars pt 7 title 'extrapolado (GCI)'";
     if (q == 0) plot += ", " + d + " using 1:4 with linespoints dt 2 title 'CdKL'";
     s.push_back(any ? plot : "plot [] [0:1] NaN notitle");
   }
@@ -444,7 +501,7 @@ void write_family_files(const FamilyTable& t, const std::vector<VariantResult>& 
     std::string vary;
     for (std::size_t c = 0; c < t.columns.size(); ++c) {
       row += ',';
-      row += exact(v.value[c]);
+      row += real_text(v.value[c]);
       vary += (c == 0 ? "" : ", ") + t.columns[c] + " = " + v.text[c];
     }
     txt.push_back("");
@@ -621,7 +678,7 @@ int family_main(int argc, char** argv) {
     for (const Grid& g : checked.back().grids) all_sizes.push_back(g.size);
   }
   const int jobs = check_grid_sizes(all_sizes, "--familia", checked.front().jobs);
-  for (const FamilyVariant& v : t.rows) check_variant_folder(b, v, table_path);
+  for (const FamilyVariant& v : t.rows) check_variant_folder(b, t, v);
   check_report_files({kFamilyReport, kFamilyCsv, kFamilyScript, kFamilyImage});
   absolute_template_folder();
 
