@@ -636,6 +636,13 @@ int family_main(int argc, char** argv) {
   const std::string table_path = argv[at + 1];
   Args args;
   args.set(argc, argv, at);
+  {
+    // The options and the base case checked as the study checks them, so
+    // that their messages are the study's own, not a variant's.
+    StudyHooks base;
+    base.stage = StudyStage::Check;
+    run_study_stage(args.argc(), args.argv(), base);
+  }
   const StudyLock lock;
 
   // The base case and its wall, as the study reads them.
@@ -745,7 +752,9 @@ int family_main(int argc, char** argv) {
                                    "\": " + std::to_string(t.rows.size()) + " variantes."};
   std::printf("\n");
   write_family_files(t, res, head, stop);
-  return 0;
+  const bool any = std::any_of(res.begin(), res.end(),
+                               [](const VariantResult& r) { return r.extrapolated; });
+  return any ? 0 : kExitTooFewGrids;
 }
 
 }  // namespace tx
