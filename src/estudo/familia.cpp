@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <map>
+#include <memory>
 
 #include "arquivos/arquivo_texto.hpp"
 #include "arquivos/layout.hpp"
@@ -525,7 +525,10 @@ void write_family_files(const FamilyTable& t, const std::vector<VariantResult>& 
     }
     if (!r.extrapolated) txt.push_back("  sem extrapolação: " + r.why + ".");
     txt.push_back("  CdKL (malha mais fina): " + num(r.cdkl, "%.9g"));
-    row += "," + cell(r.cdkl) + "," + (r.extrapolated ? std::string("extrapolado") : r.why);
+    std::string why = r.extrapolated ? std::string("extrapolado") : r.why;
+    std::string quoted = "\"";
+    for (char ch : why) quoted += ch == '"' ? std::string("\"\"") : std::string(1, ch);
+    row += "," + cell(r.cdkl) + "," + quoted + "\"";
     csv.push_back(row);
   }
   for (const auto& l : txt) std::printf("%s\n", l.c_str());
@@ -715,10 +718,19 @@ int family_main(int argc, char** argv) {
     }
   }
 
+  // No study in a variant's folder while its grids run (the runs hold the
+  // locks too); each variant's own study takes its lock again for its report.
+  std::vector<std::unique_ptr<StudyLock>> held;
+  for (const FamilyVariant& v : t.rows) {
+    const InFolder in(v.name);
+    held.push_back(std::make_unique<StudyLock>());
+  }
   volatile std::sig_atomic_t* stop = catch_stop_signals(true);
   ignore_broken_pipe();
   const std::string tubrix = executable_folder() + "/tubrix";
-  if (run_grids(grids, tubrix, jobs, stop)) {
+  const bool interrupted = run_grids(grids, tubrix, jobs, stop);
+  held.clear();
+  if (interrupted) {
     std::fprintf(stderr, "Família interrompida; rode o mesmo comando de novo nesta pasta para "
                          "continuar as malhas não terminadas.\n");
     return kExitInterrupted;

@@ -117,6 +117,7 @@ TEST(Family, RunsInterruptsResumesAndReports) {
   EXPECT_EQ(csv[0].rfind("variante,rcu,gama,extrapolado_1,GCI_1,p_1,erro_iteracao_1,", 0), 0u);
   EXPECT_EQ(csv[2].rfind("r2,2,1.3,", 0), 0u) << csv[2];
   EXPECT_EQ(count_of(csv[1], ","), 3 + 4 * 13 + 1);
+  EXPECT_EQ(csv[1].substr(csv[1].rfind(',')), ",\"extrapolado\"");
   const std::string txt = read_file("familia.txt");
   EXPECT_EQ(count_of(txt, "\r\n"), count_of(txt, "\n"));
   EXPECT_NE(txt.find("Variante r2 (rcu = 2, gama = 1.3)"), std::string::npos);
