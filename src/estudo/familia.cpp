@@ -138,7 +138,14 @@ struct Args {
 // Works in another folder for a while: back to the first one on leaving.
 class InFolder {
  public:
-  explicit InFolder(const fs::path& dir) : back_(fs::current_path()) { fs::current_path(dir); }
+  explicit InFolder(const fs::path& dir) {
+    std::error_code ec;
+    back_ = fs::current_path(ec);
+    if (!ec) fs::current_path(dir, ec);
+    if (ec)
+      throw RunError("Erro: não foi possível entrar na pasta \"" + dir.string() + "\" (" +
+                     error_reason(ec.value()) + ").");
+  }
   ~InFolder() {
     std::error_code ec;
     fs::current_path(back_, ec);
@@ -156,7 +163,7 @@ class TempFolder {
   TempFolder() {
     std::error_code ec;
     const fs::path base = fs::temp_directory_path(ec);
-    for (int k = 0; k < 1000 && path_.empty(); ++k) {
+    for (int k = 0; k < 1000 && path_.empty() && !base.empty(); ++k) {
       const fs::path p = base / ("tubrix-familia-" + std::to_string(std::rand()) + "-" +
                                  std::to_string(k));
       if (fs::create_directory(p, ec) && !ec) path_ = p;
