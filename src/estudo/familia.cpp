@@ -673,6 +673,15 @@ int family_main(int argc, char** argv) {
     }
   }
   const FamilyTable t = read_family_table(table_path);
+  // A variant's folder must not take the name of a file of the base folder.
+  const std::string reserved[] = {kFamilyReport, kFamilyCsv, kFamilyScript, kFamilyImage,
+                                  kStudyLockFile, kSwitchFile, kSelectionFile, b.data_file,
+                                  b.c.parede, file_path(table_path).filename().string()};
+  for (const FamilyVariant& v : t.rows)
+    for (const std::string& r : reserved)
+      if (lower(v.name) == lower(r))
+        bad_table(table_path, v.line, "",
+                  "o nome " + in_quotes(v.name) + " é o de um arquivo desta pasta");
   for (const std::string& c : t.columns) {
     const bool item = std::any_of(kCaseItems.begin(), kCaseItems.end(),
                                   [&](const CaseItem& it) { return c == it.name; });

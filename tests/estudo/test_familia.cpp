@@ -153,6 +153,7 @@ TEST(Family, RefusesBadTables) {
       {"", "nome;gama\na;1.4\nA;1.3\n", "linha 3, coluna \"nome\": a variante \"A\" repete"},
       {"", "nome;gama\na/b;1.4\n", "linha 2, coluna \"nome\": o nome \"a/b\""},
       {"", "nome;gama\n..;1.4\n", "linha 2, coluna \"nome\""},
+      {"", "nome;gama\nfamilia.txt;1.4\n", "linha 2: o nome \"familia.txt\" é o de um arquivo"},
       {"", "nome;gama\na;1.4x\n", "linha 2, coluna \"gama\": esperado um número"},
       {"", "nome;imax\na;2.5\n", "linha 2, coluna \"imax\": esperado um inteiro"},
       {"", "nome;gama;po\na;1.4\n", "linha 2: 2 campos, mas o cabeçalho tem 3"},
