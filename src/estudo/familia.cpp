@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -744,7 +745,9 @@ int family_main(int argc, char** argv) {
   volatile std::sig_atomic_t* stop = catch_stop_signals(true);
   ignore_broken_pipe();
   const std::string tubrix = executable_folder() + "/tubrix";
+  const auto t0 = std::chrono::steady_clock::now();
   const bool interrupted = run_grids(grids, tubrix, jobs, stop);
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   held.clear();
   if (interrupted) {
     std::fprintf(stderr, "Família interrompida; rode o mesmo comando de novo nesta pasta para "
@@ -778,6 +781,14 @@ int family_main(int argc, char** argv) {
   std::vector<std::string> head = {"Família de tubeiras do caso \"" + caso + "\" (" +
                                    latin1_to_utf8(b.data_file) + "), tabela \"" + table_path +
                                    "\": " + std::to_string(t.rows.size()) + " variantes."};
+  double sum = 0;
+  for (const Grid& g : grids) sum += g.outcome.seconds;
+  char buf[200];
+  std::snprintf(buf, sizeof buf,
+                "Tempo desta execução da família: %.1f s com até %d execuções simultâneas; soma "
+                "dos tempos das malhas (retomadas incluídas): %.1f s.",
+                wall, jobs, sum);
+  head.push_back(buf);
   std::printf("\n");
   write_family_files(t, res, head, stop);
   const bool any = std::any_of(res.begin(), res.end(),
