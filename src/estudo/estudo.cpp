@@ -325,9 +325,11 @@ int run_study(int argc, char** argv, StudyHooks& hooks) {
     if (g.run && g.outcome.job.empty()) prepare_grid(g);  // a queued job reads its files later
   absolute_template_folder();
   if (hooks.stage == StudyStage::Prepare) {  // a family runs the grids of all its variants
-    share_threads(opt.jobs);
+    if (!opt.slurm) share_threads(opt.jobs);
     hooks.grids = grids;
     hooks.jobs = opt.jobs;
+    hooks.slurm = opt.slurm;
+    hooks.sbatch = opt.sbatch;
     return 0;
   }
 

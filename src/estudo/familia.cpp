@@ -639,9 +639,6 @@ int family_main(int argc, char** argv) {
       StudyHooks whole;
       return run_study_stage(argc, argv, whole);
     }
-    if (a == "--slurm")
-      bad_argument("--familia", "não pode ser usado com --slurm (rode o estudo de cada variante "
-                                "com --slurm na pasta dela)");
   }
   if (at + 1 >= argc) bad_argument("--familia", "falta o valor");
   const std::string table_path = argv[at + 1];
@@ -722,13 +719,19 @@ int family_main(int argc, char** argv) {
     copy_templates(v.name);
   }
   std::vector<Grid> grids;
+  bool slurm = false;
+  SlurmOptions sbatch;
   for (const FamilyVariant& v : t.rows) {
     StudyHooks h;
     h.stage = StudyStage::Prepare;
-    {
+    try {
       const InFolder in(v.name);
       run_study_stage(args.argc(), args.argv(), h);
+    } catch (const RunError& e) {
+      throw RunError("Variante " + v.name + " (pasta \"" + v.name + "\"): " + e.what(), e.status());
     }
+    slurm = h.slurm;
+    sbatch = h.sbatch;
     for (Grid& g : h.grids) {
       g.name = v.name + "/" + g.name;  // run from the family's folder
       grids.push_back(std::move(g));
@@ -746,7 +749,27 @@ int family_main(int argc, char** argv) {
   ignore_broken_pipe();
   const std::string tubrix = executable_folder() + "/tubrix";
   const auto t0 = std::chrono::steady_clock::now();
-  const bool interrupted = run_grids(grids, tubrix, jobs, stop);
+  bool interrupted = false;
+  if (slurm) {
+    // Every grid of every variant a job, all submitted at once.
+    const SlurmEnd end = run_grids_slurm(grids, tubrix, sbatch, stop);
+    interrupted = end == SlurmEnd::Interrupted;
+    if (end == SlurmEnd::Waiting) {
+      std::vector<std::string> pre = {"Família de tubeiras do caso \"" +
+                                      latin1_to_utf8(trimmed(b.c.caso)) +
+                                      "\": jobs do Slurm submetidos", ""};
+      for (const Grid& g : grids)
+        if (!g.outcome.job.empty()) pre.push_back("Malha " + g.name + ": job " + g.outcome.job + ".");
+      pre.push_back("");
+      pre.push_back("Rode o mesmo comando depois para recolher os jobs e extrapolar.");
+      for (const auto& l : pre) std::printf("%s\n", l.c_str());
+      std::fflush(stdout);
+      write_text_file(kFamilyReport, pre);
+      return 0;
+    }
+  } else {
+    interrupted = run_grids(grids, tubrix, jobs, stop);
+  }
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   held.clear();
   if (interrupted) {
@@ -784,10 +807,12 @@ int family_main(int argc, char** argv) {
   double sum = 0;
   for (const Grid& g : grids) sum += g.outcome.seconds;
   char buf[200];
+  const std::string how = slurm ? std::string("com jobs do Slurm")
+                                : "com até " + std::to_string(jobs) + " execuções simultâneas";
   std::snprintf(buf, sizeof buf,
-                "Tempo desta execução da família: %.1f s com até %d execuções simultâneas; soma "
-                "dos tempos das malhas (retomadas incluídas): %.1f s.",
-                wall, jobs, sum);
+                "Tempo desta execução da família: %.1f s %s; soma dos tempos das malhas "
+                "(retomadas incluídas): %.1f s.",
+                wall, how.c_str(), sum);
   head.push_back(buf);
   std::printf("\n");
   write_family_files(t, res, head, stop);

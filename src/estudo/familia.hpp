@@ -9,6 +9,7 @@
 
 #include "estudo/extrapolacao.hpp"
 #include "estudo/malhas.hpp"
+#include "estudo/slurm.hpp"
 
 namespace tx {
 
@@ -29,6 +30,8 @@ struct StudyHooks {
   StudyStage stage = StudyStage::Whole;
   std::vector<Grid> grids;  // Check, Prepare, Report: the grids, fine to coarse
   int jobs = 1;             // runs at once that fit
+  bool slurm = false;       // Prepare: the grids are Slurm jobs, with these options
+  SlurmOptions sbatch;
   bool extrapolated = false;  // Report: the study extrapolated
   GridStudy study;            // Report: its extrapolation
   std::vector<std::string> used;  // Report: the summary files it used
