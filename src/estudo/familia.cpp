@@ -94,7 +94,8 @@ std::string name_problem(const std::string& n) {
   if (n.empty()) return "nome da variante em branco";
   if (n == "." || n == "..") return "o nome " + in_quotes(n) + " não é um nome de pasta";
   for (char ch : n)
-    if (!(std::isalnum(static_cast<unsigned char>(ch)) || ch == '.' || ch == '-' || ch == '_'))
+    if (!((ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') ||
+          ch == '.' || ch == '-' || ch == '_'))  // ASCII whatever the locale
       return "o nome " + in_quotes(n) +
              " tem caracteres que não servem a uma pasta (use letras sem acento, algarismos, "
              "'.', '-' e '_')";
