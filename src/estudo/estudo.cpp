@@ -18,6 +18,7 @@
 #include "estudo/cauchy.hpp"
 #include "estudo/executor.hpp"
 #include "estudo/extrapolacao.hpp"
+#include "estudo/familia.hpp"
 #include "estudo/relatorio.hpp"
 #include "estudo/malhas.hpp"
 #include "estudo/verificacao.hpp"
@@ -103,7 +104,9 @@ constexpr const char* kUsage =
     "  --slurm: cada malha é um job do Slurm (sbatch) na sua pasta, com TUBRIX_THREADS\n"
     "  (padrão 1) CPUs; --sbatch passa OPÇÕES ao sbatch (partição, conta, tempo).\n"
     "  --sem-esperar: submete (ou recolhe os jobs já terminados) e volta; rode o mesmo\n"
-    "  comando depois para recolher os jobs e extrapolar.\n";
+    "  comando depois para recolher os jobs e extrapolar.\n"
+    "  --familia TABELA: roda o estudo em cada variante (linha) da tabela CSV, cada uma\n"
+    "  na sua subpasta; relatório da família em familia.txt, familia.csv, familia.png.\n";
 
 Options parse_options(int argc, char** argv, bool& help) {
   Options o;
@@ -271,7 +274,7 @@ std::vector<std::string> iteration_error_section(const std::vector<Grid>& grids,
   return out;
 }
 
-int run_study(int argc, char** argv) {
+int run_study(int argc, char** argv, StudyHooks& hooks) {
   bool help = false;
   Options opt = parse_options(argc, argv, help);
   if (help) {
@@ -329,9 +332,18 @@ int run_study(int argc, char** argv) {
   // Fine to coarse, as the report lists them.
   std::sort(grids.begin(), grids.end(),
             [](const Grid& a, const Grid& b) { return a.size.nx > b.size.nx; });
+  if (hooks.stage == StudyStage::Check) {  // a family's variant, checked before any folder
+    hooks.grids = grids;
+    hooks.jobs = opt.jobs;
+    return 0;
+  }
   check_grid_folders(grids);
   check_report_files(study_file_names(true));
   for (auto& g : grids) plan_grid(g);
+  if (hooks.stage == StudyStage::Report) {  // a family's variant: its grids have run
+    for (auto& g : grids) g.run = false;
+    hooks.grids = grids;
+  }
   for (const auto& g : grids)
     if (!opt.slurm && !g.outcome.job.empty())
       throw RunError("Erro: a malha " + g.name + " tem o job " + g.outcome.job +
@@ -349,6 +361,14 @@ int run_study(int argc, char** argv) {
   for (const auto& g : grids)
     if (g.run && g.outcome.job.empty()) prepare_grid(g);  // a queued job reads its files later
   absolute_template_folder();
+  if (hooks.stage == StudyStage::Prepare) {  // a family runs the grids of all its variants
+    if (!opt.slurm) share_threads(opt.jobs);
+    hooks.grids = grids;
+    hooks.jobs = opt.jobs;
+    hooks.slurm = opt.slurm;
+    hooks.sbatch = opt.sbatch;
+    return 0;
+  }
 
   // A signal ends the wait for the runs' output at once.
   volatile std::sig_atomic_t* stop = catch_stop_signals(true);
@@ -428,6 +448,7 @@ int run_study(int argc, char** argv) {
 
   if (files.size() < 2) {
     pre.push_back("Menos de duas malhas utilizáveis: nada a extrapolar.");
+    hooks.why = "menos de duas malhas utilizáveis";
     for (const auto& l : pre) std::printf("%s\n", l.c_str());
     std::fflush(stdout);
     write_report_file(pre);
@@ -435,6 +456,9 @@ int run_study(int argc, char** argv) {
   }
   const GridStudy study = extrapolate_files(files, opt.order);
   const std::vector<std::string> post = iteration_error_section(grids, files, study);
+  hooks.extrapolated = true;
+  hooks.study = study;
+  hooks.used = files;
   for (const auto& l : pre) std::printf("%s\n", l.c_str());
   for (const auto& l : report_lines(study)) std::printf("%s\n", l.c_str());
   for (const auto& l : post) std::printf("%s\n", l.c_str());
@@ -450,9 +474,16 @@ int run_study(int argc, char** argv) {
 
 }  // namespace
 
+int run_study_stage(int argc, char** argv, StudyHooks& hooks) {
+  return run_study(argc, argv, hooks);
+}
+
 int estudo_main(int argc, char** argv) {
   try {
-    return run_study(argc, argv);
+    for (int i = 1; i < argc; ++i)
+      if (std::string(argv[i]) == "--familia") return family_main(argc, argv);
+    StudyHooks whole;
+    return run_study(argc, argv, whole);
   } catch (const RunError& e) {
     std::fprintf(stderr, "%s\n", e.what());
     return e.status();

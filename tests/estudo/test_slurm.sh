@@ -155,6 +155,20 @@ rc=$?
 check "sem sbatch sai com 1 (saiu $rc)" [ $rc = 1 ]
 check "mensagem sobre o sbatch" has err.log "sbatch do Slurm não está no PATH"
 
+# 5. A family: every grid of every variant a job, all submitted at once; the
+# same familia.csv as the family run locally.
+for d in familia-local familia; do
+  new_case "$WORK/$d"
+  printf "variante;gama\r\ng1.4;1,4\r\ng1.3;1,3\r\n" > t.csv
+done
+cd "$WORK/familia-local" && "$EST" --familia t.csv --malhas $GRIDS -j 3 > out.log 2> err.log
+check "família local" [ $? = 0 ]
+cd "$WORK/familia" && "$EST" --familia t.csv --malhas $GRIDS --slurm > out.log 2> err.log
+rc=$?
+check "família --slurm termina com 0 (saiu $rc)" [ $rc = 0 ] || { show out.log; show err.log; }
+check "um job por malha de cada variante" [ "$(grep -c '^\[g1\.[34]/[0-9x]*\] job [0-9]* submetido' out.log)" = 6 ]
+check "família --slurm: mesmo familia.csv do local" cmp -s familia.csv "$WORK/familia-local/familia.csv"
+
 echo "Slurm $(sinfo --version | awk '{print $2}'): $(awk -v a="$t0" -v b="$(date +%s.%N)" 'BEGIN{printf "%.1f", b-a}') s com o início do cluster"
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]
