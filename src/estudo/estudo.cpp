@@ -171,15 +171,6 @@ Options parse_options(int argc, char** argv, bool& help) {
   return o;
 }
 
-// Plot templates named by a relative TUBRIX_TEMPLATES must still be found
-// from the grid subfolders.
-void absolute_template_folder() {
-  const char* env = std::getenv("TUBRIX_TEMPLATES");
-  if (env == nullptr || *env == '\0' || file_path(env).is_absolute()) return;
-  std::error_code ec;
-  const fs::path abs = fs::absolute(file_path(env), ec);
-  if (!ec) set_environment("TUBRIX_TEMPLATES", abs.string());
-}
 
 // Runs side by side share the cores: each run gets its share of threads
 // (cores / J, at least one) unless TUBRIX_THREADS already says how many, so
@@ -473,6 +464,16 @@ int run_study(int argc, char** argv, StudyHooks& hooks) {
 }
 
 }  // namespace
+
+// Plot templates named by a relative TUBRIX_TEMPLATES must still be found
+// from the grid subfolders.
+void absolute_template_folder() {
+  const char* env = std::getenv("TUBRIX_TEMPLATES");
+  if (env == nullptr || *env == '\0' || file_path(env).is_absolute()) return;
+  std::error_code ec;
+  const fs::path abs = fs::absolute(file_path(env), ec);
+  if (!ec) set_environment("TUBRIX_TEMPLATES", abs.string());
+}
 
 int run_study_stage(int argc, char** argv, StudyHooks& hooks) {
   return run_study(argc, argv, hooks);

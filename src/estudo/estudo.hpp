@@ -25,6 +25,10 @@ std::vector<GridSize> parse_grid_list(const std::string& text);
 // the runs cover the same pseudo-time). Returns the factor in `scale`.
 CaseData grid_case_data(const CaseData& base, GridSize g, bool fixed_dt, double& scale);
 
+// Plot templates named by a relative TUBRIX_TEMPLATES must still be found
+// from the grid subfolders: the variable is made absolute.
+void absolute_template_folder();
+
 // Entry point of tubrix-estudo.
 int estudo_main(int argc, char** argv);
 

@@ -1,6 +1,7 @@
 // tubrix-estudo --familia: the table of variants, their folders, the grids
 // of all of them run together and the family's report.
 #include "estudo/familia.hpp"
+#include "estudo/estudo.hpp"
 
 #include <algorithm>
 #include <cctype>
@@ -353,14 +354,6 @@ void copy_templates(const std::string& to) {
   }
 }
 
-// Plot templates named by a relative TUBRIX_TEMPLATES are the base folder's.
-void absolute_template_folder() {
-  const char* env = std::getenv("TUBRIX_TEMPLATES");
-  if (env == nullptr || *env == '\0' || file_path(env).is_absolute()) return;
-  std::error_code ec;
-  const fs::path abs = fs::absolute(file_path(env), ec);
-  if (!ec) set_environment("TUBRIX_TEMPLATES", abs.string());
-}
 
 // CdKL of a grid's listing, NaN when there is none.
 double listing_cdkl(const std::string& path) {

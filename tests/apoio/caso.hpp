@@ -53,4 +53,20 @@ inline int run_tubrix(const std::string& out = "stdout.log", const std::string& 
   return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
 
+// Runs tubrix-estudo with `args` in the current folder; returns its exit status.
+inline int run_estudo(const std::string& args, const std::string& out, const std::string& err) {
+  const std::string cmd = std::string("TUBRIX_TEMPLATES='") + TUBRIX_SOURCE_DIR +
+                          "/templates' '" + TUBRIX_ESTUDO_EXE + "' " + args + " >" + out +
+                          " 2>" + err;
+  const int st = std::system(cmd.c_str());
+  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
+// How many times `what` stands in `text`.
+inline int count_of(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (std::size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
+  return n;
+}
+
 }  // namespace txtest

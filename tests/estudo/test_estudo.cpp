@@ -33,18 +33,10 @@ const char* const kGrids = "10x4,20x8,40x16";
 
 int run_study(const std::string& out, const std::string& err,
               const std::string& args = std::string("--malhas ") + kGrids + " -j 3") {
-  const std::string cmd = std::string("TUBRIX_TEMPLATES='") + TUBRIX_SOURCE_DIR +
-                          "/templates' '" + TUBRIX_ESTUDO_EXE + "' " + args + " >" + out +
-                          " 2>" + err;
-  const int st = std::system(cmd.c_str());
-  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return txtest::run_estudo(args, out, err);
 }
 
-int count_of(const std::string& text, const std::string& what) {
-  int n = 0;
-  for (std::size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
-  return n;
-}
+using txtest::count_of;
 
 TEST(Study, RunsInterruptsResumesAndReports) {
   ScratchDir dir;

@@ -187,12 +187,7 @@ TEST(WallFile, StudyCopiesTheWallAndRefusesAnother) {
   cf.write();
   spit("c.parede", conical_text(1.0, 0, 0.2, 30, 0.5, 0.5, 0.5, 15, 1.0));
   spit("caso.dat", txtest::read_file("caso.dat") + "'c.parede'\r\n");
-  const std::string cmd = std::string("TUBRIX_TEMPLATES='") + TUBRIX_SOURCE_DIR + "/templates' '" +
-                          TUBRIX_ESTUDO_EXE + "' --malhas 10x4,20x8 -j 2 >out.log 2>err.log";
-  const auto study = [&cmd] {
-    const int st = std::system(cmd.c_str());
-    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  };
+  const auto study = [] { return txtest::run_estudo("--malhas 10x4,20x8 -j 2", "out.log", "err.log"); };
   ASSERT_EQ(study(), 3) << txtest::read_file("err.log");  // itmax 20: no grid converges
   for (const char* g : {"10x4", "20x8"}) {
     EXPECT_EQ(tx::read_wall_file(std::string(g) + "/c.parede").p[5], 0.5);
