@@ -526,8 +526,20 @@ void write_family_files(const FamilyTable& t, const std::vector<VariantResult>& 
       }
     }
     if (!r.extrapolated) txt.push_back("  sem extrapolação: " + r.why + ".");
+    // The plotted quantities the study could not extrapolate, and why.
+    std::string missing;
+    for (std::size_t q = 0; r.extrapolated && q < r.study.results.size(); ++q) {
+      if (!kSummaryQuantities[q].plotted || std::fabs(r.study.results[q].phi_ext) <= 1e300)
+        continue;
+      missing += missing.empty() ? "; sem extrapolação: " : ", ";
+      missing += kSummaryQuantities[q].label;
+      missing += " (";
+      missing += kind_text(r.study.results[q].kind);
+      missing += ')';
+    }
+    if (!missing.empty()) txt.push_back("  " + missing.substr(2) + ".");
     txt.push_back("  CdKL (malha mais fina): " + num(r.cdkl, "%.9g"));
-    std::string why = r.extrapolated ? std::string("extrapolado") : r.why;
+    std::string why = r.extrapolated ? std::string("extrapolado") + missing : r.why;
     std::string quoted = "\"";
     for (char ch : why) quoted += ch == '"' ? std::string("\"\"") : std::string(1, ch);
     row += "," + cell(r.cdkl) + "," + quoted + "\"";

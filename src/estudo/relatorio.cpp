@@ -51,6 +51,8 @@ std::string csv_number(double v) {
   return buf;
 }
 
+}  // namespace
+
 const char* kind_text(Convergence k) {
   switch (k) {
     case Convergence::Monotonic: return "monotônica";
@@ -62,8 +64,6 @@ const char* kind_text(Convergence k) {
   }
   return "";
 }
-
-}  // namespace
 
 std::vector<std::string> report_lines(const GridStudy& g) {
   const std::size_t n = g.grids.size();

@@ -19,6 +19,9 @@ inline constexpr const char* kPlotImage = "estudo.png";
 // The report as lines of text (UTF-8, no line ends), as printed on the
 // console and written to the report file.
 std::vector<std::string> report_lines(const GridStudy& g);
+
+// How a quantity's grid values behave, as the report says it ("divergente").
+const char* kind_text(Convergence k);
 // The CSV table: a header row and one row per quantity, each line ending in
 // `eol`; labels in UTF-8.
 std::string csv_text(const GridStudy& g, const char* eol);
