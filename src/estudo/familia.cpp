@@ -343,16 +343,6 @@ void check_variant_folder(const BaseCase& b, const FamilyTable& t, const FamilyV
                    v.name + "\" para refazer a variante, ou mude o nome dela.");
 }
 
-// Plot templates of the base folder, so the variant's folder is a case folder.
-void copy_templates(const std::string& to) {
-  std::error_code ec;
-  for (const auto& e : fs::directory_iterator(".", ec)) {
-    const std::string n = e.path().filename().string();
-    if (n.rfind("Tubrix_5p5_", 0) != 0 || e.path().extension() != ".gnu") continue;
-    if (!e.is_regular_file(ec)) continue;
-    if (!fs::exists(fs::path(to) / n, ec)) fs::copy_file(e.path(), fs::path(to) / n, ec);
-  }
-}
 
 
 // CdKL of a grid's listing, NaN when there is none.
@@ -722,7 +712,7 @@ int family_main(int argc, char** argv) {
     std::vector<TextFileLines> files = variant_files(b, t, v);
     for (auto& f : files) f.first = (fs::path(v.name) / f.first).string();
     write_text_files(files);
-    copy_templates(v.name);
+    copy_plot_templates(v.name);
   }
   std::vector<Grid> grids;
   bool slurm = false;

@@ -146,16 +146,6 @@ void copy_whole(const fs::path& from, const fs::path& to) {
   out.commit();
 }
 
-void copy_templates(const Grid& g) {
-  std::error_code ec;
-  for (const auto& e : fs::directory_iterator(".", ec)) {
-    const std::string n = e.path().filename().string();
-    if (n.rfind("Tubrix_5p5_", 0) != 0 || e.path().extension() != ".gnu") continue;
-    if (!e.is_regular_file(ec)) continue;
-    const fs::path to = fs::path(g.name) / n;
-    if (!fs::exists(to, ec)) copy_whole(e.path(), to);
-  }
-}
 
 // A folder the study made and never started a run in: no status file, and
 // nothing in it but the input files the study writes, the wall file among
@@ -187,6 +177,17 @@ void restart_lost(const Grid& g, int stored) {
 }
 
 }  // namespace
+
+void copy_plot_templates(const std::string& folder) {
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(".", ec)) {
+    const std::string n = e.path().filename().string();
+    if (n.rfind("Tubrix_5p5_", 0) != 0 || e.path().extension() != ".gnu") continue;
+    if (!e.is_regular_file(ec)) continue;
+    const fs::path to = fs::path(folder) / n;
+    if (!fs::exists(to, ec)) copy_whole(e.path(), to);
+  }
+}
 
 void write_status(const Grid& g) {
   const Outcome& o = g.outcome;
@@ -381,7 +382,7 @@ void prepare_grid(const Grid& g) {
   }
   copy_wall_file(g);
   write_case_files(g, c);
-  copy_templates(g);
+  copy_plot_templates(g.name);
   if (g.continue_from > 0) keep_history(g, false);
   write_status(g);
 }

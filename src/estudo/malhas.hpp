@@ -74,6 +74,10 @@ std::string grid_name(GridSize g);
 // An integer argument of at least `min`.
 int parse_int(const std::string& arg, const std::string& text, int min);
 
+// The plot templates of the current folder copied into `folder`, each whole,
+// never over one already there.
+void copy_plot_templates(const std::string& folder);
+
 // The status file of a grid: written after each of its runs, read when the
 // study is run again (false when there is none).
 void write_status(const Grid& g);
