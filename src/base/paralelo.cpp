@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <fstream>
 
 #include "base/erro.hpp"
 
@@ -125,9 +126,37 @@ void record_iteration_time(Parallel& par, double seconds) {
   }
 }
 
-int threads_from_environment() {
+namespace {
+int core_count() {
   const int cores = static_cast<int>(std::thread::hardware_concurrency());
-  const int max_threads = cores < 1 ? 1 : cores;
+  return cores < 1 ? 1 : cores;
+}
+}  // namespace
+
+void resize_team(Parallel& par, int threads, int volumes) {
+  const int want = threads > 1 && volumes >= par.min_volumes ? threads : 1;
+  const int have = par.team != nullptr ? par.team->size() : 1;
+  if (want == have) return;
+  par.team = want > 1 ? std::make_shared<Team>(want) : nullptr;
+  par.tuner = ModeTuner{};
+  par.tuner.held = 0;  // past the first iterations already: measure at once
+}
+
+std::string threads_file_from_environment() {
+  const char* env = std::getenv("TUBRIX_THREADS_FILE");
+  return env != nullptr ? std::string(env) : std::string();
+}
+
+int threads_from_file(const std::string& path) {
+  std::ifstream in(path);
+  long v = 0;
+  std::string rest;
+  if (!(in >> v) || (in >> rest) || v < 1) return 0;
+  return v > core_count() ? core_count() : static_cast<int>(v);
+}
+
+int threads_from_environment() {
+  const int max_threads = core_count();
   const char* env = std::getenv("TUBRIX_THREADS");
   if (env == nullptr || *env == '\0') return max_threads;
   errno = 0;

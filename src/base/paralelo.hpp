@@ -94,4 +94,17 @@ void record_iteration_time(Parallel& par, double seconds);
 // variable for a value that is not a positive integer.
 int threads_from_environment();
 
+// Gives the run a team of `threads` members between two outer iterations
+// (one thread, or a grid under par.min_volumes volumes: no team); a new team
+// has its mode measured afresh. The results do not depend on it.
+void resize_team(Parallel& par, int threads, int volumes);
+
+// The file through which a study grants a run the cores its other runs have
+// left (TUBRIX_THREADS_FILE, a path relative to the run's folder), or empty.
+std::string threads_file_from_environment();
+
+// The thread count such a file holds (one integer), at most the number of
+// cores; 0 when the file is absent or holds anything else.
+int threads_from_file(const std::string& path);
+
 }  // namespace tx

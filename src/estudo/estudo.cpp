@@ -174,10 +174,14 @@ Options parse_options(int argc, char** argv, bool& help) {
 
 // Runs side by side share the cores: each run gets its share of threads
 // (cores / J, at least one) unless TUBRIX_THREADS already says how many, so
-// J runs never spin more threads than there are cores.
+// J runs never spin more threads than there are cores. When the study sets
+// the share, it may also grant a run the cores that runs ended have left
+// (run_grids, through the file TUBRIX_THREADS_FILE names).
 void share_threads(int jobs) {
   const char* env = std::getenv("TUBRIX_THREADS");
-  if (env != nullptr && *env != '\0') return;
+  const bool own = env == nullptr || *env == '\0';
+  set_environment(kThreadsFileVariable, own ? kThreadsGrantFile : "");
+  if (!own) return;
   const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   set_environment("TUBRIX_THREADS", std::to_string(std::max(1, cores / std::max(1, jobs))));
 }

@@ -9,9 +9,12 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include <thread>
 
 #include "base/console.hpp"
 #include "base/erro.hpp"
+#include "arquivos/arquivo_texto.hpp"
+#include "base/paralelo.hpp"
 #include "estudo/cauchy.hpp"
 #include "plataforma/plataforma.hpp"
 
@@ -29,6 +32,7 @@ struct Running {
   std::string out_buf, err_buf;
   RunLog log;
   std::chrono::steady_clock::time_point start;
+  int threads = 1;                 // granted to it
   std::optional<ItnFollower> itn;  // with the Cauchy rule
   std::vector<ItnSample> before;   // the grid's history up to the restart it continues
   bool settled = false;            // stopped by it
@@ -93,6 +97,41 @@ void progress(const std::vector<Grid>& grids, std::size_t running, std::size_t q
   std::fflush(stdout);
 }
 
+double cost(const Grid* g) {
+  return static_cast<double>(g->size.nx) * g->size.ny / g->scale;
+}
+
+std::string grant_file(const Grid& g) {
+  return (std::filesystem::path(g.name) / kThreadsGrantFile).string();
+}
+
+void remove_grant(const Grid& g) {
+  std::error_code ec;
+  std::filesystem::remove(grant_file(g), ec);
+}
+
+// With no grid left to start, the cores the runs no longer use go to the
+// costliest run still going: its team grows at its next look at the grant
+// file (the results do not depend on the team).
+void grant_free_cores(std::vector<Running>& running) {
+  const char* env = std::getenv(kThreadsFileVariable);
+  if (env == nullptr || *env == '\0' || running.empty()) return;
+  const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  int used = 0;
+  for (const auto& r : running) used += r.threads;
+  if (used >= cores) return;
+  Running* big = &running.front();
+  for (auto& r : running)
+    if (cost(r.grid) > cost(big->grid)) big = &r;
+  big->threads += cores - used;
+  try {
+    write_text_file(grant_file(*big->grid), {std::to_string(big->threads)});
+  } catch (const RunError&) {
+    return;  // the run goes on with the threads it has
+  }
+  emit(stdout, *big->grid, "usa agora " + std::to_string(big->threads) + " threads");
+}
+
 }  // namespace
 
 void note_run_line(const Grid& g, RunLog& log, const std::string& line, bool is_err) {
@@ -149,10 +188,8 @@ bool run_grids(std::vector<Grid>& grids, const std::string& tubrix, int jobs,
   for (auto& g : grids)
     if (g.run) queue.push_back(&g);
   // Longest first keeps the other processes busy while the finest grid runs.
-  std::stable_sort(queue.begin(), queue.end(), [](const Grid* a, const Grid* b) {
-    return static_cast<double>(a->size.nx) * a->size.ny / a->scale >
-           static_cast<double>(b->size.nx) * b->size.ny / b->scale;
-  });
+  std::stable_sort(queue.begin(), queue.end(),
+                   [](const Grid* a, const Grid* b) { return cost(a) > cost(b); });
   std::reverse(queue.begin(), queue.end());  // popped from the back
 
   const auto t0 = std::chrono::steady_clock::now();
@@ -176,6 +213,8 @@ bool run_grids(std::vector<Grid>& grids, const std::string& tubrix, int jobs,
           for (const ItnSample& x : read_itn(history_path(*r.grid)))
             if (x.it <= r.grid->continue_from) r.before.push_back(x);
       }
+      remove_grant(*r.grid);  // a stopped study's grant is not this run's
+      r.threads = threads_from_environment();
       r.child = start_process(tubrix, {}, r.grid->name);
       emit(stdout, *r.grid,
            r.grid->continue_from > 0
@@ -186,6 +225,7 @@ bool run_grids(std::vector<Grid>& grids, const std::string& tubrix, int jobs,
     }
     if (*stop && !queue.empty()) queue.clear();
     if (running.empty()) break;
+    if (!*stop && queue.empty()) grant_free_cores(running);
     if (*stop && !forwarded) {
       // Each run stops after its current iteration and writes its restart file.
       for (auto& r : running) interrupt_process(r.child);
@@ -210,6 +250,7 @@ bool run_grids(std::vector<Grid>& grids, const std::string& tubrix, int jobs,
       }
       const int status = wait_process(r.child);
       Grid& g = *r.grid;
+      remove_grant(g);
       judge_run(g, r.log, status, seconds_since(r.start));
       judge_settled(r);
       if (status == 0 || status == kExitInterrupted || status == kExitDiverged)

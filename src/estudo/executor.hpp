@@ -25,9 +25,16 @@ void note_run_line(const Grid& g, RunLog& log, const std::string& line, bool is_
 // + signal when a signal ended it); `secs` is added to the grid's time.
 void judge_run(Grid& g, const RunLog& log, int status, double secs);
 
+// The variable naming the file through which the study grants a run more
+// threads while it runs, and that file's name in the grid's folder.
+inline constexpr const char* kThreadsFileVariable = "TUBRIX_THREADS_FILE";
+inline constexpr const char* kThreadsGrantFile = "tubrix.nucleos";
+
 // Runs the grids marked to run, up to `jobs` at a time, the costliest first,
 // writing each grid's status file as its run ends. A set `*stop` (Ctrl-C)
-// passes the interruption on to every run. Returns true when interrupted.
+// passes the interruption on to every run. When no grid waits any more,
+// the cores of the runs that ended go to the costliest run still going.
+// Returns true when interrupted.
 bool run_grids(std::vector<Grid>& grids, const std::string& tubrix, int jobs,
                volatile std::sig_atomic_t* stop);
 

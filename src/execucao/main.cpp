@@ -136,8 +136,18 @@ LoopEnd iterate(State& s) {
   Counters& k = s.k;
   const std::string caso = trimmed(c.caso);
   LoopEnd e;
+  // A study grants a run the cores its other runs have left through a file
+  // (threads_file_from_environment), read before the first iteration and
+  // then once a second: the team grows (or shrinks) between iterations.
+  const std::string grant = threads_file_from_environment();
+  double next_grant_check = 0.0;
   int it = k.it_ini;
   for (; it <= c.itmax; ++it) {
+    if (!grant.empty() && s.os.read_stopwatch() >= next_grant_check) {
+      const int threads = threads_from_file(grant);
+      if (threads > 0) resize_team(s.par, threads, c.nxy);
+      next_grant_check = s.os.read_stopwatch() + 1.0;
+    }
     advance_iteration(s, it);
     e.iterated = true;
     const double ratio = k.norm / k.norm1;

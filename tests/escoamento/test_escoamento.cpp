@@ -16,6 +16,9 @@
 #include "execucao/main.hpp"
 #include "arquivos/registro.hpp"
 #include "apoio/tmpdir.hpp"
+#include "base/paralelo.hpp"
+#include "escoamento/iteracao.hpp"
+#include "escoamento/usuario.hpp"
 
 namespace {
 
@@ -213,3 +216,34 @@ TEST(Escoamento, DivergenceStopsWithoutStoringTheBrokenState) {
 }
 
 }  // namespace
+
+// A study may grow or shrink a run's team between two outer iterations: the
+// iterations after each hand-over are those of one thread, bit for bit.
+TEST(Escoamento, TeamChangedBetweenIterationsKeepsTheBits) {
+  auto run = [](bool hand_over) {
+    tx::State s = txtest::make_state(24, 12, 1);
+    s.c.beta = 1.0;
+    s.c.It1 = 20;
+    s.c.It2 = 100;
+    s.c.dt2 = 1e-5;
+    s.c.tolu = s.c.tolp = 1e-3;
+    s.c.msi_iters_uvT = 10;
+    s.c.msi_iters_p = 50;
+    s.par.min_volumes = 0;
+    tx::set_initial_conditions(s);
+    for (int it = 1; it <= 40; ++it) {
+      if (hand_over && it % 10 == 1) tx::resize_team(s.par, it % 20 == 1 ? 2 : 1, s.c.nxy);
+      tx::advance_iteration(s, it);
+    }
+    return s;
+  };
+  const tx::State a = run(false), b = run(true);
+  EXPECT_EQ(b.par.team, nullptr);  // the last hand-over went back to one thread
+  EXPECT_TRUE(std::isfinite(a.k.norm));
+  EXPECT_TRUE(same_bits(a.k.norm, b.k.norm));
+  for (tx::Vec tx::Fields::*f : {&tx::Fields::u, &tx::Fields::v, &tx::Fields::p, &tx::Fields::T})
+    for (int q = 1; q <= a.c.nxy; ++q) {
+      const double x = (a.f.*f)(q), y = (b.f.*f)(q);  // unused corners may hold NaN
+      ASSERT_TRUE(same_bits(x, y) || (std::isnan(x) && std::isnan(y))) << q;
+    }
+}

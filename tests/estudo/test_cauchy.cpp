@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "apoio/caso.hpp"
@@ -131,6 +132,12 @@ TEST(Cauchy, StudyStopsSettledGridsAndResumesWithoutTheRule) {
       << read_file("err1.log");
   const std::string status = read_file("40x16/caso_40x16.estudo");
   ASSERT_NE(status.find("situa\xE7\xE3o = convergiu (Cauchy)"), std::string::npos) << status;
+  // The cores the coarser runs left went to the finest; the grant is gone.
+  if (std::getenv("TUBRIX_THREADS") == nullptr && std::thread::hardware_concurrency() >= 2) {
+    EXPECT_NE(read_file("out1.log").find("[40x16] usa agora "), std::string::npos);
+  }
+  for (const char* g : {"10x4", "20x8", "40x16"})
+    EXPECT_FALSE(std::filesystem::exists(std::string(g) + "/tubrix.nucleos"));
   EXPECT_NE(status.find("Cauchy EPS = 1e-05"), std::string::npos);
   EXPECT_TRUE(std::filesystem::exists("40x16/caso_40x16.bin"));
   std::smatch m;
