@@ -142,12 +142,13 @@ enum class TeamMode : int { kOff = 0, kTasks = 1, kPipelined = 2 };
 // of a handover between cores differs from machine to machine (and with what
 // else the machine runs), so it is measured rather than assumed.
 struct ModeTuner {
-  // Iterations left in the current choice; the first round waits, on one
-  // thread, for the quick first iterations of a fresh start to pass.
+  // Iterations left in the current choice; the first round waits for the
+  // quick first iterations of a fresh start to pass, meanwhile on the whole
+  // team (on a quiet machine the fastest mode from 160 x 80 on).
   int held = 20;
   int probe = 0;         // next probe of the round
   double best[3] = {0, 0, 0};
-  TeamMode current = TeamMode::kOff;
+  TeamMode current = TeamMode::kPipelined;
 };
 
 // The threads of a run and what only a run on threads needs: the v momentum
