@@ -214,7 +214,11 @@ bool run_grids(std::vector<Grid>& grids, const std::string& tubrix, int jobs,
             if (x.it <= r.grid->continue_from) r.before.push_back(x);
       }
       remove_grant(*r.grid);  // a stopped study's grant is not this run's
-      r.threads = threads_from_environment();
+      try {
+        r.threads = threads_from_environment();
+      } catch (const RunError&) {
+        r.threads = 1;  // the run itself says what is wrong with the variable
+      }
       r.child = start_process(tubrix, {}, r.grid->name);
       emit(stdout, *r.grid,
            r.grid->continue_from > 0
