@@ -154,8 +154,9 @@ inline bool same_bits(const double* x, const double* y, int n) {
 // Work vector of one solve: it holds the residual R, is overwritten in place
 // by the forward sweep (y) and then by the backward sweep (the increment).
 // A fresh nxy-sized allocation per solve page-faults on large grids, so each
-// thread keeps one buffer and grows it when needed; it carries no data from
-// one call to the next.
+// thread keeps one buffer and grows it when needed. It carries no data from
+// one call to the next, but for one: after msi_solve it holds b - A.phi at
+// the solution, which msi_solve_and_norm reads on the same thread.
 double* solve_scratch(Index n);
 
 // ---- Plain order (msi_linhas.cpp) ----

@@ -1,5 +1,6 @@
 // The L1 norm of a system's residual.
 #include <cassert>
+#include <cmath>
 
 #include "lineares/msi_nucleo.hpp"
 #include "lineares/solvers.hpp"
@@ -7,6 +8,27 @@
 namespace tx {
 
 using namespace msi;
+
+namespace {
+
+// sum of |R(q)| in the documented order: the first row ascending, the
+// interior rows column by column (i outer, j inner), the last row ascending;
+// a single grid row ascending, once.
+double l1_in_order(const double* R, Index nx, int ny, Index n) {
+  double sum = 0.0;
+  if (ny < 2) {
+    for (Index q = 0; q < n; ++q) sum = sum + std::fabs(R[q]);
+    return sum;
+  }
+  for (Index q = 0; q < nx; ++q) sum = sum + std::fabs(R[q]);
+  for (Index i = 0; i < nx; ++i) {
+    for (Index j = 1; j < ny - 1; ++j) sum = sum + std::fabs(R[i + j * nx]);
+  }
+  for (Index q = n - nx; q < n; ++q) sum = sum + std::fabs(R[q]);
+  return sum;
+}
+
+}  // namespace
 
 void residual_l1_norm(int nx, int ny, int nxy, const Mat& a, const Vec& b, const Vec& phi,
                       double& norm) {
@@ -18,36 +40,33 @@ void residual_l1_norm(int nx, int ny, int nxy, const Mat& a, const Vec& b, const
   const double* x = phi.data();
   const Index n = nxy;
   const Index NX = nx;
-  double sum = 0.0;
-
-  if (ny < 2) {
-    // A single grid row: the first and last rows coincide, so the sweep
-    // below would visit volumes twice; take them once, in ascending order.
-    for (Index q = 0; q < n; ++q) sum = sum + abs_residual_checked(A, B, x, q, NX, n);
-    norm = norm + sum;
-    return;
-  }
-
-  // First row: volume 1 (p, e, n), then 2..nx (w, p, e, n).
-  for (Index q = 0; q < NX; ++q) sum = sum + abs_residual_checked(A, B, x, q, NX, n);
-  // Interior rows column by column: i outer, j inner, all five terms. The
-  // terms are formed first in memory order (two rows at a time), where the
-  // column order would stride across the system by a grid row per volume,
-  // and then added in the column order.
+  // The terms are formed first in memory order (two volumes at a time in the
+  // interior rows), where the column order of the sum would stride across
+  // the system by a grid row per volume, and then added in that order.
   double* r = solve_scratch(n);
-  Index q = NX;
-  for (; q + 1 < n - NX; q += 2) {
+  const Index head = ny < 2 ? n : NX;
+  const Index tail = ny < 2 ? n : n - NX;
+  Index q = 0;
+  for (; q < head; ++q) r[q] = abs_residual_checked(A, B, x, q, NX, n);
+  for (; q + 1 < tail; q += 2) {
     const V2 t = band_sum_full2(A, x, q, 1, NX) - pair_at(B + q, 1);
     r[q] = std::fabs(t[0]);
     r[q + 1] = std::fabs(t[1]);
   }
-  for (; q < n - NX; ++q) r[q] = std::fabs(band_sum_full(A, x, q, NX) - B[q]);
-  for (Index i = 0; i < NX; ++i) {
-    for (Index j = 1; j < ny - 1; ++j) sum = sum + r[i + j * NX];
-  }
-  // Last row: (ny-1)nx+1 .. nxy-1 (s, w, p, e), then nxy (s, w, p).
-  for (q = n - NX; q < n; ++q) sum = sum + abs_residual_checked(A, B, x, q, NX, n);
-  norm = norm + sum;
+  for (; q < tail; ++q) r[q] = std::fabs(band_sum_full(A, x, q, NX) - B[q]);
+  for (; q < n; ++q) r[q] = abs_residual_checked(A, B, x, q, NX, n);
+  norm = norm + l1_in_order(r, NX, ny, n);
+}
+
+// After msi_solve the solve's scratch holds b - A.phi for every row (its
+// stop test's residual at the final phi): |b - s| and |s - b| are the same
+// number, so the norm needs no pass over the system of its own.
+void msi_solve_and_norm(const Mat& a, const Mat& msi_l, const Mat& msi_u, int ny, int nx,
+                        int nxy, Vec& phi, double tol, int nitm, const Vec& b, double& norm,
+                        Team* team) {
+  msi_solve(a, msi_l, msi_u, ny, nx, nxy, phi, tol, nitm, b, team);
+  if (nxy <= 0) return;
+  norm = norm + l1_in_order(solve_scratch(nxy), nx, ny, nxy);
 }
 
 }  // namespace tx

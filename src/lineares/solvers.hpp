@@ -26,6 +26,13 @@ void msi_factorize_rows(const Mat& a, Mat& msi_l, Mat& msi_u, int nxy, int nx, i
 void msi_solve_rows(const Mat& a, const Mat& msi_l, const Mat& msi_u, int ny, int nx, int nxy,
                     Vec& phi, double tol, int nitm, const Vec& b);
 
+// msi_solve, then residual_l1_norm of the solution, the norm taken from the
+// residual the last iteration's stop test formed (the same terms, added in
+// the same order: the same bits) instead of a pass of its own.
+void msi_solve_and_norm(const Mat& a, const Mat& msi_l, const Mat& msi_u, int ny, int nx,
+                        int nxy, Vec& phi, double tol, int nitm, const Vec& b, double& norm,
+                        Team* team = nullptr);
+
 // norm += sum over np of |a(np,:) . phi - b(np)|, in the documented order.
 void residual_l1_norm(int nx, int ny, int nxy, const Mat& a, const Vec& b, const Vec& phi,
                       double& norm);

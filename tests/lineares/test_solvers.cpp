@@ -441,7 +441,8 @@ TEST(MsiOrders, SameBitsAsThePlainOrder) {
   // (70 and 49 rows: several strips per member) against the plain order. Boundary-style west/east rows leave the wrap-around terms
   // at zero; without them every wrap-around term is present and both must
   // notice and redo the sweep. Zeros of both signs in b and
-  // phi check that skipping the zero terms changes no sign.
+  // phi check that skipping the zero terms changes no sign. The norm a solve
+  // takes from its last residual is the residual norm of its solution.
   struct Case {
     int nx, ny;
     bool boundary_rows;
@@ -468,9 +469,13 @@ TEST(MsiOrders, SameBitsAsThePlainOrder) {
         tx::msi_factorize_rows(sy.a, l1, u1, sy.nxy, sy.nx, sy.ny);
         tx::msi_solve_rows(sy.a, l1, u1, sy.ny, sy.nx, sy.nxy, phi1, 1e-3, nitm, sy.b);
         tx::msi_factorize(sy.a, l2, u2, sy.nxy, sy.nx, sy.ny, &team);
-        tx::msi_solve(sy.a, l2, u2, sy.ny, sy.nx, sy.nxy, phi2, 1e-3, nitm, sy.b, &team);
+        double norm1 = 1.0, norm2 = 1.0, norm3 = 1.0;
+        tx::residual_l1_norm(sy.nx, sy.ny, sy.nxy, sy.a, sy.b, phi1, norm1);
+        tx::msi_solve_and_norm(sy.a, l2, u2, sy.ny, sy.nx, sy.nxy, phi2, 1e-3, nitm, sy.b, norm2,
+                               &team);
         tx::msi_factorize(sy.a, l3, u3, sy.nxy, sy.nx, sy.ny);
-        tx::msi_solve(sy.a, l3, u3, sy.ny, sy.nx, sy.nxy, phi3, 1e-3, nitm, sy.b);
+        tx::msi_solve_and_norm(sy.a, l3, u3, sy.ny, sy.nx, sy.nxy, phi3, 1e-3, nitm, sy.b,
+                               norm3);
         const auto bits = [](const double* p, int n) {
           return std::vector<unsigned char>(reinterpret_cast<const unsigned char*>(p),
                                             reinterpret_cast<const unsigned char*>(p + n));
@@ -483,6 +488,8 @@ TEST(MsiOrders, SameBitsAsThePlainOrder) {
         EXPECT_EQ(bits(l1.data(), 4 * sy.nxy), bits(l3.data(), 4 * sy.nxy)) << where;
         EXPECT_EQ(bits(u1.data(), 3 * sy.nxy), bits(u3.data(), 3 * sy.nxy)) << where;
         EXPECT_EQ(bits(phi1.data(), sy.nxy), bits(phi3.data(), sy.nxy)) << where;
+        EXPECT_EQ(bits(&norm1, 1), bits(&norm2, 1)) << where;
+        EXPECT_EQ(bits(&norm1, 1), bits(&norm3, 1)) << where;
       }
     }
   }
