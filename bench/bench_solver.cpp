@@ -43,9 +43,6 @@ void BM_OuterIterations(benchmark::State& state) {
   s.c.tolp = 1e-3;
   s.c.msi_iters_uvT = 10;
   s.c.msi_iters_p = 50;
-  // The throat's area, which the program computes with the nozzle's
-  // parameters in the listing: without it the quasi-1D start is not a number.
-  s.g.Sg = tx::section_area(s.c, s.f.Y(s.g.ig + (s.c.ny - 2) * s.c.nx));
   tx::set_initial_conditions(s);
   int it = 1;
   for (; it <= g.warm; ++it) tx::advance_iteration(s, it);

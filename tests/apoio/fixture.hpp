@@ -58,6 +58,9 @@ inline tx::State make_state(int nx_real = 20, int ny_real = 10, int coord = 1) {
   tx::compute_centres(s);
   tx::compute_metrics(s);
   tx::compute_radii(s);
+  // The throat's area, which the program computes with the nozzle's
+  // parameters for the listing (not written here).
+  s.g.Sg = tx::section_area(c, s.f.Y(s.g.ig + (c.ny - 2) * c.nx));
   return s;
 }
 

@@ -230,7 +230,6 @@ TEST(Escoamento, TeamChangedBetweenIterationsKeepsTheBits) {
     s.c.msi_iters_uvT = 10;
     s.c.msi_iters_p = 50;
     s.par.min_volumes = 0;
-    s.g.Sg = tx::section_area(s.c, s.f.Y(np_of(s, s.g.ig, s.c.ny - 1)));
     tx::set_initial_conditions(s);
     for (int it = 1; it <= 40; ++it) {
       if (hand_over && it % 10 == 1) tx::resize_team(s.par, it % 20 == 1 ? 2 : 1, s.c.nxy);
