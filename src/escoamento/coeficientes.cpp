@@ -82,6 +82,16 @@ void over_rows(const State& s, int jlo, int jhi, F&& body) {
   });
 }
 
+// body over every real volume (2..nx-1 in rows 2..ny-1), two by two, the
+// rows split among the members of the team when the run uses one.
+template <class Body>
+void over_interior_pairs(const State& s, const Body& body) {
+  const int nx = s.c.nx;
+  over_rows(s, 2, s.c.ny - 1, [&](int j0, int j1) {
+    for (int j = j0; j < j1; ++j) pairs_of_row(nx, j, 2, nx - 1, body);
+  });
+}
+
 // body(np0, np1) over the volumes np0 <= np < np1 that make up 1..nxy.
 template <class F>
 void over_volumes(const State& s, F&& body) {
@@ -180,16 +190,13 @@ inline T momentum_deferred(const Faces<T>& k, int nx, int P, const Vec& phi) {
 // round differently, and each routine keeps its own.
 void mass_factors(State& s) {
   auto& f = s.f;
-  const int nx = s.c.nx, ny = s.c.ny;
   const auto body = [&]<class T>(int P) {
     using L = Lanes<T>;
     const T ro_old = L::at(f.ro_old, P), rp = L::at(f.rp, P), Jp = L::at(f.Jp, P);
     L::put(f.mass, P, ro_old * rp / Jp);
     L::put(f.mass_m, P, ro_old / Jp * rp);
   };
-  over_rows(s, 2, ny - 1, [&](int j0, int j1) {
-    for (int j = j0; j < j1; ++j) pairs_of_row(nx, j, 2, nx - 1, body);
-  });
+  over_interior_pairs(s, body);
 }
 
 void compressibilities(State& s) {
@@ -238,7 +245,7 @@ void face_densities(State& s) {
 
 void build_momentum_coefficients(State& s) {
   auto& f = s.f;
-  const int nx = s.c.nx, ny = s.c.ny;
+  const int nx = s.c.nx;
   const double dt = s.k.dt;
   const auto body = [&]<class T>(int P) {
     using L = Lanes<T>;
@@ -254,9 +261,7 @@ void build_momentum_coefficients(State& s) {
     L::put(f.a, P, kN, aN);
     L::put(f.a, P, kP, MP / dt - (aN + aW + aE + aS));
   };
-  over_rows(s, 2, ny - 1, [&](int j0, int j1) {
-    for (int j = j0; j < j1; ++j) pairs_of_row(nx, j, 2, nx - 1, body);
-  });
+  over_interior_pairs(s, body);
 }
 
 void build_u_source(State& s) {
@@ -267,9 +272,7 @@ void build_u_source(State& s) {
     using L = Lanes<T>;
     L::put(f.b, P, L::at(f.u_old, P) / dt * L::at(f.mass, P) + pressure_force_u<T>(f, nx, P, f.p));
   };
-  over_rows(s, 2, ny - 1, [&](int j0, int j1) {
-    for (int j = j0; j < j1; ++j) pairs_of_row(nx, j, 2, nx - 1, body);
-  });
+  over_interior_pairs(s, body);
   // With beta <= 0 bc_u keeps what it holds (zero from the initial state).
   if (beta > 0.0) {
     const auto deferred = [&]<class T>(int P) {
@@ -294,9 +297,7 @@ void build_v_source(State& s, Vec& b) {
     using L = Lanes<T>;
     L::put(b, P, L::at(f.v_old, P) / dt * L::at(f.mass, P) + pressure_force_v<T>(f, nx, P, f.p));
   };
-  over_rows(s, 2, ny - 1, [&](int j0, int j1) {
-    for (int j = j0; j < j1; ++j) pairs_of_row(nx, j, 2, nx - 1, body);
-  });
+  over_interior_pairs(s, body);
   if (beta > 0.0) {
     const auto deferred = [&]<class T>(int P) {
       using L = Lanes<T>;
@@ -325,9 +326,7 @@ void build_energy_source(State& s) {
                 F(f.cp, P);
     L::put(f.b, P, F(f.T_old, P) / dt * F(f.mass, P) + Q);
   };
-  over_rows(s, 2, ny - 1, [&](int j0, int j1) {
-    for (int j = j0; j < j1; ++j) pairs_of_row(nx, j, 2, nx - 1, body);
-  });
+  over_interior_pairs(s, body);
   // The correction goes straight into b; faces e, n, s, w.
   if (beta > 0.0) {
     const auto deferred = [&]<class V>(int P) {
@@ -455,7 +454,7 @@ void face_velocities(State& s) {
 
 void build_pressure_correction_system(State& s) {
   auto& f = s.f;
-  const int nx = s.c.nx, ny = s.c.ny;
+  const int nx = s.c.nx;
   const double dt = s.k.dt, beta = s.c.beta, Rg = s.c.Rg;
   const auto row = [&]<class T>(int P) {
     using L = Lanes<T>;
@@ -518,9 +517,7 @@ void build_pressure_correction_system(State& s) {
       }
     }
   };
-  over_rows(s, 2, ny - 1, [&](int j0, int j1) {
-    for (int j = j0; j < j1; ++j) pairs_of_row(nx, j, 2, nx - 1, row);
-  });
+  over_interior_pairs(s, row);
 }
 
 void correct_pressure_density(State& s) {
@@ -538,7 +535,7 @@ void correct_pressure_density(State& s) {
 
 void correct_node_velocities(State& s) {
   auto& f = s.f;
-  const int nx = s.c.nx, ny = s.c.ny;
+  const int nx = s.c.nx;
   const double dt = s.k.dt;
   const auto body = [&]<class T>(int P) {
     using L = Lanes<T>;
@@ -546,9 +543,7 @@ void correct_node_velocities(State& s) {
     L::put(f.u, P, pressure_force_u<T>(f, nx, P, f.pl) / MP * dt + L::at(f.u, P));
     L::put(f.v, P, pressure_force_v<T>(f, nx, P, f.pl) / MP * dt + L::at(f.v, P));
   };
-  over_rows(s, 2, ny - 1, [&](int j0, int j1) {
-    for (int j = j0; j < j1; ++j) pairs_of_row(nx, j, 2, nx - 1, body);
-  });
+  over_interior_pairs(s, body);
 }
 
 void correct_face_velocities(State& s) {
