@@ -6,6 +6,12 @@
 #include <iterator>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
+#include <vector>
 
 #include "apoio/tmpdir.hpp"
 #include "caso/itens.hpp"
@@ -67,6 +73,31 @@ inline int count_of(const std::string& text, const std::string& what) {
   int n = 0;
   for (std::size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
   return n;
+}
+
+// Starts tubrix-estudo with `args` in the current folder, its console in
+// `out` and `err`, stops it with Ctrl-C once `marker` stands three times in
+// `out`, and returns its exit status (-1: it did not exit).
+inline int interrupt_estudo(const std::vector<std::string>& args, const std::string& marker,
+                            const std::string& out, const std::string& err) {
+  const std::string tpl = std::string(TUBRIX_SOURCE_DIR) + "/templates";
+  std::vector<char*> argv{const_cast<char*>(TUBRIX_ESTUDO_EXE)};
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    setenv("TUBRIX_TEMPLATES", tpl.c_str(), 1);
+    if (!freopen(out.c_str(), "w", stdout) || !freopen(err.c_str(), "w", stderr)) _exit(99);
+    execv(TUBRIX_ESTUDO_EXE, argv.data());
+    _exit(98);
+  }
+  for (int i = 0; i < 3000 && count_of(read_file(out), marker) < 3; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  kill(pid, SIGINT);
+  int st = 0;
+  waitpid(pid, &st, 0);
+  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
 
 }  // namespace txtest

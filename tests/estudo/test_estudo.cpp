@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,7 +13,6 @@
 #include <functional>
 #include <regex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "apoio/caso.hpp"
@@ -52,23 +50,10 @@ TEST(Study, RunsInterruptsResumesAndReports) {
 
   // Ctrl-C once the finest grid is under way: every run stops and keeps its
   // restart file, and the study exits as an interrupted run does.
-  const std::string tpl = std::string(TUBRIX_SOURCE_DIR) + "/templates";
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    setenv("TUBRIX_TEMPLATES", tpl.c_str(), 1);
-    if (!freopen("out1.log", "w", stdout) || !freopen("err1.log", "w", stderr)) _exit(99);
-    execl(TUBRIX_ESTUDO_EXE, TUBRIX_ESTUDO_EXE, "--malhas", kGrids, "-j", "3",
-          static_cast<char*>(nullptr));
-    _exit(98);
-  }
-  for (int i = 0; i < 1200 && count_of(read_file("out1.log"), "[40x16] Itera") < 3; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  kill(pid, SIGINT);
-  int st = 0;
-  waitpid(pid, &st, 0);
-  ASSERT_TRUE(WIFEXITED(st));
-  EXPECT_EQ(WEXITSTATUS(st), 130) << read_file("err1.log");
+  EXPECT_EQ(txtest::interrupt_estudo({"--malhas", kGrids, "-j", "3"}, "[40x16] Itera", "out1.log",
+                                     "err1.log"),
+            130)
+      << read_file("err1.log");
   EXPECT_NE(read_file("err1.log").find("interrompido"), std::string::npos);
   EXPECT_NE(read_file("40x16/caso_40x16.estudo").find("situa\xE7\xE3o = interrompida"),
             std::string::npos);

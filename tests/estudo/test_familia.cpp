@@ -4,14 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <regex>
 #include <string>
-#include <thread>
 
 #include "apoio/caso.hpp"
 #include "apoio/tmpdir.hpp"
@@ -59,23 +56,11 @@ TEST(Family, RunsInterruptsResumesAndReports) {
                            " -j 2 --incluir-nao-convergidas";
 
   // Ctrl-C once a finest grid is under way: the family stops as a study does.
-  const std::string tpl = std::string(TUBRIX_SOURCE_DIR) + "/templates";
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    setenv("TUBRIX_TEMPLATES", tpl.c_str(), 1);
-    if (!freopen("out1.log", "w", stdout) || !freopen("err1.log", "w", stderr)) _exit(99);
-    execl(TUBRIX_ESTUDO_EXE, TUBRIX_ESTUDO_EXE, "--familia", "tab.csv", "--malhas", kGrids, "-j",
-          "2", "--incluir-nao-convergidas", static_cast<char*>(nullptr));
-    _exit(98);
-  }
-  for (int i = 0; i < 1200 && count_of(read_file("out1.log"), "/40x16] Itera") < 3; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  kill(pid, SIGINT);
-  int st = 0;
-  waitpid(pid, &st, 0);
-  ASSERT_TRUE(WIFEXITED(st));
-  EXPECT_EQ(WEXITSTATUS(st), 130) << read_file("err1.log");
+  EXPECT_EQ(txtest::interrupt_estudo({"--familia", "tab.csv", "--malhas", kGrids, "-j", "2",
+                                      "--incluir-nao-convergidas"},
+                                     "/40x16] Itera", "out1.log", "err1.log"),
+            130)
+      << read_file("err1.log");
   EXPECT_FALSE(std::filesystem::exists("familia.txt"));
   EXPECT_TRUE(std::filesystem::exists("r1/40x16/caso_r1_40x16.bin") ||
               std::filesystem::exists("r2/40x16/caso_r2_40x16.bin"));
