@@ -2,15 +2,11 @@
 
 #include <charconv>
 #include <cmath>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <limits>
-#include <system_error>
 
+#include "arquivos/leitura.hpp"
 #include "base/erro.hpp"
 #include "base/texto.hpp"
-#include "plataforma/plataforma.hpp"
 
 namespace tx {
 
@@ -244,27 +240,8 @@ bool parse_real_text(const std::string& text, double& out) {
   return parse_real(text, out, overflow) && std::isfinite(out);
 }
 
-ListReader::ListReader(const std::string& path) : path_(path) {
-  std::error_code ec;
-  std::ifstream in;
-  if (!std::filesystem::is_directory(file_path(path), ec)) in.open(file_path(path), std::ios::binary);
-  if (!in.is_open())
-    throw RunError("Erro: não foi possível ler o arquivo \"" + path + "\".", kExitInput);
-  std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad())
-    throw RunError("Erro: não foi possível ler o arquivo \"" + path + "\".", kExitInput);
-
-  // A byte-order mark left by some editors is not part of the first value.
-  std::size_t start = all.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
-  while (start < all.size()) {
-    std::size_t end = all.find('\n', start);
-    if (end == std::string::npos) end = all.size();
-    std::size_t len = end - start;
-    if (len > 0 && all[start + len - 1] == '\r') --len;  // CR LF line ends
-    lines_.push_back(all.substr(start, len));
-    start = end + 1;
-  }
-}
+ListReader::ListReader(const std::string& path)
+    : path_(path), lines_(read_input_lines(path)) {}
 
 int ListReader::read_int(int item, const std::string& name) {
   const std::string expected = "um número inteiro";

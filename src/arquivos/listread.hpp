@@ -14,7 +14,8 @@ bool parse_real_text(const std::string& text, double& out);
 
 class ListReader {
  public:
-  // Throws RunError (Portuguese message naming the file) if it cannot be read.
+  // Reads the file through read_input_text (arquivos/leitura.hpp): throws
+  // RunError naming the file if it cannot be read.
   explicit ListReader(const std::string& path);
 
   // Each read names the item (its number in the file and its name) so that a

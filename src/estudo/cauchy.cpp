@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <limits>
 
+#include "plataforma/plataforma.hpp"
+
 namespace tx {
 
 namespace {
@@ -73,7 +75,7 @@ bool ItnFollower::poll() {
     samples_.clear();
   }
   if (size == offset_) return true;
-  std::FILE* f = std::fopen(path_.c_str(), "rb");
+  std::FILE* f = open_regular_file(path_);
   if (f == nullptr) return false;
   bool ok = std::fseek(f, static_cast<long>(offset_), SEEK_SET) == 0;
   char buf[8192];

@@ -15,6 +15,7 @@
 
 #include "arquivos/arquivo_texto.hpp"
 #include "arquivos/layout.hpp"
+#include "arquivos/leitura.hpp"
 #include "arquivos/listread.hpp"
 #include "base/erro.hpp"
 #include "base/texto.hpp"
@@ -550,17 +551,7 @@ void write_family_files(const FamilyTable& t, const std::vector<VariantResult>& 
 FamilyTable read_family_table(const std::string& path) {
   FamilyTable t;
   t.file = path;
-  std::string why;
-  std::FILE* f = open_regular_file(path, &why);
-  if (f == nullptr)
-    throw RunError("Erro: não foi possível ler a tabela da família \"" + path + "\" (" + why +
-                   ").");
-  std::string all;
-  char buf[1 << 14];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0 && all.size() < (1u << 24))
-    all.append(buf, n);
-  std::fclose(f);
+  std::string all = read_input_text(path, "a tabela da família");
   if (all.rfind("\xEF\xBB\xBF", 0) == 0) all.erase(0, 3);
   // UTF-8 or Latin-1, line by line (a byte that is no UTF-8 is Latin-1).
   std::vector<std::pair<int, std::string>> lines;

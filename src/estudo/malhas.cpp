@@ -12,6 +12,7 @@
 #include "arquivos/arquivo_texto.hpp"
 #include "arquivos/gravacao.hpp"
 #include "arquivos/layout.hpp"
+#include "arquivos/leitura.hpp"
 #include "arquivos/listread.hpp"
 #include "base/erro.hpp"
 #include "base/texto.hpp"
@@ -230,13 +231,10 @@ void write_status(const Grid& g) {
 
 // Reads a status file; false when there is none.
 bool read_status(const Grid& g, Outcome& o) {
-  std::FILE* f = open_regular_file(status_path(g));
-  if (f == nullptr) return false;
-  // A few short lines: reading stops at a bound (anything longer is no
-  // status file of this study and reads as a failed grid).
-  std::string all(1 << 16, '\0');
-  all.resize(std::fread(all.data(), 1, all.size(), f));
-  std::fclose(f);
+  if (!input_file_present(status_path(g))) return false;
+  // A few short lines.
+  const std::string all =
+      read_input_text(status_path(g), "o arquivo de situação da malha", kSmallTextLimit);
   o = Outcome();
   o.state = GridState::Failed;
   std::size_t pos = 0;

@@ -9,6 +9,7 @@
 #include <iterator>
 
 #include "arquivos/layout.hpp"
+#include "arquivos/leitura.hpp"
 #include "base/erro.hpp"
 #include "caso/resumo.hpp"
 #include "plataforma/plataforma.hpp"
@@ -42,20 +43,8 @@ std::string exact(double v) {
 }
 
 SummaryFile read_summary_file(const std::string& path) {
-  std::string why;
-  std::FILE* in = open_regular_file(path, &why);
-  if (in == nullptr)
-    throw RunError("Erro: não foi possível ler o arquivo \"" + path + "\" (" + why + ").");
-  // A summary file has fourteen short lines: reading stops past a bound.
-  constexpr std::size_t kMaxBytes = 1 << 16;
-  std::string all(kMaxBytes + 1, '\0');
-  all.resize(std::fread(all.data(), 1, all.size(), in));
-  const bool read_error = std::ferror(in) != 0;
-  std::fclose(in);
-  if (read_error) throw RunError("Erro: não foi possível ler o arquivo \"" + path + "\".");
-  if (all.size() > kMaxBytes)
-    throw RunError("Erro no arquivo \"" + path + "\": tem mais de " + std::to_string(kMaxBytes) +
-                   " bytes; não é um arquivo de resumo (.Extrapolix_3p0).");
+  // A summary file has fourteen short lines.
+  const std::string all = read_input_text(path, "o arquivo de resumo", kSmallTextLimit);
 
   std::vector<std::string> lines;
   std::size_t start = 0;

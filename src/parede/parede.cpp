@@ -4,13 +4,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 
 #include "arquivos/layout.hpp"
+#include "arquivos/leitura.hpp"
 #include "arquivos/listread.hpp"
 #include "base/erro.hpp"
-#include "plataforma/plataforma.hpp"
 
 namespace tx {
 
@@ -397,22 +395,7 @@ double wall_slope(const Wall& w, double x) {
 }
 
 std::vector<std::string> wall_file_lines(const std::string& path) {
-  std::ifstream in(file_path(path), std::ios::binary);
-  std::string all;
-  if (in) all.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (!in.is_open() || in.bad())
-    throw RunError("Erro: não foi possível ler o arquivo da parede \"" + path + "\".");
-  if (all.compare(0, 3, "\xEF\xBB\xBF") == 0) all.erase(0, 3);
-  std::vector<std::string> lines;
-  for (std::size_t start = 0; start < all.size();) {
-    std::size_t end = all.find('\n', start);
-    if (end == std::string::npos) end = all.size();
-    std::string l = all.substr(start, end - start);
-    if (!l.empty() && l.back() == '\r') l.pop_back();
-    lines.push_back(l);
-    start = end + 1;
-  }
-  return lines;
+  return read_input_lines(path, "o arquivo da parede");
 }
 
 Wall read_wall_file(const std::string& path) {

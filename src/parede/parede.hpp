@@ -24,7 +24,7 @@ extern const std::array<WallParam, kConicalParamCount> kConicalParams;
 int conical_param_index(const std::string& name);
 
 // The lines of a wall file as bytes (a byte-order mark and CR dropped);
-// throws RunError naming the file when it cannot be read.
+// read as every input text file is (arquivos/leitura.hpp), at most 4 MiB.
 std::vector<std::string> wall_file_lines(const std::string& path);
 
 // Reads and checks a wall file (Latin-1 or UTF-8): its first value is the

@@ -119,10 +119,11 @@ TEST_F(ListReadTest, CharacterValues) {
 TEST_F(ListReadTest, MissingOrUnreadableFile) {
   const std::string missing = (dir_ / "nao_existe.dat").string();
   EXPECT_EQ(input_error_of([&] { ListReader in(missing); }),
-            "Erro: não foi possível ler o arquivo \"" + missing + "\".");
+            "Erro: não foi possível ler o arquivo \"" + missing +
+                "\" (o arquivo ou a pasta não existe).");
   const std::string d = dir_.string();
   EXPECT_EQ(input_error_of([&] { ListReader in(d); }),
-            "Erro: não foi possível ler o arquivo \"" + d + "\".");
+            "Erro: não foi possível ler o arquivo \"" + d + "\" (é uma pasta).");
 }
 
 TEST_F(ListReadTest, EndOfFileNamesTheItem) {
