@@ -2,8 +2,9 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
+#include <sstream>
 
+#include "arquivos/leitura.hpp"
 #include "base/erro.hpp"
 
 
@@ -148,7 +149,12 @@ std::string threads_file_from_environment() {
 }
 
 int threads_from_file(const std::string& path) {
-  std::ifstream in(path);
+  std::istringstream in;
+  try {
+    in.str(read_input_text(path, "o arquivo", kSmallTextLimit));
+  } catch (const RunError&) {
+    return 0;  // no grant: the run goes on with the threads it has
+  }
   long v = 0;
   std::string rest;
   if (!(in >> v) || (in >> rest) || v < 1) return 0;

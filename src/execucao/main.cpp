@@ -73,8 +73,9 @@ namespace {
 
 // Everything a user can get wrong is checked before any output exists:
 // the case data (sizes and memory included), the outputs, the restart
-// file, the templates; the fields are allocated before the first output
-// is opened, and missing templates copied only then.
+// file, the templates, the grid (finite areas, volumes and metrics); the
+// fields are allocated and the grid built before the first output is
+// opened, and missing templates copied only then.
 void prepare_run(State& s) {
   CaseData& c = s.c;
   read_case_data(s);
@@ -93,12 +94,19 @@ void prepare_run(State& s) {
                    "insuficiente para os campos da malha de " + std::to_string(c.nx - 2) +
                    " x " + std::to_string(c.ny - 2) + " volumes reais.");
   }
+  generate_boundary_nodes(s);
+  generate_interior_nodes(s);
+  compute_centres(s);
+  compute_metrics(s);
+  compute_radii(s);
+  check_grid(s);
   copy_templates(templates, to_copy);
 }
 
 // Opens the three text units and writes what comes before the first
-// iteration: the listing's head and data, the grid files, the initial
-// conditions and the heads of the iteration tables.
+// iteration: the listing's head and data, the grid files (of the grid
+// prepare_run built), the initial conditions and the heads of the
+// iteration tables.
 void start_outputs(State& s) {
   const std::string caso = trimmed(s.c.caso);
   s.io.itn.open(caso + ".itn");
@@ -108,12 +116,7 @@ void start_outputs(State& s) {
 
   write_date_time(s);
   write_data_listing(s);
-  generate_boundary_nodes(s);
-  generate_interior_nodes(s);
   write_grid_outputs(s);
-  compute_centres(s);
-  compute_metrics(s);
-  compute_radii(s);
   set_initial_conditions(s);
 
   s.io.itn.write("(T1,'Iteração',T14,'fmi / fme',T38,'fme / fm1D',T62,'Fd / Fd1D')");

@@ -2,12 +2,11 @@
 #include "graficos/modelos.hpp"
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <system_error>
 
 #include "arquivos/layout.hpp"
+#include "arquivos/leitura.hpp"
 #include "base/erro.hpp"
 #include "plataforma/plataforma.hpp"
 #include "base/texto.hpp"
@@ -17,13 +16,7 @@ namespace tx {
 
 namespace {
 
-// Whole file as bytes; false when it cannot be opened.
-bool read_bytes(const std::string& name, std::string& out) {
-  std::ifstream in(file_path(name), std::ios::binary);
-  if (!in) return false;
-  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
-}
+constexpr const char* kScriptKind = "o script de gráfico";
 
 // Length of the first `kept` lines of `bytes`, and how many of them there
 // are; an unterminated last line counts as a line.
@@ -72,9 +65,7 @@ std::vector<std::string> check_templates(const std::string& template_dir) {
                      "\" não é um arquivo comum (é uma pasta ou outro tipo de entrada); "
                      "remova-o ou substitua-o pelo modelo.");
     }
-    std::string bytes;
-    if (!read_bytes(from, bytes))
-      throw RunError("O script de gráfico \"" + from + "\" não pode ser lido.");
+    const std::string bytes = read_input_text(from, kScriptKind);
     int lines = 0;
     kept_prefix(bytes, t.kept, lines);
     if (lines < t.kept) too_short(from, lines, t.kept);
@@ -109,9 +100,7 @@ std::string script_title_lines(std::string_view title) {
 }
 
 void rewrite_script(const std::string& name, int kept, const std::string& tail) {
-  std::string bytes;
-  if (!read_bytes(name, bytes))
-    throw RunError("Script de gráfico \"" + name + "\" não encontrado no diretório de trabalho.");
+  const std::string bytes = read_input_text(name, kScriptKind);
   int lines = 0;
   std::string out = bytes.substr(0, kept_prefix(bytes, kept, lines));
   if (lines < kept) too_short(name, lines, kept);

@@ -237,6 +237,43 @@ void compute_metrics(State& s) {
   }
 }
 
+void check_grid(const State& s) {
+  const CaseData& c = s.c;
+  const Fields& f = s.f;
+  const int nx = c.nx, ny = c.ny;
+  const auto positive = [](double v) { return std::isnormal(v) && v > 0; };
+  const auto refuse = [&](const std::string& what) {
+    const std::string grid = "na malha de " + std::to_string(nx - 2) + " x " +
+                             std::to_string(ny - 2) + " volumes reais";
+    const std::string tail = what + " não é um número finito e positivo";
+    if (s.wall.form == WallForm::kBuiltin)
+      throw RunError("Erro no arquivo \"" + c.data_file + "\", itens 3 e 4 (nx, ny): " + grid +
+                     ", " + tail + ".");
+    throw RunError("Erro no arquivo \"" + c.parede + "\": " + grid +
+                   " (itens 3 e 4, nx e ny, de \"" + c.data_file + "\"), " + tail +
+                   "; reveja as dimensões da parede ou o número de volumes.");
+  };
+  const auto at = [](int i, int j) {
+    return " do volume i = " + std::to_string(i) + ", j = " + std::to_string(j);
+  };
+  // What the flow equations take from the grid: the section of the wall at
+  // each column, each volume's Jacobian and volume, each face's metric as
+  // the coefficients form it.
+  for (int i = 2; i <= nx - 1; ++i) {
+    if (!positive(section_area(c, f.Y(idx(c, i, ny - 1)))))
+      refuse("a seção da parede no nó i = " + std::to_string(i));
+    for (int j = 2; j <= ny - 1; ++j) {
+      const int P = idx(c, i, j);
+      if (!positive(f.Jp(P))) refuse("o jacobiano" + at(i, j));
+      if (!positive(f.rp(P) / f.Jp(P))) refuse("o volume" + at(i, j));
+      if (!positive(f.re(P) * (f.xe(P) * f.xe(P) + f.ye(P) * f.ye(P))))
+        refuse("a métrica da face leste" + at(i, j));
+      if (!positive(f.rn(P) * (f.xk(P) * f.xk(P) + f.yk(P) * f.yk(P))))
+        refuse("a métrica da face norte" + at(i, j));
+    }
+  }
+}
+
 double section_area(const CaseData& c, double h) {
   if (c.coord == 1) return c.pi * (h * h);
   return 2.0 * c.pi * h;

@@ -35,6 +35,11 @@ constexpr double kMaxTension = 4096;
 constexpr int kSamples = 64;
 // Largest overshoot taken as none, relative to the range of the radii.
 constexpr double kOvershoot = 1e-4;
+// Every length of a wall, given or derived, lies between these (metres):
+// far beyond any nozzle either way, and close enough to 1 that the grid's
+// areas, volumes and metrics on any grid, and the flow's products of them
+// with the gas's state and the step, are finite nonzero numbers.
+constexpr double kMinLength = 1e-30, kMaxLength = 1e30;
 
 std::string show(double v) {
   char buf[40];
@@ -54,6 +59,19 @@ std::string head(const std::string& file) { return "Erro no arquivo \"" + file +
 }
 
 double rad(double deg) { return deg * (std::acos(-1.0) / 180.0); }
+
+// What a length out of the wall's range would do, and the range.
+std::string range_tail() {
+  return ": as áreas, os volumes e as métricas da malha não seriam números finitos (cada "
+         "comprimento da parede deve estar entre " + show(kMinLength) + " e " + show(kMaxLength) +
+         " m)";
+}
+
+// Why a positive length is out of the wall's range, or empty when it is in.
+std::string out_of_range(double v) {
+  if (v >= kMinLength && v <= kMaxLength) return {};
+  return show(v) + " m é " + (v > kMaxLength ? "grande" : "pequeno") + " demais" + range_tail();
+}
 
 // ---------------------------------------------------------------------------
 // Spline under tension through the points: s'' - (tau/h)^2 s is linear on
@@ -285,6 +303,11 @@ Wall conical_wall(const std::array<double, kConicalParamCount>& p, const std::st
   if (p[kRin] <= p[kRg])
     at_param(file, kRin, "a entrada (" + show(p[kRin]) + " m) deve ser mais larga que a garganta (rg = " +
                              show(p[kRg]) + " m)");
+  for (int k : {kRin, kLin, kRf, kRcu, kRg, kRcd, kRex}) {
+    const double v = p[static_cast<std::size_t>(k)];
+    if (v == 0) continue;
+    if (const std::string why = out_of_range(v); !why.empty()) at_param(file, k, why);
+  }
   const double tc = rad(p[kTc]), td = rad(p[kTd]);
   Wall w;
   w.form = WallForm::kConical;
@@ -309,6 +332,14 @@ Wall conical_wall(const std::array<double, kConicalParamCount>& p, const std::st
   w.x_end[3] = w.x_end[2] + p[kRcu] * std::sin(tc);
   w.x_end[4] = w.x_end[3] + p[kRcd] * std::sin(td);
   w.x_end[5] = w.x_end[4] + (p[kRex] - r3) / std::tan(td);
+  // A cone's length follows from its angle: a nearly flat one may be far
+  // longer than any length given.
+  const double cone[2] = {w.x_end[2] - w.x_end[1], w.x_end[5] - w.x_end[4]};
+  for (int c = 0; c < 2; ++c)
+    if (cone[c] > kMaxLength)
+      at_param(file, c == 0 ? kTc : kTd,
+               std::string("o cone ") + (c == 0 ? "convergente" : "divergente") + " teria " +
+                   show(cone[c]) + " m de comprimento, grande demais" + range_tail());
   w.x_throat = w.x_end[3];
   w.r_throat = p[kRg];
   w.x_exit = w.x_end[5];
@@ -331,6 +362,9 @@ Wall points_wall(const std::vector<double>& x, const std::vector<double>& r,
       at_line(file, line[i],
               "x deve crescer de um ponto ao seguinte: " + show(x[i]) + " não é maior que " +
                   show(x[i - 1]) + " (linha " + std::to_string(line[i - 1]) + ")");
+    for (double v : {x[i], r[i]})
+      if (const std::string why = v == 0 ? "" : out_of_range(v); !why.empty())
+        at_line(file, line[i], why);
   }
   // The points fall to one lowest point and rise after it.
   const std::size_t m =

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "base/erro.hpp"
+#include "apoio/erros.hpp"
 #include "apoio/fixture.hpp"
 #include "apoio/tmpdir.hpp"
 #include "arquivos/layout.hpp"
@@ -221,6 +222,20 @@ TEST(Metrics, NozzleGridFaces) {
   for (int i = 2; i <= nx - 1; ++i)
     for (int j = 2; j <= ny - 1; ++j) area += 1.0 / s.f.Jp(np_of(s, i, j));
   EXPECT_NEAR(area, 0.625, 1e-12);
+}
+
+// Behind the wall's own checks: a grid whose sections or cells overflow is
+// refused before any output, naming the grid's items.
+TEST(Metrics, GridWithoutFiniteAreasIsRefused) {
+  auto s = make_state(4, 2, 1);
+  s.c.data_file = "caso.dat";
+  EXPECT_NO_THROW(tx::check_grid(s));
+  for (int np = 1; np <= s.c.nxy; ++np) s.f.Y(np) *= 1e200;
+  tx::compute_metrics(s);
+  tx::compute_radii(s);
+  const std::string m = txtest::input_error_of([&] { tx::check_grid(s); });
+  EXPECT_NE(m.find("\"caso.dat\", itens 3 e 4 (nx, ny): na malha de 4 x 2"), std::string::npos)
+      << m;
 }
 
 TEST(Radii, AxisymmetricAndPlanar) {

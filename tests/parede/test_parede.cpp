@@ -138,6 +138,11 @@ TEST(WallFile, BadFilesNameTheLineOrParameter) {
       {"'pontos'\n0 1\n0.3 0.6\n0.5 0.8\n0.7 0.5\n1 1\n", "mais de um mínimo"},
       {"'pontos'\n0 1\n0.3\n", "linha 3: esperado um par x r"},
       {"'pontos'\n0 1\n0.3 -0.5\n0.6 0.6\n1 1\n", "linha 3: o raio deve ser positivo"},
+      // Lengths whose areas and volumes would not be finite numbers.
+      {"'conica'\n2e300\n1e300\n1e300\n30\n1e300\n1e300\n1e300\n15\n2e300\n",
+       "parâmetro rin: 2e+300 m é grande demais: as áreas, os volumes"},
+      {"'conica'\n1\n0\n0\n30\n0.5\n0.5\n0.5\n1e-40\n1\n", "parâmetro td: o cone divergente teria"},
+      {"'pontos'\n0 1e300\n1e300 5e299\n2e300 1e300\n3e300 2e300\n", "linha 2: 1e+300 m é grande demais"},
   };
   txtest::ScratchDir scratch;
   for (const auto& c : cases) {
