@@ -16,7 +16,8 @@ namespace tx {
 // below what would strain memory.
 inline constexpr std::size_t kInputTextLimit = std::size_t{4} << 20;
 
-// Bounds of the small files the study writes itself (a few short lines).
+// The bound of the short files the programs write for each other (a
+// summary file, a grid's status, the thread grant): a few lines.
 inline constexpr std::size_t kSmallTextLimit = std::size_t{64} << 10;
 
 // The file's bytes. `what` names its kind in the messages, with its

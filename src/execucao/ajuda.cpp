@@ -59,7 +59,7 @@ constexpr const char* kHelpWall =
     "\n"
     "Arquivo da parede (item 29), na pasta do caso, Latin-1 ou UTF-8, um valor no início de\n"
     "cada linha, seguido de qualquer descrição; x vai de 0 na entrada até a saída e, no caso\n"
-    "plano, o raio é a meia-altura:\n"
+    "plano, o raio é a meia-altura; todo comprimento (não nulo) entre 1e-30 e 1e30 m:\n"
     "  'conica'  parede cônica com arcos circulares tangentes; a seguir, em ordem:\n";
 constexpr const char* kHelpPoints =
     "  'pontos'  a seguir um par x r (m) por linha, x crescente a partir de 0, pelo menos 4\n"
