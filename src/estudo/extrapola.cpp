@@ -10,7 +10,6 @@
 #include "base/erro.hpp"
 #include "estudo/extrapolacao.hpp"
 #include "estudo/relatorio.hpp"
-#include "estudo/verificacao.hpp"
 #include "plataforma/plataforma.hpp"
 
 namespace tx {

@@ -42,4 +42,9 @@ std::vector<std::string> study_file_names(bool csv_file);
 // The same report file with the preamble alone (no extrapolation possible).
 void write_report_file(const std::vector<std::string>& lines);
 
+// Every file of `names` (reports in the current folder) is absent or a
+// writable regular file that is not a link, and so is its temporary name
+// (".tmp"), and the folder takes new files. Throws RunError naming the file.
+void check_report_files(const std::vector<std::string>& names);
+
 }  // namespace tx
