@@ -23,7 +23,7 @@
 #include "caso/resumo.hpp"
 #include "estudo/cauchy.hpp"
 #include "estudo/executor.hpp"
-#include "estudo/relatorio.hpp"
+#include "extrapolacao/relatorio.hpp"
 #include "estudo/verificacao.hpp"
 #include "parede/parede.hpp"
 #include "plataforma/plataforma.hpp"

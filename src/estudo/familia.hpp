@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "estudo/extrapolacao.hpp"
+#include "extrapolacao/extrapolacao.hpp"
 #include "estudo/malhas.hpp"
 #include "estudo/slurm.hpp"
 

@@ -8,7 +8,7 @@
 
 #include "base/estado.hpp"
 #include "estudo/estudo.hpp"
-#include "estudo/extrapolacao.hpp"
+#include "extrapolacao/extrapolacao.hpp"
 
 namespace tx {
 

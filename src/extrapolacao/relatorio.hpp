@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "estudo/extrapolacao.hpp"
+#include "extrapolacao/extrapolacao.hpp"
 
 namespace tx {
 

@@ -1,5 +1,5 @@
 // The extrapolation's report, CSV table and plot.
-#include "estudo/relatorio.hpp"
+#include "extrapolacao/relatorio.hpp"
 
 #include <algorithm>
 #include <cmath>
