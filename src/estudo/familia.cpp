@@ -692,14 +692,15 @@ void check_table_on_base(const BaseCase& b, const FamilyTable& t) {
 
 // Every variant checked as its study would before any folder is made, the
 // grids of all of them as run together, the variants' folders and the
-// family's report files. Returns the runs at once that fit.
+// family's report files. Returns the runs at once that fit: -j as the first
+// variant's study lowers it, lowered again for the grids of all variants.
 int check_variants(const BaseCase& b, const FamilyTable& t, const StudyOptions& opt) {
   std::vector<GridSize> all_sizes;
-  int first_jobs = 0;
+  int first_jobs = 0;  // at least 1 once a variant is checked
   for (const FamilyVariant& v : t.rows) {
     int jobs = 0;
     for (const Grid& g : check_variant(b, t, v, opt, jobs)) all_sizes.push_back(g.size);
-    if (&v == &t.rows.front()) first_jobs = jobs;
+    if (first_jobs == 0) first_jobs = jobs;
   }
   const int jobs = check_grid_sizes(all_sizes, "--familia", first_jobs);
   for (const FamilyVariant& v : t.rows) check_variant_folder(b, t, v);
@@ -785,8 +786,8 @@ int report_submitted(const BaseCase& b, const std::vector<Grid>& grids) {
 // The report of the variant whose folder is current, by its study's own
 // steps: its grids ran under the family, so it runs none and took no time.
 // `grids`: its grids once planned, for the family's report.
-int report_variant(StudyOptions opt, volatile std::sig_atomic_t* stop, std::vector<Grid>& grids,
-                   StudyReport& report) {
+void report_variant(StudyOptions opt, volatile std::sig_atomic_t* stop, std::vector<Grid>& grids,
+                    StudyReport& report) {
   const StudyLock lock;
   const StudyCase base = read_study_case();
   std::vector<Grid> planned = plan_study_grids(base, opt);
@@ -794,8 +795,11 @@ int report_variant(StudyOptions opt, volatile std::sig_atomic_t* stop, std::vect
   for (Grid& g : planned) g.run = false;
   grids = planned;
   check_study_runs(planned, opt);
-  if (*stop) return study_interrupted();
-  return report_study(base, planned, opt, 0.0, stop, report);
+  // Its exit status is not the family's, which looks at `report`.
+  if (*stop)
+    study_interrupted();
+  else
+    report_study(base, planned, opt, 0.0, stop, report);
 }
 
 // Each variant's own report in its folder, as an ordinary study writes it;
