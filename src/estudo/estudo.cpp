@@ -1,4 +1,5 @@
-// tubrix-estudo: the command line, the study's course and its report.
+// tubrix-estudo: the command line, the study's course as a list of steps, and
+// its report.
 #include "estudo/estudo.hpp"
 
 #include <algorithm>
@@ -17,9 +18,8 @@
 #include "caso/dados.hpp"
 #include "estudo/cauchy.hpp"
 #include "estudo/executor.hpp"
-#include "estudo/extrapolacao.hpp"
-#include "estudo/familia.hpp"
-#include "estudo/relatorio.hpp"
+#include "extrapolacao/extrapolacao.hpp"
+#include "extrapolacao/relatorio.hpp"
 #include "estudo/malhas.hpp"
 #include "estudo/verificacao.hpp"
 #include "estudo/slurm.hpp"
@@ -70,19 +70,7 @@ std::vector<std::string> grid_table(const std::vector<Grid>& grids, bool fixed_d
   return out;
 }
 
-struct Options {
-  std::vector<GridSize> grids;
-  int levels = 3;
-  int jobs = 0;
-  bool fixed_dt = false;   // --dt-fixo: the data file's steps on every grid
-  bool scaled_dt = false;  // --dt-escalado: the grid-scaled steps, not searched
-  bool include_unconverged = false;
-  double order = 2.0;
-  bool slurm = false;
-  SlurmOptions sbatch;
-  double cauchy = 0;  // EPS of --cauchy, 0: residual rule only
-  int window = 0;     // --janela, 0: each grid's default
-};
+}  // namespace
 
 constexpr const char* kUsage =
     "Uso: tubrix-estudo [--malhas 20x10,40x20,80x40 | --niveis N] [-j J]\n"
@@ -108,14 +96,14 @@ constexpr const char* kUsage =
     "  --familia TABELA: roda o estudo em cada variante (linha) da tabela CSV, cada uma\n"
     "  na sua subpasta; relatório da família em familia.txt, familia.csv, familia.png.\n";
 
-Options parse_options(int argc, char** argv, bool& help) {
-  Options o;
+StudyOptions parse_study_options(const std::vector<std::string>& args, bool& help) {
+  StudyOptions o;
   bool have_grids = false, have_levels = false, have_sbatch = false;
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string a = args[i];
     auto value = [&](const std::string& opt) -> std::string {
-      if (i + 1 >= argc) bad_argument(opt, "falta o valor");
-      return argv[++i];
+      if (i + 1 >= args.size()) bad_argument(opt, "falta o valor");
+      return args[++i];
     };
     if (a == "--help" || a == "-h") {
       help = true;
@@ -186,8 +174,10 @@ void share_threads(int jobs) {
   set_environment("TUBRIX_THREADS", std::to_string(std::max(1, cores / std::max(1, jobs))));
 }
 
+namespace {
+
 // The rule that stopped the grids, under the grid table.
-std::vector<std::string> stop_rule_lines(const std::vector<Grid>& grids, const Options& opt,
+std::vector<std::string> stop_rule_lines(const std::vector<Grid>& grids, const StudyOptions& opt,
                                          int w_r) {
   std::vector<std::string> out;
   char buf[512];
@@ -269,26 +259,8 @@ std::vector<std::string> iteration_error_section(const std::vector<Grid>& grids,
   return out;
 }
 
-int run_study(int argc, char** argv, StudyHooks& hooks) {
-  bool help = false;
-  Options opt = parse_options(argc, argv, help);
-  if (help) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
-  // Everything below is checked and done by this study alone.
-  const StudyLock lock;
-
-  // The base case, read and checked as a run would; no editor is opened.
-  State s;
-  s.os.run_command = [](std::string_view) { return 0; };
-  read_case_data(s);
-  const std::string data_file = s.c.data_file;
-  CaseData base = s.c;
-  base.nx -= 2;
-  base.ny -= 2;
-  base.nxy = base.nx * base.ny;
-
+// The grid sizes of --malhas, or the base grid doubled --niveis - 1 times.
+std::vector<GridSize> grid_sizes(const CaseData& base, const StudyOptions& opt) {
   std::vector<GridSize> sizes = opt.grids;
   if (sizes.empty()) {
     for (int k = 0; k < opt.levels; ++k) {
@@ -299,112 +271,66 @@ int run_study(int argc, char** argv, StudyHooks& hooks) {
     }
   }
   if (sizes.size() < 2) bad_argument("--malhas", "são necessárias pelo menos duas malhas");
-  opt.jobs = check_grid_sizes(sizes, opt.grids.empty() ? "--niveis" : "--malhas", opt.jobs);
+  return sizes;
+}
 
-  // The study searches the step unless told which one.
-  const bool choose_dt = !opt.fixed_dt && !opt.scaled_dt;
-  std::vector<Grid> grids;
-  const std::string caso = trimmed(base.caso);
-  for (const GridSize& z : sizes) {
-    Grid g;
-    g.size = z;
-    g.name = grid_name(z);
-    g.caso = caso + "_" + g.name;
-    if (g.caso.size() > kCharLen)
-      throw RunError("Erro no arquivo \"" + data_file + "\", item 1 (caso): \"" + g.caso +
-                     "\" passaria de " + std::to_string(kCharLen) +
-                     " caracteres; use um nome mais curto.");
-    g.data_file = g.caso + ".dat";
-    g.c = grid_case_data(base, z, opt.fixed_dt, g.scale);
-    g.scaled_dt1 = g.c.dt1;
-    g.scaled_dt2 = g.c.dt2;
-    g.choose_dt = choose_dt;
-    g.window = opt.window > 0 ? opt.window : default_window(g.c.itmax);
-    g.cauchy_eps = opt.cauchy;
-    g.c.w_r = report_interval(g.c.w_r, g.window);  // caso.itn often enough for the window
-    grids.push_back(std::move(g));
-  }
-  // Fine to coarse, as the report lists them.
-  std::sort(grids.begin(), grids.end(),
-            [](const Grid& a, const Grid& b) { return a.size.nx > b.size.nx; });
-  if (hooks.stage == StudyStage::Check) {  // a family's variant, checked before any folder
-    hooks.grids = grids;
-    hooks.jobs = opt.jobs;
-    return 0;
-  }
-  check_grid_folders(grids);
-  check_report_files(study_file_names(true));
-  for (auto& g : grids) plan_grid(g);
-  if (hooks.stage == StudyStage::Report) {  // a family's variant: its grids have run
-    for (auto& g : grids) g.run = false;
-    hooks.grids = grids;
-  }
-  for (const auto& g : grids)
-    if (!opt.slurm && !g.outcome.job.empty())
-      throw RunError("Erro: a malha " + g.name + " tem o job " + g.outcome.job +
-                     " do Slurm submetido e ainda não recolhido (\"" + g.name + "/" + g.caso +
-                     kStatusSuffix + "\"); rode tubrix-estudo --slurm para acompanhá-lo.");
-  if (opt.slurm) check_slurm(opt.sbatch, grids);
+// One grid of the study: its name, case, data and stop rule.
+Grid study_grid(const StudyCase& base, GridSize z, const StudyOptions& opt) {
+  Grid g;
+  g.size = z;
+  g.name = grid_name(z);
+  g.caso = base.caso + "_" + g.name;
+  if (g.caso.size() > kCharLen)
+    throw RunError("Erro no arquivo \"" + base.data_file + "\", item 1 (caso): \"" + g.caso +
+                   "\" passaria de " + std::to_string(kCharLen) +
+                   " caracteres; use um nome mais curto.");
+  g.data_file = g.caso + ".dat";
+  g.c = grid_case_data(base.c, z, opt.fixed_dt, g.scale);
+  g.scaled_dt1 = g.c.dt1;
+  g.scaled_dt2 = g.c.dt2;
+  g.choose_dt = !opt.fixed_dt && !opt.scaled_dt;  // the study searches the step unless told
+  g.window = opt.window > 0 ? opt.window : default_window(g.c.itmax);
+  g.cauchy_eps = opt.cauchy;
+  g.c.w_r = report_interval(g.c.w_r, g.window);  // caso.itn often enough for the window
+  return g;
+}
 
-  const std::string tubrix = executable_folder() + "/tubrix";
-  bool any_run = false;
-  for (const auto& g : grids) any_run = any_run || g.run;
-  if (any_run && !is_executable(tubrix))
-    throw RunError("Erro: o programa \"" + tubrix +
-                   "\" não foi encontrado; tubrix-estudo usa o tubrix instalado na mesma pasta.");
+// Runs the grids marked to run: here, side by side, or as Slurm jobs.
+SlurmEnd run_study_grids(std::vector<Grid>& grids, const StudyOptions& opt,
+                         volatile std::sig_atomic_t* stop) {
+  const std::string tubrix = tubrix_program();
+  if (opt.slurm) return run_grids_slurm(grids, tubrix, opt.sbatch, stop);
+  share_threads(opt.jobs);
+  return run_grids(grids, tubrix, opt.jobs, stop) ? SlurmEnd::Interrupted : SlurmEnd::Done;
+}
 
-  for (const auto& g : grids)
-    if (g.run && g.outcome.job.empty()) prepare_grid(g);  // a queued job reads its files later
-  absolute_template_folder();
-  if (hooks.stage == StudyStage::Prepare) {  // a family runs the grids of all its variants
-    if (!opt.slurm) share_threads(opt.jobs);
-    hooks.grids = grids;
-    hooks.jobs = opt.jobs;
-    hooks.slurm = opt.slurm;
-    hooks.sbatch = opt.sbatch;
-    return 0;
-  }
+void print_lines(const std::vector<std::string>& lines) {
+  for (const auto& l : lines) std::printf("%s\n", l.c_str());
+}
 
-  // A signal ends the wait for the runs' output at once.
-  volatile std::sig_atomic_t* stop = catch_stop_signals(true);
-  ignore_broken_pipe();  // a closed console must not end the study
+// --sem-esperar left jobs with Slurm: the report says which.
+int report_submitted(const StudyCase& base, const std::vector<Grid>& grids) {
+  const std::vector<std::string> pre = submitted_lines(
+      "Estudo de convergência de malha do caso \"" + latin1_to_utf8(base.caso) +
+          "\": jobs do Slurm submetidos",
+      grids);
+  print_lines(pre);
+  std::fflush(stdout);
+  write_report_file(pre);
+  return 0;
+}
 
-  const auto t0 = std::chrono::steady_clock::now();
-  bool interrupted = false;
-  if (opt.slurm) {
-    const SlurmEnd end = run_grids_slurm(grids, tubrix, opt.sbatch, stop);
-    interrupted = end == SlurmEnd::Interrupted;
-    if (end == SlurmEnd::Waiting) {
-      std::vector<std::string> pre = {"Estudo de convergência de malha do caso \"" +
-                                      latin1_to_utf8(caso) + "\": jobs do Slurm submetidos", ""};
-      for (const auto& g : grids)
-        if (!g.outcome.job.empty())
-          pre.push_back("Malha " + g.name + ": job " + g.outcome.job + ".");
-      pre.push_back("");
-      pre.push_back("Rode o mesmo comando depois para recolher os jobs e extrapolar.");
-      for (const auto& l : pre) std::printf("%s\n", l.c_str());
-      std::fflush(stdout);
-      write_report_file(pre);
-      return 0;
-    }
-  } else {
-    share_threads(opt.jobs);
-    interrupted = run_grids(grids, tubrix, opt.jobs, stop);
-  }
-  const double wall = seconds_since(t0);
-
-  if (interrupted) {
-    std::fprintf(stderr, "Estudo interrompido; rode tubrix-estudo de novo nesta pasta para "
-                         "continuar as malhas não terminadas.\n");
-    return kExitInterrupted;
-  }
-
+// The report's head: the case, the grid table, the time, the rules that
+// stopped the grids and the divergences recovered from.
+std::vector<std::string> report_head(const StudyCase& base, const std::vector<Grid>& grids,
+                                     const StudyOptions& opt, double wall) {
   double sum = 0;
   for (const auto& g : grids) sum += g.outcome.seconds;
   std::vector<std::string> pre;
-  pre.push_back("Estudo de convergência de malha do caso \"" + latin1_to_utf8(caso) + "\" (" +
-                latin1_to_utf8(data_file) + ")");
-  for (auto& l : grid_table(grids, opt.fixed_dt, choose_dt)) pre.push_back(std::move(l));
+  pre.push_back("Estudo de convergência de malha do caso \"" + latin1_to_utf8(base.caso) + "\" (" +
+                latin1_to_utf8(base.data_file) + ")");
+  for (auto& l : grid_table(grids, opt.fixed_dt, !opt.fixed_dt && !opt.scaled_dt))
+    pre.push_back(std::move(l));
   char buf[256];
   if (opt.slurm)
     std::snprintf(buf, sizeof buf,
@@ -418,9 +344,15 @@ int run_study(int argc, char** argv, StudyHooks& hooks) {
                   wall, opt.jobs, sum);
   pre.push_back("");
   pre.push_back(buf);
-  for (auto& l : stop_rule_lines(grids, opt, base.w_r)) pre.push_back(std::move(l));
+  for (auto& l : stop_rule_lines(grids, opt, base.c.w_r)) pre.push_back(std::move(l));
   for (auto& l : step_lines(grids)) pre.push_back(std::move(l));
+  return pre;
+}
 
+// The summary files of the usable grids, coarse to fine; why each other
+// grid is left out goes to the report.
+std::vector<std::string> usable_summaries(const std::vector<Grid>& grids, const StudyOptions& opt,
+                                          std::vector<std::string>& pre) {
   std::vector<std::string> files;
   for (auto it = grids.rbegin(); it != grids.rend(); ++it) {
     const Grid& g = *it;
@@ -439,24 +371,127 @@ int run_study(int argc, char** argv, StudyHooks& hooks) {
                     (why.empty() ? "" : " (" + why + ")") + ".");
     }
   }
-  pre.push_back("");
+  return files;
+}
 
+// The course of a study, step by step, with the options of its command line.
+int run_study(StudyOptions opt) {
+  const StudyLock lock;  // everything below is checked and done by this study alone
+  const StudyCase base = read_study_case();
+  std::vector<Grid> grids = plan_study_grids(base, opt);
+  check_study_folders(grids);
+  check_study_runs(grids, opt);
+  prepare_study_grids(grids);
+
+  // A signal ends the wait for the runs' output at once.
+  volatile std::sig_atomic_t* stop = catch_stop_signals(true);
+  ignore_broken_pipe();  // a closed console must not end the study
+  const auto t0 = std::chrono::steady_clock::now();
+  const SlurmEnd end = run_study_grids(grids, opt, stop);
+  if (end == SlurmEnd::Waiting) return report_submitted(base, grids);
+  if (end == SlurmEnd::Interrupted) return study_interrupted();
+  StudyReport report;
+  return report_study(base, grids, opt, seconds_since(t0), stop, report);
+}
+
+}  // namespace
+
+int study_main(const std::vector<std::string>& args) {
+  bool help = false;
+  const StudyOptions opt = parse_study_options(args, help);
+  if (help) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  return run_study(opt);
+}
+
+StudyCase read_study_case() {
+  State s;
+  s.os.run_command = [](std::string_view) { return 0; };
+  read_case_data(s);
+  StudyCase base;
+  base.data_file = s.c.data_file;
+  base.c = s.c;
+  base.c.nx -= 2;
+  base.c.ny -= 2;
+  base.c.nxy = base.c.nx * base.c.ny;
+  base.caso = trimmed(base.c.caso);
+  base.wall = s.wall;
+  return base;
+}
+
+std::vector<Grid> plan_study_grids(const StudyCase& base, StudyOptions& opt) {
+  const std::vector<GridSize> sizes = grid_sizes(base.c, opt);
+  opt.jobs = check_grid_sizes(sizes, opt.grids.empty() ? "--niveis" : "--malhas", opt.jobs);
+  std::vector<Grid> grids;
+  for (const GridSize& z : sizes) grids.push_back(study_grid(base, z, opt));
+  // Fine to coarse, as the report lists them.
+  std::sort(grids.begin(), grids.end(),
+            [](const Grid& a, const Grid& b) { return a.size.nx > b.size.nx; });
+  return grids;
+}
+
+void check_study_folders(std::vector<Grid>& grids) {
+  check_grid_folders(grids);
+  check_report_files(study_file_names(true));
+  for (auto& g : grids) plan_grid(g);
+}
+
+void check_study_runs(const std::vector<Grid>& grids, const StudyOptions& opt) {
+  for (const auto& g : grids)
+    if (!opt.slurm && !g.outcome.job.empty())
+      throw RunError("Erro: a malha " + g.name + " tem o job " + g.outcome.job +
+                     " do Slurm submetido e ainda não recolhido (\"" + g.name + "/" + g.caso +
+                     kStatusSuffix + "\"); rode tubrix-estudo --slurm para acompanhá-lo.");
+  if (opt.slurm) check_slurm(opt.sbatch, grids);
+
+  const std::string tubrix = tubrix_program();
+  bool any_run = false;
+  for (const auto& g : grids) any_run = any_run || g.run;
+  if (any_run && !is_executable(tubrix))
+    throw RunError("Erro: o programa \"" + tubrix +
+                   "\" não foi encontrado; tubrix-estudo usa o tubrix instalado na mesma pasta.");
+}
+
+void prepare_study_grids(const std::vector<Grid>& grids) {
+  for (const auto& g : grids)
+    if (g.run && g.outcome.job.empty()) prepare_grid(g);  // a queued job reads its files later
+  absolute_template_folder();
+}
+
+std::string tubrix_program() { return executable_folder() + "/tubrix"; }
+
+std::vector<std::string> submitted_lines(const std::string& head, const std::vector<Grid>& grids) {
+  std::vector<std::string> pre = {head, ""};
+  for (const auto& g : grids)
+    if (!g.outcome.job.empty()) pre.push_back("Malha " + g.name + ": job " + g.outcome.job + ".");
+  pre.push_back("");
+  pre.push_back("Rode o mesmo comando depois para recolher os jobs e extrapolar.");
+  return pre;
+}
+
+int report_study(const StudyCase& base, const std::vector<Grid>& grids, const StudyOptions& opt,
+                 double wall, volatile std::sig_atomic_t* stop, StudyReport& out) {
+  std::vector<std::string> pre = report_head(base, grids, opt, wall);
+  const std::vector<std::string> files = usable_summaries(grids, opt, pre);
+  pre.push_back("");
   if (files.size() < 2) {
     pre.push_back("Menos de duas malhas utilizáveis: nada a extrapolar.");
-    hooks.why = "menos de duas malhas utilizáveis";
-    for (const auto& l : pre) std::printf("%s\n", l.c_str());
+    out.why = "menos de duas malhas utilizáveis";
+    print_lines(pre);
     std::fflush(stdout);
     write_report_file(pre);
     return kExitTooFewGrids;
   }
   const GridStudy study = extrapolate_files(files, opt.order);
   const std::vector<std::string> post = iteration_error_section(grids, files, study);
-  hooks.extrapolated = true;
-  hooks.study = study;
-  hooks.used = files;
-  for (const auto& l : pre) std::printf("%s\n", l.c_str());
-  for (const auto& l : report_lines(study)) std::printf("%s\n", l.c_str());
-  for (const auto& l : post) std::printf("%s\n", l.c_str());
+  out.extrapolated = true;
+  out.study = study;
+  out.used = files;
+  print_lines(pre);
+  print_lines(report_lines(study));
+  print_lines(post);
   std::fflush(stdout);
   write_study_files(study, pre, true, post, stop);
   if (*stop) {
@@ -467,32 +502,18 @@ int run_study(int argc, char** argv, StudyHooks& hooks) {
   return 0;
 }
 
-}  // namespace
+int study_interrupted() {
+  std::fprintf(stderr, "Estudo interrompido; rode tubrix-estudo de novo nesta pasta para "
+                       "continuar as malhas não terminadas.\n");
+  return kExitInterrupted;
+}
 
-// Plot templates named by a relative TUBRIX_TEMPLATES must still be found
-// from the grid subfolders.
 void absolute_template_folder() {
   const char* env = std::getenv("TUBRIX_TEMPLATES");
   if (env == nullptr || *env == '\0' || file_path(env).is_absolute()) return;
   std::error_code ec;
   const fs::path abs = fs::absolute(file_path(env), ec);
   if (!ec) set_environment("TUBRIX_TEMPLATES", abs.string());
-}
-
-int run_study_stage(int argc, char** argv, StudyHooks& hooks) {
-  return run_study(argc, argv, hooks);
-}
-
-int estudo_main(int argc, char** argv) {
-  try {
-    for (int i = 1; i < argc; ++i)
-      if (std::string(argv[i]) == "--familia") return family_main(argc, argv);
-    StudyHooks whole;
-    return run_study(argc, argv, whole);
-  } catch (const RunError& e) {
-    std::fprintf(stderr, "%s\n", e.what());
-    return e.status();
-  }
 }
 
 }  // namespace tx

@@ -24,7 +24,7 @@
 #include "caso/resumo.hpp"
 #include "estudo/cauchy.hpp"
 #include "estudo/executor.hpp"
-#include "estudo/relatorio.hpp"
+#include "extrapolacao/relatorio.hpp"
 #include "estudo/verificacao.hpp"
 #include "parede/parede.hpp"
 #include "plataforma/plataforma.hpp"
@@ -124,20 +124,6 @@ std::vector<std::string> split_fields(const std::string& line, char sep) {
   }
   return out;
 }
-
-// The study's arguments without "--familia TABELA".
-struct Args {
-  std::vector<std::string> text;
-  std::vector<char*> ptr;
-  void set(int argc, char** argv, int skip) {
-    for (int i = 0; i < argc; ++i)
-      if (i != skip && i != skip + 1) text.push_back(argv[i]);
-    for (auto& t : text) ptr.push_back(t.data());
-    ptr.push_back(nullptr);
-  }
-  int argc() const { return static_cast<int>(text.size()); }
-  char** argv() { return ptr.data(); }
-};
 
 // Works in another folder for a while: back to the first one on leaving.
 class InFolder {
@@ -267,17 +253,18 @@ std::string column_in(const std::string& message, const FamilyTable& t,
 }
 
 // The variant read and checked as its study would, in a temporary folder:
-// its grids (names and data) and the runs at once that fit.
-StudyHooks check_variant(const BaseCase& b, const FamilyTable& t, const FamilyVariant& v,
-                         Args& args) {
+// its grids (names and data), and in `jobs` the runs at once that fit.
+std::vector<Grid> check_variant(const BaseCase& b, const FamilyTable& t, const FamilyVariant& v,
+                                const StudyOptions& opt, int& jobs) {
   const TempFolder tmp;
-  StudyHooks h;
-  h.stage = StudyStage::Check;
+  std::vector<Grid> grids;
   try {
     {
       const InFolder in(tmp.path());
       write_text_files(variant_files(b, t, v));
-      run_study_stage(args.argc(), args.argv(), h);
+      StudyOptions o = opt;
+      grids = plan_study_grids(read_study_case(), o);
+      jobs = o.jobs;
     }
   } catch (const RunError& e) {
     std::string m = e.what();
@@ -286,7 +273,7 @@ StudyHooks check_variant(const BaseCase& b, const FamilyTable& t, const FamilyVa
     bad_table(t.file, v.line, column_in(m, t, b.c.parede),
               "a variante " + in_quotes(v.name) + " seria recusada (" + m + ")");
   }
-  return h;
+  return grids;
 }
 
 // A variant's folder is absent, or this family's: the same case name in the
@@ -374,13 +361,16 @@ struct VariantResult {
   double cdkl = kNotAvailable;
 };
 
-VariantResult variant_result(const StudyHooks& h, const std::string& dir) {
+// `grids`: the variant's grids as its report found them (none when its
+// study stopped before).
+VariantResult variant_result(const std::vector<Grid>& grids, const StudyReport& h,
+                             const std::string& dir) {
   VariantResult r;
   r.extrapolated = h.extrapolated;
   r.why = h.why;
   r.study = h.study;
   r.it_error.assign(kQuantities, kNotAvailable);
-  for (const Grid& g : h.grids) {  // fine to coarse: the first listing is the finest's
+  for (const Grid& g : grids) {  // fine to coarse: the first listing is the finest's
     if (std::isnan(r.cdkl))
       r.cdkl = listing_cdkl((fs::path(dir) / g.name / (g.caso + ".txt")).string());
     const std::string summary = (fs::path(g.name) / (g.caso + kSummarySuffix)).string();
@@ -395,7 +385,7 @@ VariantResult variant_result(const StudyHooks& h, const std::string& dir) {
   if (!r.extrapolated && r.why.empty()) r.why = "o estudo não extrapolou";
   if (!r.extrapolated) {
     std::string s;
-    for (const Grid& g : h.grids)
+    for (const Grid& g : grids)
       if (g.outcome.state != GridState::Converged && g.outcome.state != GridState::CauchyConverged)
         s += (s.empty() ? "" : ", ") + g.name + " " + state_text(g.outcome.state);
     if (!s.empty()) r.why += " (" + s + ")";
@@ -616,49 +606,58 @@ FamilyTable read_family_table(const std::string& path) {
   return t;
 }
 
-int family_main(int argc, char** argv) {
-  int at = 0;
-  for (int i = 1; i < argc; ++i)
-    if (std::string(argv[i]) == "--familia") at = i;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--help" || a == "-h") {
-      StudyHooks whole;
-      return run_study_stage(argc, argv, whole);
-    }
-  }
-  if (at + 1 >= argc) bad_argument("--familia", "falta o valor");
-  const std::string table_path = argv[at + 1];
-  Args args;
-  args.set(argc, argv, at);
-  {
-    // The options and the base case checked as the study checks them, so
-    // that their messages are the study's own, not a variant's.
-    StudyHooks base;
-    base.stage = StudyStage::Check;
-    run_study_stage(args.argc(), args.argv(), base);
-  }
-  const StudyLock lock;
+namespace {
 
-  // The base case and its wall, as the study reads them.
+double seconds_since(std::chrono::steady_clock::time_point t0) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+// The family's command line: its table, and the study's options that every
+// variant's study takes.
+struct FamilyOptions {
+  std::string table;
+  StudyOptions study;
+};
+
+// "--familia TABELA" (the last one given), and the study's options in the
+// other arguments. Throws RunError naming the argument.
+FamilyOptions parse_family_options(const std::vector<std::string>& args) {
+  std::size_t at = 0;
+  for (std::size_t i = 0; i < args.size(); ++i)
+    if (args[i] == "--familia") at = i;
+  if (at + 1 >= args.size()) bad_argument("--familia", "falta o valor");
+  FamilyOptions o;
+  o.table = args[at + 1];
+  std::vector<std::string> study = args;
+  study.erase(study.begin() + static_cast<std::ptrdiff_t>(at),
+              study.begin() + static_cast<std::ptrdiff_t>(at + 2));
+  bool help = false;  // never set: with --help the study shows its usage instead
+  o.study = parse_study_options(study, help);
+  return o;
+}
+
+// The base case and its wall, as the study reads them; its grids checked
+// with the options as the study checks them, so that their messages are the
+// study's own, not a variant's.
+BaseCase read_base_case(const StudyOptions& opt) {
+  const StudyCase s = read_study_case();
+  StudyOptions o = opt;
+  plan_study_grids(s, o);
   BaseCase b;
-  {
-    State s;
-    s.os.run_command = [](std::string_view) { return 0; };
-    read_case_data(s);
-    b.data_file = s.c.data_file;
-    b.c = s.c;
-    b.c.nx -= 2;
-    b.c.ny -= 2;
-    b.c.nxy = b.c.nx * b.c.ny;
-    b.wall = s.wall;
-    if (!b.c.parede.empty()) {
-      b.wall_lines = wall_file_lines(b.c.parede);
-      for (std::string& l : b.wall_lines) l = latin1_to_utf8(to_latin1(l));
-    }
+  b.data_file = s.data_file;
+  b.c = s.c;
+  b.wall = s.wall;
+  if (!b.c.parede.empty()) {
+    b.wall_lines = wall_file_lines(b.c.parede);
+    for (std::string& l : b.wall_lines) l = latin1_to_utf8(to_latin1(l));
   }
-  const FamilyTable t = read_family_table(table_path);
-  // A variant's folder must not take the name of a file of the base folder.
+  return b;
+}
+
+// The table against the base folder: no variant's folder takes the name of
+// one of its files, and a wall parameter varies only a 'conica' wall file.
+void check_table_on_base(const BaseCase& b, const FamilyTable& t) {
+  const std::string& table_path = t.file;
   const std::string reserved[] = {kFamilyReport, kFamilyCsv, kFamilyScript, kFamilyImage,
                                   kStudyLockFile, kSwitchFile, kSelectionFile, b.data_file,
                                   b.c.parede, file_path(table_path).filename().string()};
@@ -680,20 +679,28 @@ int family_main(int argc, char** argv) {
                 "a parede \"" + b.c.parede + "\" é dada por pontos ('pontos'): seus parâmetros "
                 "não podem variar; só uma parede 'conica' pode");
   }
+}
 
-  // Every variant checked as its study would before any folder is made.
-  std::vector<StudyHooks> checked;
+// Every variant checked as its study would before any folder is made, the
+// grids of all of them as run together, the variants' folders and the
+// family's report files. Returns the runs at once that fit: -j as the first
+// variant's study lowers it, lowered again for the grids of all variants.
+int check_variants(const BaseCase& b, const FamilyTable& t, const StudyOptions& opt) {
   std::vector<GridSize> all_sizes;
+  int first_jobs = 0;  // at least 1 once a variant is checked
   for (const FamilyVariant& v : t.rows) {
-    checked.push_back(check_variant(b, t, v, args));
-    for (const Grid& g : checked.back().grids) all_sizes.push_back(g.size);
+    int jobs = 0;
+    for (const Grid& g : check_variant(b, t, v, opt, jobs)) all_sizes.push_back(g.size);
+    if (first_jobs == 0) first_jobs = jobs;
   }
-  const int jobs = check_grid_sizes(all_sizes, "--familia", checked.front().jobs);
+  const int jobs = check_grid_sizes(all_sizes, "--familia", first_jobs);
   for (const FamilyVariant& v : t.rows) check_variant_folder(b, t, v);
   check_report_files({kFamilyReport, kFamilyCsv, kFamilyScript, kFamilyImage});
-  absolute_template_folder();
+  return jobs;
+}
 
-  // The variants' folders, then their grids planned and prepared by each study.
+// Each variant's folder: a case folder of its own.
+void make_variant_folders(const BaseCase& b, const FamilyTable& t) {
   for (const FamilyVariant& v : t.rows) {
     std::error_code ec;
     fs::create_directories(v.name, ec);
@@ -705,26 +712,44 @@ int family_main(int argc, char** argv) {
     write_text_files(files);
     copy_plot_templates(v.name);
   }
+}
+
+// The grids of the variant whose folder is current, planned and prepared
+// by the study's own steps, as far as its study goes before it runs them.
+std::vector<Grid> prepare_variant(StudyOptions opt) {
+  const StudyLock lock;
+  const StudyCase base = read_study_case();
+  std::vector<Grid> grids = plan_study_grids(base, opt);
+  check_study_folders(grids);
+  check_study_runs(grids, opt);
+  prepare_study_grids(grids);
+  if (!opt.slurm) share_threads(opt.jobs);
+  return grids;
+}
+
+// The grids of every variant, named from the family's folder ("rc1.0/40x20").
+std::vector<Grid> prepare_variants(const FamilyTable& t, const StudyOptions& opt) {
   std::vector<Grid> grids;
-  bool slurm = false;
-  SlurmOptions sbatch;
   for (const FamilyVariant& v : t.rows) {
-    StudyHooks h;
-    h.stage = StudyStage::Prepare;
+    std::vector<Grid> own;
     try {
       const InFolder in(v.name);
-      run_study_stage(args.argc(), args.argv(), h);
+      own = prepare_variant(opt);
     } catch (const RunError& e) {
       throw RunError("Variante " + v.name + " (pasta \"" + v.name + "\"): " + e.what(), e.status());
     }
-    slurm = h.slurm;
-    sbatch = h.sbatch;
-    for (Grid& g : h.grids) {
+    for (Grid& g : own) {
       g.name = v.name + "/" + g.name;  // run from the family's folder
       grids.push_back(std::move(g));
     }
   }
+  return grids;
+}
 
+// The grids of all the variants run together: here, up to `jobs` at once,
+// or every grid of every variant a Slurm job, all submitted at once.
+SlurmEnd run_variant_grids(const FamilyTable& t, std::vector<Grid>& grids,
+                           const StudyOptions& opt, int jobs, volatile std::sig_atomic_t* stop) {
   // No study in a variant's folder while its grids run (the runs hold the
   // locks too); each variant's own study takes its lock again for its report.
   std::vector<std::unique_ptr<StudyLock>> held;
@@ -732,49 +757,54 @@ int family_main(int argc, char** argv) {
     const InFolder in(v.name);
     held.push_back(std::make_unique<StudyLock>());
   }
-  volatile std::sig_atomic_t* stop = catch_stop_signals(true);
-  ignore_broken_pipe();
-  const std::string tubrix = executable_folder() + "/tubrix";
-  const auto t0 = std::chrono::steady_clock::now();
-  bool interrupted = false;
-  if (slurm) {
-    // Every grid of every variant a job, all submitted at once.
-    const SlurmEnd end = run_grids_slurm(grids, tubrix, sbatch, stop);
-    interrupted = end == SlurmEnd::Interrupted;
-    if (end == SlurmEnd::Waiting) {
-      std::vector<std::string> pre = {"Família de tubeiras do caso \"" +
-                                      latin1_to_utf8(trimmed(b.c.caso)) +
-                                      "\": jobs do Slurm submetidos", ""};
-      for (const Grid& g : grids)
-        if (!g.outcome.job.empty()) pre.push_back("Malha " + g.name + ": job " + g.outcome.job + ".");
-      pre.push_back("");
-      pre.push_back("Rode o mesmo comando depois para recolher os jobs e extrapolar.");
-      for (const auto& l : pre) std::printf("%s\n", l.c_str());
-      std::fflush(stdout);
-      write_text_file(kFamilyReport, pre);
-      return 0;
-    }
-  } else {
-    interrupted = run_grids(grids, tubrix, jobs, stop);
-  }
-  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  held.clear();
-  if (interrupted) {
-    std::fprintf(stderr, "Família interrompida; rode o mesmo comando de novo nesta pasta para "
-                         "continuar as malhas não terminadas.\n");
-    return kExitInterrupted;
-  }
+  const std::string tubrix = tubrix_program();
+  if (opt.slurm) return run_grids_slurm(grids, tubrix, opt.sbatch, stop);
+  return run_grids(grids, tubrix, jobs, stop) ? SlurmEnd::Interrupted : SlurmEnd::Done;
+}
 
-  // Each variant's own report, then the family's.
-  std::vector<VariantResult> res;
+// --sem-esperar left jobs with Slurm: the family's report says which.
+int report_submitted(const BaseCase& b, const std::vector<Grid>& grids) {
+  const std::vector<std::string> pre = submitted_lines(
+      "Família de tubeiras do caso \"" + latin1_to_utf8(trimmed(b.c.caso)) +
+          "\": jobs do Slurm submetidos",
+      grids);
+  for (const auto& l : pre) std::printf("%s\n", l.c_str());
+  std::fflush(stdout);
+  write_text_file(kFamilyReport, pre);
+  return 0;
+}
+
+// The report of the variant whose folder is current, by its study's own
+// steps: its grids ran under the family, so it runs none and took no time.
+// `grids`: its grids once planned, for the family's report.
+void report_variant(StudyOptions opt, volatile std::sig_atomic_t* stop, std::vector<Grid>& grids,
+                    StudyReport& report) {
+  const StudyLock lock;
+  const StudyCase base = read_study_case();
+  std::vector<Grid> planned = plan_study_grids(base, opt);
+  check_study_folders(planned);
+  for (Grid& g : planned) g.run = false;
+  grids = planned;
+  check_study_runs(planned, opt);
+  // Its exit status is not the family's, which looks at `report`.
+  if (*stop)
+    study_interrupted();
+  else
+    report_study(base, planned, opt, 0.0, stop, report);
+}
+
+// Each variant's own report in its folder, as an ordinary study writes it;
+// false when Ctrl-C stopped them.
+bool report_variants(const FamilyTable& t, const StudyOptions& opt,
+                     volatile std::sig_atomic_t* stop, std::vector<VariantResult>& res) {
   for (const FamilyVariant& v : t.rows) {
-    StudyHooks h;
-    h.stage = StudyStage::Report;
+    std::vector<Grid> grids;
+    StudyReport h;
     std::printf("\n[familia] variante %s:\n", v.name.c_str());
     std::fflush(stdout);
     try {
       const InFolder in(v.name);
-      run_study_stage(args.argc(), args.argv(), h);
+      report_variant(opt, stop, grids, h);
     } catch (const RunError& e) {
       std::fprintf(stderr, "%s\n", e.what());
       h.extrapolated = false;
@@ -783,19 +813,28 @@ int family_main(int argc, char** argv) {
     if (*stop) {
       std::fprintf(stderr, "Família interrompida antes do seu relatório; rode o mesmo comando "
                            "de novo nesta pasta para escrevê-lo.\n");
-      return kExitInterrupted;
+      return false;
     }
-    res.push_back(variant_result(h, v.name));
+    res.push_back(variant_result(grids, h, v.name));
   }
+  return true;
+}
+
+// The family's report, headed by its wall time; exit status 0 when at least
+// one variant was extrapolated.
+int report_family(const BaseCase& b, const FamilyTable& t, const std::vector<Grid>& grids,
+                  const StudyOptions& opt, int jobs, double wall,
+                  const std::vector<VariantResult>& res, volatile std::sig_atomic_t* stop) {
   std::string caso = latin1_to_utf8(trimmed(b.c.caso));
   std::vector<std::string> head = {"Família de tubeiras do caso \"" + caso + "\" (" +
-                                   latin1_to_utf8(b.data_file) + "), tabela \"" + table_path +
+                                   latin1_to_utf8(b.data_file) + "), tabela \"" + t.file +
                                    "\": " + std::to_string(t.rows.size()) + " variantes."};
   double sum = 0;
   for (const Grid& g : grids) sum += g.outcome.seconds;
   char buf[200];
-  const std::string how = slurm ? std::string("com jobs do Slurm")
-                                : "com até " + std::to_string(jobs) + " execuções simultâneas";
+  const std::string how = opt.slurm
+                              ? std::string("com jobs do Slurm")
+                              : "com até " + std::to_string(jobs) + " execuções simultâneas";
   std::snprintf(buf, sizeof buf,
                 "Tempo desta execução da família: %.1f s %s; soma dos tempos das malhas "
                 "(retomadas incluídas): %.1f s.",
@@ -806,6 +845,38 @@ int family_main(int argc, char** argv) {
   const bool any = std::any_of(res.begin(), res.end(),
                                [](const VariantResult& r) { return r.extrapolated; });
   return any ? 0 : kExitTooFewGrids;
+}
+
+}  // namespace
+
+// The course of a family, step by step: its checks before any folder is
+// made, the variants' folders, their grids run together, then each
+// variant's report and the family's.
+int family_main(const std::vector<std::string>& args) {
+  const FamilyOptions opt = parse_family_options(args);
+  const StudyLock lock;
+  const BaseCase b = read_base_case(opt.study);
+  const FamilyTable t = read_family_table(opt.table);
+  check_table_on_base(b, t);
+  const int jobs = check_variants(b, t, opt.study);
+  absolute_template_folder();
+  make_variant_folders(b, t);
+  std::vector<Grid> grids = prepare_variants(t, opt.study);
+
+  volatile std::sig_atomic_t* stop = catch_stop_signals(true);
+  ignore_broken_pipe();
+  const auto t0 = std::chrono::steady_clock::now();
+  const SlurmEnd end = run_variant_grids(t, grids, opt.study, jobs, stop);
+  const double wall = seconds_since(t0);
+  if (end == SlurmEnd::Waiting) return report_submitted(b, grids);
+  if (end == SlurmEnd::Interrupted) {
+    std::fprintf(stderr, "Família interrompida; rode o mesmo comando de novo nesta pasta para "
+                         "continuar as malhas não terminadas.\n");
+    return kExitInterrupted;
+  }
+  std::vector<VariantResult> res;
+  if (!report_variants(t, opt.study, stop, res)) return kExitInterrupted;
+  return report_family(b, t, grids, opt.study, jobs, wall, res, stop);
 }
 
 }  // namespace tx

@@ -7,10 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "estudo/extrapolacao.hpp"
-#include "estudo/malhas.hpp"
-#include "estudo/slurm.hpp"
-
 namespace tx {
 
 inline constexpr const char* kFamilyReport = "familia.txt";
@@ -18,32 +14,9 @@ inline constexpr const char* kFamilyCsv = "familia.csv";
 inline constexpr const char* kFamilyScript = "familia.gnu";
 inline constexpr const char* kFamilyImage = "familia.png";
 
-// How far an ordinary study of the current folder goes when the family
-// drives it, and what it hands back.
-enum class StudyStage {
-  Whole,    // the ordinary study
-  Check,    // reads the case and builds its grids: nothing written
-  Prepare,  // also checks, plans and prepares the grid folders; runs none
-  Report,   // runs no grid: reports what the grid folders hold
-};
-struct StudyHooks {
-  StudyStage stage = StudyStage::Whole;
-  std::vector<Grid> grids;  // Check, Prepare, Report: the grids, fine to coarse
-  int jobs = 1;             // runs at once that fit
-  bool slurm = false;       // Prepare: the grids are Slurm jobs, with these options
-  SlurmOptions sbatch;
-  bool extrapolated = false;  // Report: the study extrapolated
-  GridStudy study;            // Report: its extrapolation
-  std::vector<std::string> used;  // Report: the summary files it used
-  std::string why;                // Report: why it could not extrapolate
-};
-
-// The study of the current folder with the options of argv, driven as far
-// as `hooks.stage` says (estudo.cpp).
-int run_study_stage(int argc, char** argv, StudyHooks& hooks);
-
-// tubrix-estudo with --familia among its arguments.
-int family_main(int argc, char** argv);
+// tubrix-estudo with --familia among its arguments (the program's name left
+// out): the family's own option, and the study's options for every variant.
+int family_main(const std::vector<std::string>& args);
 
 // One row of a family table: the variant's name and its overrides.
 struct FamilyVariant {

@@ -18,7 +18,7 @@
 #include "base/texto.hpp"
 #include "caso/dados.hpp"
 #include "caso/itens.hpp"
-#include "estudo/extrapolacao.hpp"
+#include "extrapolacao/extrapolacao.hpp"
 #include "parede/parede.hpp"
 #include "plataforma/plataforma.hpp"
 

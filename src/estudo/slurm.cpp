@@ -403,16 +403,23 @@ void check_slurm(const SlurmOptions& opt, const std::vector<Grid>& grids) {
 #endif
 }
 
-SlurmEnd run_grids_slurm(std::vector<Grid>& grids, const std::string& tubrix,
-                         const SlurmOptions& opt, volatile std::sig_atomic_t* stop) {
-  const auto t0 = Clock::now();
+namespace {
+
+// Jobs of earlier calls: followed, never submitted again.
+std::vector<Job> follow_submitted(std::vector<Grid>& grids) {
   std::vector<Job> jobs;
-  // Jobs of earlier calls first: they are followed, never submitted again.
   for (auto& g : grids)
     if (g.run && !g.outcome.job.empty()) {
       jobs.push_back(follow(g, g.outcome.job));
       emit(g, "job " + g.outcome.job + " já submetido: acompanhado");
     }
+  return jobs;
+}
+
+// Submits the grids to run that have no job yet, until a stop signal comes.
+// A job Slurm refuses ends the call, naming the jobs already out.
+void submit_grids(std::vector<Grid>& grids, const std::string& tubrix, const SlurmOptions& opt,
+                  volatile std::sig_atomic_t* stop, std::vector<Job>& jobs) {
   std::vector<Grid*> queue;
   for (auto& g : grids)
     if (g.run && g.outcome.job.empty()) queue.push_back(&g);
@@ -447,101 +454,145 @@ SlurmEnd run_grids_slurm(std::vector<Grid>& grids, const std::string& tubrix,
                  ")");
     jobs.push_back(follow(*g, id));
   }
+}
 
+// Passes a stop signal on to every job.
+void stop_jobs(std::vector<Job>& jobs) {
+  for (Job& j : jobs) {
+    if (j.signalled) {
+      // A run that has not ended well after the signal: Slurm ends it.
+      if (seconds_since(j.signalled_at) > 120) {
+        slurm_command("scancel", {j.id});
+        j.signalled_at = Clock::now();
+      }
+      continue;
+    }
+    // A running job's run stops as on Ctrl-C and writes its restart
+    // file; a queued job just leaves the queue.
+    if (j.shown == "rodando")
+      slurm_command("scancel", {"--full", "--signal=TERM", j.id});
+    else
+      slurm_command("scancel", {j.id});
+    j.signalled = true;
+    j.signalled_at = Clock::now();
+  }
+}
+
+// What one look at a job found: nothing new for the progress line, a
+// change, or the job is no longer followed.
+enum class Look { Same, Changed, Gone };
+
+// A job that ended, judged. A grid that diverged at a step the study chose
+// is submitted again at once with half the step, and its new job followed.
+Look end_job(Job& j, const JobInfo& info, const std::string& tubrix, const SlurmOptions& opt,
+             volatile std::sig_atomic_t* stop) {
+  judge_job(j, info);
+  Grid& g = *j.grid;
+  if (!*stop && halve_step(g)) {
+    prepare_grid(g);
+    const std::string id = submit(g, tubrix, opt);
+    g.outcome.state = GridState::Pending;
+    g.outcome.job = id;
+    g.ran_now = false;
+    write_status(g);
+    emit(g, halving_note(g) + "; job " + id + " submetido");
+    j = follow(g, id);
+    return Look::Changed;
+  }
+  std::string end = std::string("terminou: ") + state_text(g.outcome.state);
+  if (g.outcome.state == GridState::Interrupted && !*stop)
+    end += " (" + g.outcome.message +
+           "); rode o mesmo comando para continuá-la do arquivo de reinício";
+  emit(g, end);
+  return Look::Gone;
+}
+
+// A pending job that will never start, cancelled. Recorded as stopped: the
+// next call submits it again, from its restart file when it has one.
+void cancel_job(Job& j, const JobInfo& info, std::vector<std::string>& faults) {
+  slurm_command("scancel", {j.id});
+  faults.push_back("Erro: o job " + j.id + " da malha " + j.grid->name +
+                   " nunca vai começar (Slurm: Reason=" + info.reason + "); foi cancelado.");
+  Grid& g = *j.grid;
+  g.outcome.state = GridState::Interrupted;
+  g.outcome.iterations = g.continue_from;
+  g.outcome.message = "o job " + j.id + " nunca começaria (" + info.reason + ")";
+  g.outcome.job.clear();
+  write_status(g);
+  emit(g, "job " + j.id + " cancelado: " + info.reason);
+}
+
+// A job's state in the queue, said when it changes.
+Look show_state(Job& j, const JobInfo& info) {
+  const std::string shown = info.state == "PENDING" ? "pendente" : "rodando";
+  if (shown == j.shown) return Look::Same;
+  j.shown = shown;
+  emit(*j.grid, "job " + j.id + " " + shown +
+                    (shown == "pendente" && info.reason != "None" && !info.reason.empty()
+                         ? " (" + info.reason + ")"
+                         : ""));
+  return Look::Changed;
+}
+
+// One look at a job: its new console lines, then what Slurm says of it.
+// `unanswered`: Slurm was out of reach at the last look (said once until it
+// answers again).
+Look look_at(Job& j, const std::string& tubrix, const SlurmOptions& opt,
+             volatile std::sig_atomic_t* stop, bool& unanswered,
+             std::vector<std::string>& faults) {
+  const JobInfo info = job_info(j.id);
+  take_lines(j, false, false);
+  take_lines(j, true, false);
+  if (!info.answered) {
+    if (!unanswered)
+      std::fprintf(stderr, "[estudo] o Slurm não respondeu sobre o job %s; tentando de novo\n",
+                   j.id.c_str());
+    unanswered = true;
+    return Look::Same;
+  }
+  unanswered = false;
+  if (!info.known || ended(info.state)) return end_job(j, info, tubrix, opt, stop);
+  if (info.state == "PENDING" && never_starts(info.reason) && !*stop) {
+    cancel_job(j, info, faults);
+    return Look::Gone;
+  }
+  return show_state(j, info);
+}
+
+// How the call ends. A grid the scheduler stopped (time limit,
+// cancellation, node failure) leaves the study unfinished as Ctrl-C does:
+// the next call continues it.
+SlurmEnd slurm_end(const std::vector<Grid>& grids, const std::vector<Job>& jobs,
+                   volatile std::sig_atomic_t* stop) {
+  bool stopped = *stop != 0;
+  for (const auto& g : grids)
+    stopped = stopped || (g.ran_now && g.outcome.state == GridState::Interrupted);
+  if (stopped) return SlurmEnd::Interrupted;
+  return jobs.empty() ? SlurmEnd::Done : SlurmEnd::Waiting;
+}
+
+}  // namespace
+
+SlurmEnd run_grids_slurm(std::vector<Grid>& grids, const std::string& tubrix,
+                         const SlurmOptions& opt, volatile std::sig_atomic_t* stop) {
+  const auto t0 = Clock::now();
+  std::vector<Job> jobs = follow_submitted(grids);
+  submit_grids(grids, tubrix, opt, stop, jobs);
   std::vector<std::string> faults;
   bool first = true;
-  bool unanswered = false;  // Slurm out of reach (said once until it answers)
+  bool unanswered = false;
   while (!jobs.empty()) {
     if (!first) pause_a_moment();
     first = false;
-    if (*stop) {
-      for (Job& j : jobs) {
-        if (j.signalled) {
-          // A run that has not ended well after the signal: Slurm ends it.
-          if (seconds_since(j.signalled_at) > 120) {
-            slurm_command("scancel", {j.id});
-            j.signalled_at = Clock::now();
-          }
-          continue;
-        }
-        // A running job's run stops as on Ctrl-C and writes its restart
-        // file; a queued job just leaves the queue.
-        if (j.shown == "rodando")
-          slurm_command("scancel", {"--full", "--signal=TERM", j.id});
-        else
-          slurm_command("scancel", {j.id});
-        j.signalled = true;
-        j.signalled_at = Clock::now();
-      }
-    }
+    if (*stop) stop_jobs(jobs);
     bool changed = false;
     for (std::size_t k = 0; k < jobs.size();) {
-      Job& j = jobs[k];
-      const JobInfo info = job_info(j.id);
-      take_lines(j, false, false);
-      take_lines(j, true, false);
-      if (!info.answered) {
-        if (!unanswered)
-          std::fprintf(stderr, "[estudo] o Slurm não respondeu sobre o job %s; tentando de novo\n",
-                       j.id.c_str());
-        unanswered = true;
+      const Look look = look_at(jobs[k], tubrix, opt, stop, unanswered, faults);
+      changed = changed || look != Look::Same;
+      if (look == Look::Gone)
+        jobs.erase(jobs.begin() + static_cast<std::ptrdiff_t>(k));
+      else
         ++k;
-        continue;
-      }
-      unanswered = false;
-      if (!info.known || ended(info.state)) {
-        judge_job(j, info);
-        Grid& g = *j.grid;
-        if (!*stop && halve_step(g)) {
-          // Submitted again at once with half the step.
-          prepare_grid(g);
-          const std::string id = submit(g, tubrix, opt);
-          g.outcome.state = GridState::Pending;
-          g.outcome.job = id;
-          g.ran_now = false;
-          write_status(g);
-          emit(g, halving_note(g) + "; job " + id + " submetido");
-          j = follow(g, id);
-          changed = true;
-          ++k;
-          continue;
-        }
-        std::string end = std::string("terminou: ") + state_text(j.grid->outcome.state);
-        if (j.grid->outcome.state == GridState::Interrupted && !*stop)
-          end += " (" + j.grid->outcome.message +
-                 "); rode o mesmo comando para continuá-la do arquivo de reinício";
-        emit(*j.grid, end);
-        jobs.erase(jobs.begin() + static_cast<std::ptrdiff_t>(k));
-        changed = true;
-        continue;
-      }
-      if (info.state == "PENDING" && never_starts(info.reason) && !*stop) {
-        slurm_command("scancel", {j.id});
-        faults.push_back("Erro: o job " + j.id + " da malha " + j.grid->name +
-                         " nunca vai começar (Slurm: Reason=" + info.reason + "); foi cancelado.");
-        // Recorded as stopped: the next call submits it again, from its
-        // restart file when it has one.
-        Grid& g = *j.grid;
-        g.outcome.state = GridState::Interrupted;
-        g.outcome.iterations = g.continue_from;
-        g.outcome.message = "o job " + j.id + " nunca começaria (" + info.reason + ")";
-        g.outcome.job.clear();
-        write_status(g);
-        emit(g, "job " + j.id + " cancelado: " + info.reason);
-        jobs.erase(jobs.begin() + static_cast<std::ptrdiff_t>(k));
-        changed = true;
-        continue;
-      }
-      const std::string shown = info.state == "PENDING" ? "pendente" : "rodando";
-      if (shown != j.shown) {
-        j.shown = shown;
-        emit(*j.grid, "job " + j.id + " " + shown +
-                          (shown == "pendente" && info.reason != "None" && !info.reason.empty()
-                               ? " (" + info.reason + ")"
-                               : ""));
-        changed = true;
-      }
-      ++k;
     }
     if (changed) progress(grids, jobs, t0);
     if (opt.no_wait && !*stop) break;
@@ -551,13 +602,7 @@ SlurmEnd run_grids_slurm(std::vector<Grid>& grids, const std::string& tubrix,
     for (const auto& f : faults) msg += (msg.empty() ? "" : "\n") + f;
     throw RunError(msg);
   }
-  // A grid the scheduler stopped (time limit, cancellation, node failure)
-  // leaves the study unfinished as Ctrl-C does: the next call continues it.
-  bool stopped = *stop != 0;
-  for (const auto& g : grids)
-    stopped = stopped || (g.ran_now && g.outcome.state == GridState::Interrupted);
-  if (stopped) return SlurmEnd::Interrupted;
-  return jobs.empty() ? SlurmEnd::Done : SlurmEnd::Waiting;
+  return slurm_end(grids, jobs, stop);
 }
 
 }  // namespace tx

@@ -86,28 +86,6 @@ void check_grid_folders(const std::vector<Grid>& grids) {
   }
 }
 
-void check_report_files(const std::vector<std::string>& names) {
-  for (const std::string& name : names) {
-    std::string why;
-    if (!replaceable(name, &why))
-      throw RunError("Erro: o arquivo \"" + name + "\" " + why +
-                     "; ele é regravado ao final: remova-o. Nenhum arquivo foi alterado.");
-    std::error_code ec;
-    if (fs::exists(fs::symlink_status(name, ec)) && !is_writable(name, &why))
-      throw RunError("Erro: o arquivo \"" + name + "\" não pode ser gravado (" + why +
-                     "). Nenhum arquivo foi alterado.");
-    // A stale temporary (a killed study's) is replaced; anything else there
-    // is refused, as the outputs themselves are.
-    const std::string tmp = name + ".tmp";
-    if (!replaceable(tmp, &why))
-      throw RunError("Erro: \"" + tmp + "\", o nome temporário de \"" + name + "\", " + why +
-                     ": remova-o. Nenhum arquivo foi alterado.");
-  }
-  if (std::string why; !folder_takes_new_files(".", &why))
-    throw RunError("Erro: a pasta atual não permite criar os arquivos do estudo (" + why +
-                   "). Nenhum arquivo foi alterado.");
-}
-
 StudyLock::StudyLock() {
   std::string why;
   switch (take_lock(kStudyLockFile, lock_, &why)) {

@@ -25,11 +25,6 @@ int check_grid_sizes(const std::vector<GridSize>& sizes, const std::string& arg,
 // Throws RunError naming the folder or the file.
 void check_grid_folders(const std::vector<Grid>& grids);
 
-// Every file of `names` (reports in the current folder) is absent or a
-// writable regular file that is not a link, and so is its temporary name
-// (".tmp"), and the folder takes new files. Throws RunError naming the file.
-void check_report_files(const std::vector<std::string>& names);
-
 // One study at a time in the current folder: held from construction to
 // destruction, and by the runs started meanwhile (a killed runner's runs
 // keep it until they end). Throws RunError when another study holds it.

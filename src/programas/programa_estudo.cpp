@@ -1,4 +1,4 @@
-#include "estudo/estudo.hpp"
+#include "estudo/comando.hpp"
 #include "plataforma/plataforma.hpp"
 
 int main(int argc, char** argv) {

@@ -1,4 +1,4 @@
-#include "estudo/extrapola.hpp"
+#include "extrapolacao/extrapola.hpp"
 #include "plataforma/plataforma.hpp"
 
 int main(int argc, char** argv) {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "estudo/extrapolacao.hpp"
+#include "extrapolacao/extrapolacao.hpp"
 
 namespace tx {
 
@@ -41,5 +41,10 @@ bool write_study_files(const GridStudy& g, const std::vector<std::string>& pream
 std::vector<std::string> study_file_names(bool csv_file);
 // The same report file with the preamble alone (no extrapolation possible).
 void write_report_file(const std::vector<std::string>& lines);
+
+// Every file of `names` (reports in the current folder) is absent or a
+// writable regular file that is not a link, and so is its temporary name
+// (".tmp"), and the folder takes new files. Throws RunError naming the file.
+void check_report_files(const std::vector<std::string>& names);
 
 }  // namespace tx

@@ -1,6 +1,6 @@
 // Grid-refinement extrapolation: observed order, Richardson extrapolation,
 // GCI and the least-squares fit.
-#include "estudo/extrapolacao.hpp"
+#include "extrapolacao/extrapolacao.hpp"
 
 #include <algorithm>
 #include <cmath>

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "estudo/resumo.hpp"
+#include "extrapolacao/resumo.hpp"
 
 namespace tx {
 

@@ -1,18 +1,23 @@
 // The extrapolation's report, CSV table and plot.
-#include "estudo/relatorio.hpp"
+#include "extrapolacao/relatorio.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <string_view>
 
 #include "arquivos/arquivo_texto.hpp"
+#include "arquivos/gravacao.hpp"
 #include "arquivos/layout.hpp"
+#include "base/erro.hpp"
 #include "base/texto.hpp"
 #include "caso/resumo.hpp"
 #include "plataforma/plataforma.hpp"
 
 namespace tx {
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -271,6 +276,28 @@ std::vector<std::string> study_file_names(bool csv_file) {
 }
 
 void write_report_file(const std::vector<std::string>& lines) { write_text_file(kReportFile, lines); }
+
+void check_report_files(const std::vector<std::string>& names) {
+  for (const std::string& name : names) {
+    std::string why;
+    if (!replaceable(name, &why))
+      throw RunError("Erro: o arquivo \"" + name + "\" " + why +
+                     "; ele é regravado ao final: remova-o. Nenhum arquivo foi alterado.");
+    std::error_code ec;
+    if (fs::exists(fs::symlink_status(name, ec)) && !is_writable(name, &why))
+      throw RunError("Erro: o arquivo \"" + name + "\" não pode ser gravado (" + why +
+                     "). Nenhum arquivo foi alterado.");
+    // A stale temporary (a killed study's) is replaced; anything else there
+    // is refused, as the outputs themselves are.
+    const std::string tmp = name + ".tmp";
+    if (!replaceable(tmp, &why))
+      throw RunError("Erro: \"" + tmp + "\", o nome temporário de \"" + name + "\", " + why +
+                     ": remova-o. Nenhum arquivo foi alterado.");
+  }
+  if (std::string why; !folder_takes_new_files(".", &why))
+    throw RunError("Erro: a pasta atual não permite criar os arquivos do estudo (" + why +
+                   "). Nenhum arquivo foi alterado.");
+}
 
 bool write_study_files(const GridStudy& g, const std::vector<std::string>& preamble,
                        bool csv_file, const std::vector<std::string>& postscript,

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "estudo/extrapolacao.hpp"
-#include "estudo/relatorio.hpp"
+#include "extrapolacao/extrapolacao.hpp"
+#include "extrapolacao/relatorio.hpp"
 #include "arquivos/layout.hpp"
 #include "apoio/tmpdir.hpp"
 

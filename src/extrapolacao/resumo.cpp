@@ -1,5 +1,5 @@
 // The summary files of the extrapolation.
-#include "estudo/resumo.hpp"
+#include "extrapolacao/resumo.hpp"
 
 #include <cmath>
 #include <cstdio>

@@ -1,5 +1,5 @@
 // The command line of tubrix-extrapola.
-#include "estudo/extrapola.hpp"
+#include "extrapolacao/extrapola.hpp"
 
 #include <cmath>
 #include <cstdio>
@@ -8,9 +8,8 @@
 #include <vector>
 
 #include "base/erro.hpp"
-#include "estudo/extrapolacao.hpp"
-#include "estudo/relatorio.hpp"
-#include "estudo/verificacao.hpp"
+#include "extrapolacao/extrapolacao.hpp"
+#include "extrapolacao/relatorio.hpp"
 #include "plataforma/plataforma.hpp"
 
 namespace tx {
