@@ -98,6 +98,12 @@ constexpr const char* kUsage =
 
 StudyOptions parse_study_options(const std::vector<std::string>& args, bool& help) {
   StudyOptions o;
+  // --help anywhere shows the usage, whatever else is given (--familia too).
+  for (const std::string& a : args)
+    if (a == "--help" || a == "-h") {
+      help = true;
+      return o;
+    }
   bool have_grids = false, have_levels = false, have_sbatch = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string a = args[i];
@@ -105,9 +111,7 @@ StudyOptions parse_study_options(const std::vector<std::string>& args, bool& hel
       if (i + 1 >= args.size()) bad_argument(opt, "falta o valor");
       return args[++i];
     };
-    if (a == "--help" || a == "-h") {
-      help = true;
-    } else if (a == "--malhas") {
+    if (a == "--malhas") {
       o.grids = parse_grid_list(value(a));
       have_grids = true;
     } else if (a == "--niveis") {

@@ -723,7 +723,6 @@ std::vector<Grid> prepare_variant(StudyOptions opt) {
   check_study_folders(grids);
   check_study_runs(grids, opt);
   prepare_study_grids(grids);
-  if (!opt.slurm) share_threads(opt.jobs);
   return grids;
 }
 
@@ -759,6 +758,9 @@ SlurmEnd run_variant_grids(const FamilyTable& t, std::vector<Grid>& grids,
   }
   const std::string tubrix = tubrix_program();
   if (opt.slurm) return run_grids_slurm(grids, tubrix, opt.sbatch, stop);
+  // Once for the whole family: set per variant, the first share would turn
+  // the grant off for the others (TUBRIX_THREADS already set).
+  share_threads(jobs);
   return run_grids(grids, tubrix, jobs, stop) ? SlurmEnd::Interrupted : SlurmEnd::Done;
 }
 
