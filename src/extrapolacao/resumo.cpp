@@ -44,18 +44,7 @@ std::string exact(double v) {
 
 SummaryFile read_summary_file(const std::string& path) {
   // A summary file has fourteen short lines.
-  const std::string all = read_input_text(path, "o arquivo de resumo", kSmallTextLimit);
-
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < all.size()) {
-    std::size_t end = all.find('\n', start);
-    if (end == std::string::npos) end = all.size();
-    std::size_t len = end - start;
-    if (len > 0 && all[start + len - 1] == '\r') --len;
-    lines.push_back(all.substr(start, len));
-    start = end + 1;
-  }
+  std::vector<std::string> lines = read_input_lines(path, "o arquivo de resumo", kSmallTextLimit);
   while (!lines.empty() && lines.back().find_first_not_of(' ') == std::string::npos)
     lines.pop_back();
 
