@@ -378,7 +378,8 @@ Wall throat_pieces(const std::array<double, kConicalParamCount>& p, const ParamN
   const double r3 = p[kRg] + p[kRcd] * (1.0 - std::cos(td));
   if (p[kRex] < r3)
     at(kRcd, "o arco a jusante da garganta (rcd) não cabe até a saída: ele termina em r = " +
-                 show(r3) + " m, acima de rex = " + show(p[kRex]) + " m; reduza rcd ou aumente rex");
+                 show(r3) + " m, acima de rex = " + show(p[kRex]) +
+                 " m; reduza rcd ou aumente rex");
   w.x_end[0] = p[kLin];
   w.x_end[1] = p[kLin] + p[kRf] * std::sin(tc);
   w.x_end[2] = w.x_end[1] + (r1 - r2) / std::tan(tc);
@@ -441,7 +442,8 @@ Wall bell_wall(const std::array<double, kBellParamCount>& b, const std::string& 
   // Huzel & Huang's 15-degree cone: from the throat to the exit of the
   // conical wall with this throat, downstream arc and exit.
   const double c15 = rad(15.0);
-  const double cone = (b[kBellRex] - b[kRg] + b[kRcd] * (1.0 / std::cos(c15) - 1.0)) / std::tan(c15);
+  const double cone =
+      (b[kBellRex] - b[kRg] + b[kRcd] * (1.0 / std::cos(c15) - 1.0)) / std::tan(c15);
   const double length = lf * cone;
   if (length > kMaxLength)
     at(kLf, "o sino teria " + show(length) + " m de comprimento, grande demais" + range_tail());
@@ -566,7 +568,8 @@ Wall read_wall_file(const std::string& path) {
     if (lines[i].find_first_not_of(" \t") != std::string::npos)
       filled.emplace_back(static_cast<int>(i + 1), lines[i]);
   if (filled.empty())
-    throw RunError(head(path) + "o arquivo da parede está vazio (esperado 'conica', 'pontos' ou 'sino').");
+    throw RunError(head(path) +
+                   "o arquivo da parede está vazio (esperado 'conica', 'pontos' ou 'sino').");
 
   const auto& [form_line, first] = filled[0];
   std::string form;
@@ -576,8 +579,7 @@ Wall read_wall_file(const std::string& path) {
     if (close == std::string::npos)
       at_line(path, form_line,
               "esperado a forma da parede entre apóstrofos, 'conica', 'pontos' ou 'sino', "
-              "encontrado \"" +
-                  first.substr(q) + "\"");
+              "encontrado \"" + first.substr(q) + "\"");
     form = first.substr(q + 1, close - q - 1);
   }
   const std::string key = form_key(form);
