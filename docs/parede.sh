@@ -1,9 +1,11 @@
 #!/bin/bash
-# Runs the two wall-file examples (examples/bmg, examples/pontos) and draws
-# the pictures docs/parede.md shows: each one's Mach and pressure map and the
-# pressure ratio p/po along the wall and the axis row. Prints the figures
-# the page quotes.
+# Runs the wall-file examples (examples/bmg, examples/pontos, examples/sino)
+# and draws the pictures docs/parede.md shows: for bmg and pontos each one's
+# Mach and pressure map and the pressure ratio p/po along the wall and the
+# axis row, for sino its Mach number along x. Prints the figures the page
+# quotes.
 #   docs/parede.sh [tubrix] [NXxNY]   (default build/tubrix; the examples' own grid)
+#   PAREDE_EXEMPLOS="sino" docs/parede.sh   runs only the examples named
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 exe=$(realpath "${1:-$root/build/tubrix}")
@@ -12,7 +14,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export TUBRIX_TEMPLATES="$root/templates"
 unset DISPLAY WAYLAND_DISPLAY  # pictures, not windows
-for ex in bmg pontos; do
+for ex in ${PAREDE_EXEMPLOS:-bmg pontos sino}; do
   d="$work/$ex"
   cp -r "$root/examples/$ex" "$d"
   data="$d/$ex.dat"
@@ -30,6 +32,10 @@ for ex in bmg pontos; do
   for k in 'Rcag:' 'CdKL:' 'fm1D:' 'fme:'; do
     grep -a "= $k" "$d/$ex.txt" | head -1 | awk -v k="$k" '{printf "%s %.8g\n", k, $1}'
   done
+  if [ "$ex" = sino ]; then
+    cp "$d/$ex.Mach.png" "$root/docs/parede-$ex-mach.png"
+    continue
+  fi
   cp "$d/$ex.campo.png" "$root/docs/parede-$ex-campo.png"
   title=$(sed -n 28p "$data" | sed "s/^'\\([^']*\\)'.*/\\1/")
   gnuplot <<GP

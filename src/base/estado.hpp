@@ -44,15 +44,22 @@ struct CaseData {
 
 // The nozzle wall: its radius (half-height in planar flow) along x, from 0
 // at the inlet to the exit. The built-in V shape is made by the grid itself.
-enum class WallForm : int { kBuiltin = 0, kConical = 1, kPoints = 2 };
+enum class WallForm : int { kBuiltin = 0, kConical = 1, kPoints = 2, kBell = 3 };
 
 struct Wall {
   WallForm form = WallForm::kBuiltin;
   // Conical: rin, Lin, rf, tc, rcu, rg, rcd, td, rex (angles in degrees),
   // and the x where each piece ends: inlet straight, inlet arc, cone,
   // upstream throat arc (the throat), downstream arc, divergent cone (exit).
+  // A bell fills both as a conical wall whose td is its tn, the bell in
+  // place of the divergent cone.
   std::array<double, 9> p{};
   std::array<double, 6> x_end{};
+  // Bell: rin, Lin, rf, tc, rcu, rg, rcd, tn, te, rex, Lf as in its file,
+  // and its quadratic Bezier's control points x, r: start, the tangents'
+  // intersection, exit.
+  std::array<double, 11> bell{};
+  std::array<double, 6> bezier{};
   // Points: the table, the spline's second derivatives at the points and
   // the tension of each interval.
   std::vector<double> px, pr, pz, tension;

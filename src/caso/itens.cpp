@@ -85,7 +85,7 @@ const std::array<CaseItem, kCaseItemCount> kCaseItems = {{
 
 const CaseItem kWallItem = {
     29, "parede", N, "",
-    "opcional: arquivo da parede da tubeira, entre apóstrofos ('conica' ou 'pontos'); "
+    "opcional: arquivo da parede da tubeira, entre apóstrofos ('conica', 'pontos' ou 'sino'); "
     "sem ele, ou com 'padrao', a parede embutida",
     "arquivo da parede", true};
 

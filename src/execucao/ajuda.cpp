@@ -65,6 +65,13 @@ constexpr const char* kHelpPoints =
     "  'pontos'  a seguir um par x r (m) por linha, x crescente a partir de 0, pelo menos 4\n"
     "            pares com um só mínimo interior (a garganta); ligados por uma spline cúbica\n"
     "            sob tensão, com inclinação e curvatura contínuas e sem oscilar entre os pontos\n";
+constexpr const char* kHelpBell =
+    "  'sino'    sino de empuxo ótimo na aproximação parabólica de Rao: entrada, cone\n"
+    "            convergente e arcos da garganta como em 'conica'; depois do arco rcd, uma\n"
+    "            parábola (Bézier quadrática) que parte dele no ângulo tn e chega à saída no\n"
+    "            ângulo te (0 <= te < tn < 90); seu comprimento desde a garganta é Lf vezes o\n"
+    "            do cone de 15 graus com a mesma garganta, arco rcd e saída,\n"
+    "            ((rex - rg) + rcd (1/cos 15 - 1)) / tan 15; a seguir, em ordem:\n";
 
 // After the items' lines (the case items table).
 constexpr const char* kHelpEnd =
@@ -92,6 +99,9 @@ void print_help(std::FILE* out) {
   for (const WallParam& p : kConicalParams)
     std::fprintf(out, "            %-4s %s (%s)\n", p.name, p.meaning, p.unit);
   std::fputs(kHelpPoints, out);
+  std::fputs(kHelpBell, out);
+  for (const WallParam& p : kBellParams)
+    std::fprintf(out, "            %-4s %s (%s)\n", p.name, p.meaning, p.unit);
   std::fputs(kHelpEnd, out);
 }
 

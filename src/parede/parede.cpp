@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <tuple>
+#include <type_traits>
 
 #include "arquivos/layout.hpp"
 #include "arquivos/leitura.hpp"
@@ -24,9 +26,22 @@ const std::array<WallParam, kConicalParamCount> kConicalParams = {{
     {"rex", "m", "raio da saída"},
 }};
 
+const std::array<WallParam, kBellParamCount> kBellParams = {{
+    kConicalParams[0], kConicalParams[1], kConicalParams[2], kConicalParams[3],
+    kConicalParams[4], kConicalParams[5], kConicalParams[6],
+    {"tn", "graus", "semi-ângulo da parede no início do sino (fim do arco rcd)"},
+    {"te", "graus", "semi-ângulo da parede na saída"},
+    {"rex", "m", "raio da saída"},
+    {"Lf", "adimensional", "comprimento do sino desde a garganta / o do cone de 15 graus"},
+}};
+
 namespace {
 
 enum P { kRin, kLin, kRf, kTc, kRcu, kRg, kRcd, kTd, kRex };
+// The bell's own, after the seven it shares with the conical wall.
+enum B { kTn = 7, kTe, kBellRex, kLf };
+
+using ParamNames = std::array<const char*, kConicalParamCount>;
 
 // Largest tension of an interval: 0 is the cubic spline; the larger, the
 // closer the curve to the polygon of the points (doubled from 1 as needed).
@@ -53,9 +68,8 @@ std::string head(const std::string& file) { return "Erro no arquivo \"" + file +
   throw RunError(head(file) + "linha " + std::to_string(line) + ": " + what + ".");
 }
 
-[[noreturn]] void at_param(const std::string& file, int k, const std::string& what) {
-  throw RunError(head(file) + "parâmetro " + kConicalParams[static_cast<std::size_t>(k)].name +
-                 ": " + what + ".");
+[[noreturn]] void at_param(const std::string& file, const char* name, const std::string& what) {
+  throw RunError(head(file) + "parâmetro " + name + ": " + what + ".");
 }
 
 double rad(double deg) { return deg * (std::acos(-1.0) / 180.0); }
@@ -236,6 +250,31 @@ double conical_slope(const Wall& w, double x) {
   return std::tan(rad(p[kTd]));
 }
 
+// The bell's quadratic Bezier at x: its parameter t, found from x(t),
+// which the tangents meeting between the ends make monotone.
+double bezier_t(const Wall& w, double x) {
+  const auto& b = w.bezier;
+  const double a = b[0] - 2.0 * b[2] + b[4], c = 2.0 * (b[2] - b[0]);
+  const double d = std::max(0.0, x - b[0]);
+  // The root of a t^2 + c t = d written without cancellation as a -> 0.
+  const double t = 2.0 * d / (c + std::sqrt(std::max(0.0, c * c + 4.0 * a * d)));
+  return std::min(1.0, t);
+}
+
+double bell_radius(const Wall& w, double x) {
+  if (x <= w.x_end[4]) return conical_radius(w, x);
+  const auto& b = w.bezier;
+  const double t = bezier_t(w, x), u = 1.0 - t;
+  return u * u * b[1] + 2.0 * t * u * b[3] + t * t * b[5];
+}
+
+double bell_slope(const Wall& w, double x) {
+  if (x <= w.x_end[4]) return conical_slope(w, x);
+  const auto& b = w.bezier;
+  const double t = bezier_t(w, x), u = 1.0 - t;
+  return (u * (b[3] - b[1]) + t * (b[5] - b[3])) / (u * (b[2] - b[0]) + t * (b[4] - b[2]));
+}
+
 // Latin-1 'ô' or UTF-8 'ô' in the form's name, and any case.
 std::string form_key(std::string s) {
   std::string r;
@@ -284,67 +323,154 @@ int conical_param_index(const std::string& name) {
   return -1;
 }
 
-Wall conical_wall(const std::array<double, kConicalParamCount>& p, const std::string& file) {
+int bell_param_index(const std::string& name) {
+  for (std::size_t k = 0; k < kBellParams.size(); ++k)
+    if (name == kBellParams[k].name) return static_cast<int>(k);
+  return -1;
+}
+
+namespace {
+
+// The inlet, the convergent cone and the two throat arcs, which the conical
+// wall and the bell share: p as a conical wall's, whose td is the angle
+// where the downstream arc ends, `name` each one's name in its file. Checks
+// them in the order of the 'conica' messages; sets x_end[0..4], the throat
+// and the inlet.
+Wall throat_pieces(const std::array<double, kConicalParamCount>& p, const ParamNames& name,
+                   const std::string& file) {
+  const auto at = [&](int k, const std::string& what) {
+    at_param(file, name[static_cast<std::size_t>(k)], what);
+  };
   for (int k : {kRin, kRg, kRex})
-    if (!(p[static_cast<std::size_t>(k)] > 0)) at_param(file, k, "o raio deve ser positivo, é " + show(p[static_cast<std::size_t>(k)]));
+    if (!(p[static_cast<std::size_t>(k)] > 0)) at(k, "o raio deve ser positivo, é " + show(p[static_cast<std::size_t>(k)]));
   for (int k : {kRcu, kRcd})
     if (!(p[static_cast<std::size_t>(k)] > 0))
-      at_param(file, k, "o raio de curvatura deve ser positivo, é " + show(p[static_cast<std::size_t>(k)]));
+      at(k, "o raio de curvatura deve ser positivo, é " + show(p[static_cast<std::size_t>(k)]));
   for (int k : {kLin, kRf})
     if (!(p[static_cast<std::size_t>(k)] >= 0))
-      at_param(file, k, "deve ser zero ou positivo, é " + show(p[static_cast<std::size_t>(k)]));
+      at(k, "deve ser zero ou positivo, é " + show(p[static_cast<std::size_t>(k)]));
   for (int k : {kTc, kTd})
     if (!(p[static_cast<std::size_t>(k)] > 0 && p[static_cast<std::size_t>(k)] < 90))
-      at_param(file, k, "o semi-ângulo deve estar entre 0 e 90 graus (exclusive), é " +
-                            show(p[static_cast<std::size_t>(k)]));
+      at(k, "o semi-ângulo deve estar entre 0 e 90 graus (exclusive), é " +
+                show(p[static_cast<std::size_t>(k)]));
   if (p[kRex] < p[kRg])
-    at_param(file, kRex, "a saída (" + show(p[kRex]) + " m) é mais estreita que a garganta (rg = " +
-                             show(p[kRg]) + " m)");
+    at(kRex, "a saída (" + show(p[kRex]) + " m) é mais estreita que a garganta (rg = " +
+                 show(p[kRg]) + " m)");
   if (p[kRin] <= p[kRg])
-    at_param(file, kRin, "a entrada (" + show(p[kRin]) + " m) deve ser mais larga que a garganta (rg = " +
-                             show(p[kRg]) + " m)");
+    at(kRin, "a entrada (" + show(p[kRin]) + " m) deve ser mais larga que a garganta (rg = " +
+                 show(p[kRg]) + " m)");
   for (int k : {kRin, kLin, kRf, kRcu, kRg, kRcd, kRex}) {
     const double v = p[static_cast<std::size_t>(k)];
     if (v == 0) continue;
-    if (const std::string why = out_of_range(v); !why.empty()) at_param(file, k, why);
+    if (const std::string why = out_of_range(v); !why.empty()) at(k, why);
   }
   const double tc = rad(p[kTc]), td = rad(p[kTd]);
   Wall w;
-  w.form = WallForm::kConical;
   w.p = p;
   // Where the inlet arc ends and where the upstream throat arc begins: the
   // cone between them must not climb.
   const double r1 = p[kRin] - p[kRf] * (1.0 - std::cos(tc));
   const double r2 = p[kRg] + p[kRcu] * (1.0 - std::cos(tc));
   if (r1 < r2)
-    at_param(file, kRf,
-             "os arcos não cabem no convergente: o arco da entrada (rf) termina em r = " +
-                 show(r1) + " m e o arco a montante da garganta (rcu) começaria em r = " +
-                 show(r2) + " m, acima dele; reduza rf ou rcu, ou aumente rin");
+    at(kRf, "os arcos não cabem no convergente: o arco da entrada (rf) termina em r = " +
+                show(r1) + " m e o arco a montante da garganta (rcu) começaria em r = " +
+                show(r2) + " m, acima dele; reduza rf ou rcu, ou aumente rin");
   const double r3 = p[kRg] + p[kRcd] * (1.0 - std::cos(td));
   if (p[kRex] < r3)
-    at_param(file, kRcd,
-             "o arco a jusante da garganta (rcd) não cabe até a saída: ele termina em r = " +
-                 show(r3) + " m, acima de rex = " + show(p[kRex]) + " m; reduza rcd ou aumente rex");
+    at(kRcd, "o arco a jusante da garganta (rcd) não cabe até a saída: ele termina em r = " +
+                 show(r3) + " m, acima de rex = " + show(p[kRex]) +
+                 " m; reduza rcd ou aumente rex");
   w.x_end[0] = p[kLin];
   w.x_end[1] = p[kLin] + p[kRf] * std::sin(tc);
   w.x_end[2] = w.x_end[1] + (r1 - r2) / std::tan(tc);
   w.x_end[3] = w.x_end[2] + p[kRcu] * std::sin(tc);
   w.x_end[4] = w.x_end[3] + p[kRcd] * std::sin(td);
-  w.x_end[5] = w.x_end[4] + (p[kRex] - r3) / std::tan(td);
   // A cone's length follows from its angle: a nearly flat one may be far
   // longer than any length given.
-  const double cone[2] = {w.x_end[2] - w.x_end[1], w.x_end[5] - w.x_end[4]};
-  for (int c = 0; c < 2; ++c)
-    if (cone[c] > kMaxLength)
-      at_param(file, c == 0 ? kTc : kTd,
-               std::string("o cone ") + (c == 0 ? "convergente" : "divergente") + " teria " +
-                   show(cone[c]) + " m de comprimento, grande demais" + range_tail());
+  if (const double cone = w.x_end[2] - w.x_end[1]; cone > kMaxLength)
+    at(kTc, "o cone convergente teria " + show(cone) + " m de comprimento, grande demais" +
+                range_tail());
   w.x_throat = w.x_end[3];
   w.r_throat = p[kRg];
-  w.x_exit = w.x_end[5];
   w.r_inlet = p[kRin];
+  return w;
+}
+
+}  // namespace
+
+Wall conical_wall(const std::array<double, kConicalParamCount>& p, const std::string& file) {
+  ParamNames name{};
+  for (std::size_t k = 0; k < name.size(); ++k) name[k] = kConicalParams[k].name;
+  Wall w = throat_pieces(p, name, file);
+  w.form = WallForm::kConical;
+  const double td = rad(p[kTd]);
+  const double r3 = p[kRg] + p[kRcd] * (1.0 - std::cos(td));
+  w.x_end[5] = w.x_end[4] + (p[kRex] - r3) / std::tan(td);
+  if (const double cone = w.x_end[5] - w.x_end[4]; cone > kMaxLength)
+    at_param(file, name[kTd],
+             "o cone divergente teria " + show(cone) + " m de comprimento, grande demais" +
+                 range_tail());
+  w.x_exit = w.x_end[5];
   w.r_exit = p[kRex];
+  return w;
+}
+
+Wall bell_wall(const std::array<double, kBellParamCount>& b, const std::string& file) {
+  std::array<double, kConicalParamCount> p{};
+  ParamNames name{};
+  for (int k = 0; k < kTd; ++k) {
+    p[static_cast<std::size_t>(k)] = b[static_cast<std::size_t>(k)];
+    name[static_cast<std::size_t>(k)] = kBellParams[static_cast<std::size_t>(k)].name;
+  }
+  p[kTd] = b[kTn];
+  p[kRex] = b[kBellRex];
+  name[kTd] = kBellParams[kTn].name;
+  name[kRex] = kBellParams[kBellRex].name;
+  Wall w = throat_pieces(p, name, file);
+  w.form = WallForm::kBell;
+  w.bell = b;
+  const auto at = [&](int k, const std::string& what) {
+    at_param(file, kBellParams[static_cast<std::size_t>(k)].name, what);
+  };
+  const double tn = b[kTn], te = b[kTe], lf = b[kLf];
+  if (!(te >= 0 && te < 90))
+    at(kTe, "o semi-ângulo deve estar entre 0 (inclusive) e 90 graus (exclusive), é " + show(te));
+  if (te >= tn)
+    at(kTe, "o semi-ângulo da saída (" + show(te) + " graus) deve ser menor que o do início do "
+            "sino (tn = " + show(tn) + " graus): a parede do sino se curva em direção ao eixo");
+  if (!(lf > 0)) at(kLf, "a fração deve ser positiva, é " + show(lf));
+  // Huzel & Huang's 15-degree cone: from the throat to the exit of the
+  // conical wall with this throat, downstream arc and exit.
+  const double c15 = rad(15.0);
+  const double cone =
+      (b[kBellRex] - b[kRg] + b[kRcd] * (1.0 / std::cos(c15) - 1.0)) / std::tan(c15);
+  const double length = lf * cone;
+  if (length > kMaxLength)
+    at(kLf, "o sino teria " + show(length) + " m de comprimento, grande demais" + range_tail());
+  const double xn = w.x_end[4], rn = b[kRg] + b[kRcd] * (1.0 - std::cos(rad(tn)));
+  const double xe = w.x_throat + length, re = b[kBellRex];
+  if (!(xe > xn))
+    at(kLf, "o sino terminaria em x = " + show(xe) + " m, antes do fim do arco a jusante da "
+            "garganta (rcd), em x = " + show(xn) + " m; aumente Lf ou reduza rcd");
+  // The tangents at the two ends meet at q; the Bezier is monotone in x and
+  // r when q lies between the ends, that is when the chord's angle lies
+  // strictly between te and tn.
+  const double dx = xe - xn, dr = re - rn;
+  const double det = std::sin(rad(te) - rad(tn));
+  const double s = (dx * std::sin(rad(te)) - dr * std::cos(rad(te))) / det;
+  const double qx = xn + s * std::cos(rad(tn)), qr = rn + s * std::sin(rad(tn));
+  const double chord = std::atan2(dr, dx) / rad(1.0);
+  const std::string rise = "o sino não seria monótono (as tangentes do início e da saída não se "
+                           "cruzam entre as pontas): a corda do fim do arco rcd até a saída sobe " +
+                           show(chord) + " graus, ";
+  if (chord >= tn || !(qx < xe))
+    at(kLf, rise + "não menos que tn = " + show(tn) + " graus; aumente Lf ou tn");
+  if (chord <= te || !(qx > xn))
+    at(kLf, rise + "não mais que te = " + show(te) + " graus; reduza Lf ou te");
+  w.bezier = {xn, rn, qx, qr, xe, re};
+  w.x_end[5] = xe;
+  w.x_exit = xe;
+  w.r_exit = re;
   return w;
 }
 
@@ -421,10 +547,12 @@ Wall points_wall(const std::vector<double>& x, const std::vector<double>& r,
 }
 
 double wall_radius(const Wall& w, double x) {
+  if (w.form == WallForm::kBell) return bell_radius(w, x);
   return w.form == WallForm::kConical ? conical_radius(w, x) : spline_value(w, x);
 }
 
 double wall_slope(const Wall& w, double x) {
+  if (w.form == WallForm::kBell) return bell_slope(w, x);
   return w.form == WallForm::kConical ? conical_slope(w, x) : spline_slope(w, x);
 }
 
@@ -440,7 +568,8 @@ Wall read_wall_file(const std::string& path) {
     if (lines[i].find_first_not_of(" \t") != std::string::npos)
       filled.emplace_back(static_cast<int>(i + 1), lines[i]);
   if (filled.empty())
-    throw RunError(head(path) + "o arquivo da parede está vazio (esperado 'conica' ou 'pontos').");
+    throw RunError(head(path) +
+                   "o arquivo da parede está vazio (esperado 'conica', 'pontos' ou 'sino').");
 
   const auto& [form_line, first] = filled[0];
   std::string form;
@@ -449,25 +578,31 @@ Wall read_wall_file(const std::string& path) {
     const std::size_t close = first[q] == '\'' ? first.find('\'', q + 1) : std::string::npos;
     if (close == std::string::npos)
       at_line(path, form_line,
-              "esperado a forma da parede entre apóstrofos, 'conica' ou 'pontos', encontrado \"" +
-                  first.substr(q) + "\"");
+              "esperado a forma da parede entre apóstrofos, 'conica', 'pontos' ou 'sino', "
+              "encontrado \"" + first.substr(q) + "\"");
     form = first.substr(q + 1, close - q - 1);
   }
   const std::string key = form_key(form);
-  if (key == "conica") {
-    std::array<double, kConicalParamCount> p{};
+  // One value a line, in the order of the form's table.
+  const auto params = [&](const char* form_name, const auto& table) {
+    std::array<double, std::tuple_size_v<std::decay_t<decltype(table)>>> p{};
     for (std::size_t k = 0; k < p.size(); ++k) {
-      const std::string name = kConicalParams[k].name;
-      if (k + 1 >= filled.size())
+      const std::string name = table[k].name;
+      if (k + 1 >= filled.size()) {
+        std::string all;
+        for (const WallParam& q : table) all += std::string(all.empty() ? "" : ", ") + q.name;
         throw RunError(head(path) + "parâmetro " + name +
-                       ": o arquivo terminou antes deste parâmetro (a parede 'conica' tem 9: "
-                       "rin, Lin, rf, tc, rcu, rg, rcd, td, rex).");
+                       ": o arquivo terminou antes deste parâmetro (a parede '" + form_name +
+                       "' tem " + std::to_string(p.size()) + ": " + all + ").");
+      }
       std::size_t pos = 0;
       const auto& [ln, text] = filled[k + 1];
       p[k] = number_at(path, ln, field(text, pos), ("o parâmetro " + name).c_str());
     }
-    return conical_wall(p, path);
-  }
+    return p;
+  };
+  if (key == "conica") return conical_wall(params("conica", kConicalParams), path);
+  if (key == "sino") return bell_wall(params("sino", kBellParams), path);
   if (key == "pontos") {
     std::vector<double> x, r;
     std::vector<int> ln;
@@ -484,18 +619,27 @@ Wall read_wall_file(const std::string& path) {
     return points_wall(x, r, ln, path);
   }
   at_line(path, form_line, "forma de parede desconhecida '" + form +
-                               "': as formas são 'conica' e 'pontos'");
+                               "': as formas são 'conica', 'pontos' e 'sino'");
 }
 
 std::vector<std::string> wall_description(const Wall& w) {
   std::vector<std::string> out;
+  // Each parameter's value, name, meaning and unit.
+  const auto values = [&](const auto& table, const auto& v) {
+    for (std::size_t k = 0; k < table.size(); ++k) {
+      const WallParam& q = table[k];
+      const std::string text = to_latin1(std::string(q.name) + ": " + q.meaning + " (" + q.unit + ")");
+      out.push_back(format_record("(1P,E22.9,' = ',A)", {v[k], text}));
+    }
+  };
   if (w.form == WallForm::kConical) {
     out.push_back(format_record("('parede cônica com arcos circulares:')", {}));
-    for (std::size_t k = 0; k < kConicalParams.size(); ++k) {
-      const WallParam& q = kConicalParams[k];
-      const std::string text = to_latin1(std::string(q.name) + ": " + q.meaning + " (" + q.unit + ")");
-      out.push_back(format_record("(1P,E22.9,' = ',A)", {w.p[k], text}));
-    }
+    values(kConicalParams, w.p);
+  } else if (w.form == WallForm::kBell) {
+    out.push_back(format_record(
+        "('parede em sino (aproximação parabólica de Rao) com arcos circulares na garganta:')",
+        {}));
+    values(kBellParams, w.bell);
   } else if (w.form == WallForm::kPoints) {
     out.push_back(format_record(
         "('parede por ',A,' pontos (x, r): spline cúbica sob tensão, tensão máxima = ',F7.1)",
@@ -512,6 +656,7 @@ std::vector<std::string> wall_description(const Wall& w) {
 bool same_wall(const Wall& a, const Wall& b) {
   if (a.form != b.form) return false;
   if (a.form == WallForm::kConical) return a.p == b.p;
+  if (a.form == WallForm::kBell) return a.bell == b.bell;
   return a.px == b.px && a.pr == b.pr;
 }
 

@@ -1,6 +1,7 @@
 // The nozzle wall of a wall file: a conical nozzle with circular arcs
-// ('conica') or a table of points joined by a spline under tension
-// ('pontos'); its reading, checks and radius along x.
+// ('conica'), a table of points joined by a spline under tension ('pontos')
+// or a thrust-optimised bell in its parabolic approximation ('sino'); its
+// reading, checks and radius along x.
 #pragma once
 
 #include <array>
@@ -11,17 +12,22 @@
 
 namespace tx {
 
-// The parameters of a 'conica' wall, in the order of the file.
+// The parameters of a 'conica' or 'sino' wall, in the order of the file.
 struct WallParam {
   const char* name;
-  const char* unit;     // "m" or "graus"
+  const char* unit;     // "m", "graus" or "adimensional"
   const char* meaning;  // as the listing and the documentation say it
 };
 inline constexpr int kConicalParamCount = 9;
 extern const std::array<WallParam, kConicalParamCount> kConicalParams;
+// The bell's: the first seven are the conical wall's, then tn, te, rex, Lf.
+inline constexpr int kBellParamCount = 11;
+extern const std::array<WallParam, kBellParamCount> kBellParams;
 
 // Index of a 'conica' parameter by name, or -1.
 int conical_param_index(const std::string& name);
+// Index of a 'sino' parameter by name, or -1.
+int bell_param_index(const std::string& name);
 
 // The lines of a wall file as bytes (a byte-order mark and CR dropped);
 // read as every input text file is (arquivos/leitura.hpp), at most 4 MiB.
@@ -36,6 +42,11 @@ Wall read_wall_file(const std::string& path);
 // The conical wall of these parameters (angles in degrees); `file` names the
 // file in the messages of a wall that cannot be built.
 Wall conical_wall(const std::array<double, kConicalParamCount>& p, const std::string& file);
+
+// The bell of these parameters (angles in degrees): the conical wall's inlet,
+// convergent and throat arcs, then a quadratic Bezier from the end of the
+// downstream arc at angle tn to the exit at angle te.
+Wall bell_wall(const std::array<double, kBellParamCount>& p, const std::string& file);
 
 // The wall through the points (x from 0, strictly increasing; `line` of each
 // point for the messages).

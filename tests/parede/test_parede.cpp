@@ -27,6 +27,14 @@ std::string conical_text(double rin, double Lin, double rf, double tc, double rc
   return t;
 }
 
+// The bell of examples/sino with the given angles and length fraction.
+std::string bell_text(double tn, double te, double Lf) {
+  std::string t = "'sino'  parede de teste\n";
+  for (double v : {1.0, 0.0, 0.0, 30.0, 0.75, 0.5, 0.191, tn, te, 0.5 * std::sqrt(10.0), Lf})
+    t += tx::real_text(v) + "\n";
+  return t;
+}
+
 double second_derivative(const tx::Wall& w, double x, double h) {
   return (tx::wall_radius(w, x + h) - 2 * tx::wall_radius(w, x) + tx::wall_radius(w, x - h)) /
          (h * h);
@@ -59,6 +67,37 @@ TEST(ConicalWall, TangentPiecesThroatCurvatureAndEnds) {
     EXPECT_GE(tx::wall_radius(w, x), 0.5);
   EXPECT_NEAR(second_derivative(w, w.x_throat - 1e-3, 1e-4), 1 / 0.4, 1e-3);
   EXPECT_NEAR(second_derivative(w, w.x_throat + 1e-3, 1e-4), 1 / 0.8, 1e-3);
+}
+
+// The bell leaves the downstream throat arc at tn without a kink, reaches
+// the exit at Lf times the 15-degree cone's length with angle te, and rises
+// between the two angles all the way.
+TEST(BellWall, TangentToTheArcReachesTheExitAtItsAngle) {
+  const double d = std::acos(-1.0) / 180, rex = 0.5 * std::sqrt(10.0);
+  txtest::ScratchDir scratch;
+  spit("s.parede", bell_text(30, 9, 0.8));
+  const tx::Wall w = tx::read_wall_file("s.parede");
+  EXPECT_EQ(w.r_throat, 0.5);
+  const double cone = (rex - 0.5 + 0.191 * (1 / std::cos(15 * d) - 1)) / std::tan(15 * d);
+  EXPECT_NEAR(w.x_exit - w.x_throat, 0.8 * cone, 1e-13);
+  EXPECT_NEAR(tx::wall_radius(w, w.x_exit), rex, 1e-13);
+  EXPECT_NEAR(tx::wall_slope(w, w.x_exit), std::tan(9 * d), 1e-9);
+  // The joints after the inlet's corner: cone and arc, the throat, arc and bell.
+  for (double xj : {w.x_end[2], w.x_end[3], w.x_end[4]}) {
+    EXPECT_NEAR(tx::wall_slope(w, xj - 1e-9), tx::wall_slope(w, xj + 1e-9), 1e-6) << xj;
+    EXPECT_NEAR(tx::wall_radius(w, xj - 1e-12), tx::wall_radius(w, xj + 1e-12), 1e-11) << xj;
+  }
+  EXPECT_NEAR(tx::wall_slope(w, w.x_end[4] + 1e-9), std::tan(30 * d), 1e-6);
+  EXPECT_NEAR(second_derivative(w, w.x_throat - 1e-3, 1e-4), 1 / 0.75, 1e-3);
+  EXPECT_NEAR(second_derivative(w, w.x_throat + 1e-3, 1e-4), 1 / 0.191, 1e-3);
+  double prev = 0;
+  for (double x = w.x_end[4]; x <= w.x_exit; x += (w.x_exit - w.x_end[4]) / 499) {
+    const double r = tx::wall_radius(w, x), m = tx::wall_slope(w, x);
+    EXPECT_GT(r, prev) << x;
+    EXPECT_GE(m, std::tan(9 * d) - 1e-9) << x;
+    EXPECT_LE(m, std::tan(30 * d) + 1e-9) << x;
+    prev = r;
+  }
 }
 
 // The grid's throat data come from its wall nodes: on a fine grid the
@@ -119,7 +158,7 @@ TEST(WallFile, BadFilesNameTheLineOrParameter) {
     const char* message;
   } cases[] = {
       {"", "o arquivo da parede está vazio"},
-      {"'sino'\n", "linha 1: forma de parede desconhecida 'sino'"},
+      {"'tulipa'\n", "linha 1: forma de parede desconhecida 'tulipa'"},
       {"conica\n", "linha 1: esperado a forma da parede entre apóstrofos"},
       {"'conica'\n1\nabc\n", "linha 3: esperado um número real finito em o parâmetro Lin"},
       {"'conica'\n1\n0,5\n", "linha 3: encontrado \"0,5\""},
@@ -131,6 +170,17 @@ TEST(WallFile, BadFilesNameTheLineOrParameter) {
       {"'conica'\n1\n0\n0\n30\n0.5\n0.5\n0.5\n15\n0.4\n", "parâmetro rex: a saída"},
       {"'conica'\n1\n0\n2\n30\n2\n0.5\n0.5\n15\n1\n", "parâmetro rf: os arcos não cabem no convergente"},
       {"'conica'\n1\n0\n0\n30\n0.5\n0.5\n40\n15\n0.6\n", "parâmetro rcd: o arco a jusante"},
+      // The bell: its own names in the checks it shares with 'conica', its
+      // angles, and a parabola whose end tangents do not meet between its
+      // ends (Lf too short, then too long, for tn = 30 and te = 9).
+      {"'sino'\n1\n0\n0\n30\n0.75\n0.5\n0.191\n30\n9\n1.58\n",
+       "parâmetro Lf: o arquivo terminou antes deste parâmetro (a parede 'sino' tem 11: rin, Lin, rf, tc, rcu, rg, rcd, tn, te, rex, Lf)"},
+      {"'sino'\n1\n0\n0\n30\n0.75\n0.5\n0.191\n90\n9\n1.58\n0.8\n", "parâmetro tn: o semi-ângulo deve estar"},
+      {"'sino'\n1\n0\n0\n30\n0.75\n0.5\n0.191\n30\n9\n0.4\n0.8\n", "parâmetro rex: a saída"},
+      {"'sino'\n1\n0\n0\n30\n0.75\n0.5\n0.191\n30\n30\n1.58\n0.8\n", "parâmetro te: o semi-ângulo da saída (30 graus) deve ser menor"},
+      {"'sino'\n1\n0\n0\n30\n0.75\n0.5\n0.191\n30\n9\n1.58\n0.4\n", "parâmetro Lf: o sino não seria monótono"},
+      {"'sino'\n1\n0\n0\n30\n0.75\n0.5\n0.191\n30\n9\n1.58\n2\n", "não mais que te = 9 graus"},
+      {"'sino'\n1\n0\n0\n30\n0.75\n0.5\n0.191\n30\n9\n1.58\n0.01\n", "parâmetro Lf: o sino terminaria em x"},
       {"'pontos'\n0 1\n0.5 0.5\n1 1\n", "precisa de pelo menos 4 pontos"},
       {"'pontos'\n0 1\n0.5 0.5\n0.5 0.6\n1 1\n", "linha 4: x deve crescer"},
       {"'pontos'\n0.1 1\n0.5 0.5\n0.7 0.6\n1 1\n", "linha 2: o primeiro ponto deve estar na entrada"},
@@ -168,14 +218,17 @@ TEST(WallFile, WholeRunsWithEachForm) {
   cf.write();
   spit("c.parede", conical_text(1.0, 0, 0.2, 30, 0.5, 0.5, 0.5, 15, 1.0));
   spit("p.parede", "'pontos'\n0 1\n0.3 0.9\n0.5 0.5\n0.8 0.7\n1.0 0.8\n");
+  spit("s.parede", bell_text(30, 9, 0.8));
   const std::string data = txtest::read_file("caso.dat");
-  for (const char* wall : {"c.parede", "p.parede"}) {
+  for (const char* wall : {"c.parede", "p.parede", "s.parede"}) {
     spit("caso.dat", data + "'" + wall + "'   parede\r\n");
     ASSERT_EQ(txtest::run_tubrix(), 0) << wall << txtest::read_file("stderr.log");
     const std::string listing = txtest::read_file("caso.txt");
     EXPECT_NE(listing.find(std::string("parede: arquivo da parede = ") + wall), std::string::npos);
-    EXPECT_NE(listing.find(wall[0] == 'c' ? "parede c\xF4nica" : "parede por 5 pontos"),
-              std::string::npos);
+    const char* form = wall[0] == 'c'   ? "parede c\xF4nica"
+                       : wall[0] == 'p' ? "parede por 5 pontos"
+                                        : "parede em sino";
+    EXPECT_NE(listing.find(form), std::string::npos) << wall;
   }
   spit("caso.dat", data + "segunda descrição sem apóstrofos\r\n");
   ASSERT_EQ(txtest::run_tubrix(), 0);
