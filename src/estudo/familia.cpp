@@ -74,6 +74,9 @@ std::string column_list() {
   l += "; da parede 'conica': ";
   for (std::size_t k = 0; k < kConicalParams.size(); ++k)
     l += std::string(k == 0 ? "" : ", ") + kConicalParams[k].name;
+  l += "; da parede 'sino': ";
+  for (std::size_t k = 0; k < kBellParams.size(); ++k)
+    l += std::string(k == 0 ? "" : ", ") + kBellParams[k].name;
   return l;
 }
 
@@ -84,7 +87,7 @@ int column_item(const std::string& file, const std::string& col) {
     if (col == r.name) bad_table(file, 1, col, std::string("não pode variar numa família: ") + r.why);
   for (const CaseItem& it : kCaseItems)
     if (col == it.name) return it.number;
-  if (conical_param_index(col) >= 0) return 0;
+  if (conical_param_index(col) >= 0 || bell_param_index(col) >= 0) return 0;
   bad_table(file, 1, col,
             "coluna desconhecida (as colunas são o nome da variante e depois itens do caso ou "
             "parâmetros da parede, com maiúsculas e minúsculas como no arquivo de dados; itens: " +
@@ -183,16 +186,16 @@ struct BaseCase {
 };
 
 // The values of the variant's 28 items as its data file holds them, and its
-// 'conica' parameters (true when the table changes any).
+// wall parameters (true when the table changes any).
 bool variant_values(const BaseCase& b, const FamilyTable& t, const FamilyVariant& v,
-                    std::vector<std::string>& values, std::array<double, kConicalParamCount>& p) {
+                    std::vector<std::string>& values, std::vector<double>& p) {
   values = case_item_values(b.c);
   values[0] = trimmed(b.c.caso) + "_" + v.name;
-  p = b.wall.p;
+  p = wall_param_values(b.wall);
   bool wall_changed = false;
   for (std::size_t k = 0; k < t.columns.size(); ++k) {
     const std::string& col = t.columns[k];
-    const int w = conical_param_index(col);
+    const int w = form_param_index(b.wall.form, col);
     bool item = false;
     for (const CaseItem& it : kCaseItems)
       if (col == it.name) {
@@ -213,7 +216,7 @@ bool variant_values(const BaseCase& b, const FamilyTable& t, const FamilyVariant
 std::vector<TextFileLines> variant_files(const BaseCase& b, const FamilyTable& t,
                                          const FamilyVariant& v) {
   std::vector<std::string> values;
-  std::array<double, kConicalParamCount> p{};
+  std::vector<double> p;
   const bool wall_changed = variant_values(b, t, v, values, p);
   std::vector<std::string> data;
   for (const CaseItem& it : kCaseItems)
@@ -225,12 +228,12 @@ std::vector<TextFileLines> variant_files(const BaseCase& b, const FamilyTable& t
   if (b.c.parede.empty()) return files;
   std::vector<std::string> wall = b.wall_lines;
   if (wall_changed) {
-    wall = {"'conica'        parede cônica com arcos circulares (variante " + v.name + ")"};
-    for (std::size_t k = 0; k < kConicalParams.size(); ++k) {
+    const std::span<const WallParam> params = form_params(b.wall.form);
+    wall = {form_heading(b.wall.form) + " (variante " + v.name + ")"};
+    for (std::size_t k = 0; k < params.size(); ++k) {
       std::string l = real_text(p[k]);
       l += std::string(l.size() < 15 ? 15 - l.size() : 0, ' ');
-      wall.push_back(l + kConicalParams[k].name + ": " + kConicalParams[k].meaning + " (" +
-                     kConicalParams[k].unit + ")");
+      wall.push_back(l + params[k].name + ": " + params[k].meaning + " (" + params[k].unit + ")");
     }
   }
   files.push_back({b.c.parede, wall});
@@ -248,7 +251,8 @@ std::string column_in(const std::string& message, const FamilyTable& t,
   std::string wall;
   if (!wall_file.empty() && message.find(in_quotes(wall_file)) != std::string::npos)
     for (const std::string& c : t.columns)
-      if (conical_param_index(c) >= 0) wall += (wall.empty() ? "" : ", ") + c;
+      if (conical_param_index(c) >= 0 || bell_param_index(c) >= 0)
+        wall += (wall.empty() ? "" : ", ") + c;
   return wall;
 }
 
@@ -300,7 +304,7 @@ void check_variant_folder(const BaseCase& b, const FamilyTable& t, const FamilyV
                    "\" com o caso " + trimmed(b.c.caso) + "_" + v.name +
                    "); apague-a ou renomeie-a, ou mude o nome da variante.");
   std::vector<std::string> values;
-  std::array<double, kConicalParamCount> p{};
+  std::vector<double> p;
   variant_values(b, t, v, values, p);
   const auto refuse = [&](const std::string& what, const std::string& now, const std::string& had) {
     throw RunError("Erro no arquivo \"" + data.string() + "\", " + what + ": a tabela \"" + table +
@@ -655,7 +659,7 @@ BaseCase read_base_case(const StudyOptions& opt) {
 }
 
 // The table against the base folder: no variant's folder takes the name of
-// one of its files, and a wall parameter varies only a 'conica' wall file.
+// one of its files, and a wall parameter varies only a wall of its form.
 void check_table_on_base(const BaseCase& b, const FamilyTable& t) {
   const std::string& table_path = t.file;
   const std::string reserved[] = {kFamilyReport, kFamilyCsv, kFamilyScript, kFamilyImage,
@@ -674,10 +678,14 @@ void check_table_on_base(const BaseCase& b, const FamilyTable& t) {
       bad_table(table_path, 1, c,
                 "o caso \"" + b.data_file + "\" não tem arquivo da parede (item 29): a parede "
                 "embutida não tem parâmetros");
-    if (b.wall.form != WallForm::kConical)
+    if (form_params(b.wall.form).empty())
       bad_table(table_path, 1, c,
                 "a parede \"" + b.c.parede + "\" é dada por pontos ('pontos'): seus parâmetros "
-                "não podem variar; só uma parede 'conica' pode");
+                "não podem variar; só uma parede 'conica' ou 'sino' pode");
+    if (form_param_index(b.wall.form, c) < 0)
+      bad_table(table_path, 1, c,
+                "a parede \"" + b.c.parede + "\" é " + form_name(b.wall.form) +
+                    ", que não tem esse parâmetro");
   }
 }
 

@@ -329,6 +329,34 @@ int bell_param_index(const std::string& name) {
   return -1;
 }
 
+std::span<const WallParam> form_params(WallForm f) {
+  if (f == WallForm::kConical) return kConicalParams;
+  if (f == WallForm::kBell) return kBellParams;
+  return {};
+}
+
+std::string form_name(WallForm f) {
+  return f == WallForm::kBell ? "'sino'" : f == WallForm::kPoints ? "'pontos'" : "'conica'";
+}
+
+std::string form_heading(WallForm f) {
+  if (f == WallForm::kBell) return "'sino'          parede em sino (aproximação parabólica)";
+  return "'conica'        parede cônica com arcos circulares";
+}
+
+std::vector<double> wall_param_values(const Wall& w) {
+  if (w.form == WallForm::kConical) return {w.p.begin(), w.p.end()};
+  if (w.form == WallForm::kBell) return {w.bell.begin(), w.bell.end()};
+  return {};
+}
+
+int form_param_index(WallForm f, const std::string& name) {
+  const std::span<const WallParam> params = form_params(f);
+  for (std::size_t k = 0; k < params.size(); ++k)
+    if (name == params[k].name) return static_cast<int>(k);
+  return -1;
+}
+
 namespace {
 
 // The inlet, the convergent cone and the two throat arcs, which the conical

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,16 @@ extern const std::array<WallParam, kBellParamCount> kBellParams;
 int conical_param_index(const std::string& name);
 // Index of a 'sino' parameter by name, or -1.
 int bell_param_index(const std::string& name);
+
+// The parameters of a form given by parameters ('conica', 'sino'), empty
+// for the others; the form's name in apostrophes and its description, as
+// a wall file's first line holds them; a wall's values, in the file's order.
+std::span<const WallParam> form_params(WallForm f);
+std::string form_name(WallForm f);
+std::string form_heading(WallForm f);
+std::vector<double> wall_param_values(const Wall& w);
+// Index of a parameter of the form by name, or -1.
+int form_param_index(WallForm f, const std::string& name);
 
 // The lines of a wall file as bytes (a byte-order mark and CR dropped);
 // read as every input text file is (arquivos/leitura.hpp), at most 4 MiB.
