@@ -1,8 +1,7 @@
-// The run's answer followed through caso.itn: reader, stop test, estimate.
+// The run's answer read from caso.itn: reader, window, estimate.
 #include "estudo/cauchy.hpp"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -16,26 +15,6 @@ namespace tx {
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-// "it  a  b  c" and nothing else but blanks; false for anything else (the
-// header, a cut line, a field of asterisks).
-bool parse_line(const std::string& line, ItnSample& s) {
-  const char* p = line.c_str();
-  char* end = nullptr;
-  errno = 0;
-  const long it = std::strtol(p, &end, 10);
-  if (end == p || errno != 0 || it < 0 || it > std::numeric_limits<int>::max()) return false;
-  s.it = static_cast<int>(it);
-  double* v[3] = {&s.fmi_fme, &s.fm, &s.fd};
-  for (double* x : v) {
-    p = end;
-    *x = std::strtod(p, &end);
-    if (end == p || !std::isfinite(*x)) return false;
-  }
-  for (; *end != '\0'; ++end)
-    if (*end != ' ' && *end != '\r' && *end != '\t') return false;
-  return true;
-}
 
 // Linear interpolation of the history at iteration t (it[0] <= t <= it.back()).
 double value_at(const std::vector<int>& it, const std::vector<double>& phi, double t) {
@@ -60,9 +39,7 @@ std::size_t window_start(const std::vector<int>& it, int window) {
 
 void ItnFollower::take_line(const std::string& line) {
   ItnSample s;
-  if (!parse_line(line, s)) return;
-  if (!samples_.empty() && s.it <= samples_.back().it) samples_.clear();
-  samples_.push_back(s);
+  if (parse_itn_line(line, s)) add_itn_sample(samples_, s);
 }
 
 bool ItnFollower::poll() {
@@ -95,22 +72,6 @@ std::vector<ItnSample> read_itn(const std::string& path) {
   ItnFollower f(path);
   if (!f.poll()) return {};
   return f.samples();
-}
-
-bool settled(const std::vector<ItnSample>& h, int window, double eps) {
-  if (h.size() < 2 || window < 1) return false;
-  const long long from = static_cast<long long>(h.back().it) - window;
-  if (h.front().it > from) return false;  // the window is not covered yet
-  double lo[2] = {h.back().fm, h.back().fd}, hi[2] = {lo[0], lo[1]};
-  for (std::size_t k = h.size(); k-- > 0 && h[k].it >= from;) {
-    const double v[2] = {h[k].fm, h[k].fd};
-    for (int q = 0; q < 2; ++q) {
-      lo[q] = std::min(lo[q], v[q]);
-      hi[q] = std::max(hi[q], v[q]);
-    }
-  }
-  return hi[0] - lo[0] <= eps * std::fabs(h.back().fm) &&
-         hi[1] - lo[1] <= eps * std::fabs(h.back().fd);
 }
 
 // Measured on the example's five grids (benchmark notes): over itmax/40 the

@@ -1,20 +1,17 @@
-// Following a run's answer as it iterates: the per-iteration globals file
-// "caso.itn" read while the run writes it, the Cauchy stop test (the answer
-// has settled over a window of iterations) and the iteration-error estimate
-// from the last window of the history.
+// A run's answer as it iterated: the per-iteration globals file "caso.itn"
+// (or the grid's history) read whole or as it grows, the window of the
+// Cauchy rule, and the iteration-error estimate from the last window of the
+// history. The rule itself (the test, the variable that asks a run to apply
+// it) is the run's too: base/regra_cauchy.hpp.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace tx {
+#include "base/regra_cauchy.hpp"
 
-// One data line of caso.itn.
-struct ItnSample {
-  int it = 0;
-  double fmi_fme = 0, fm = 0, fd = 0;  // fmi/fme, fme/fm1D, Fd/Fd1D
-};
+namespace tx {
 
 // Reads caso.itn as it grows. Only whole lines count: the last line of a
 // file being written may be cut anywhere, and a line that does not read as
@@ -39,11 +36,6 @@ class ItnFollower {
 
 // The whole history of a finished run; empty when the file cannot be read.
 std::vector<ItnSample> read_itn(const std::string& path);
-
-// Relative spread (max - min) / |last| of fme/fm1D and of Fd/Fd1D over the
-// last `window` iterations: true when both are at most `eps` and the
-// history covers the whole window.
-bool settled(const std::vector<ItnSample>& h, int window, double eps);
 
 // Default window of a grid: a fixed share of the grid's itmax, so that it
 // scales with the grid as itmax does (the same pseudo-time on every grid).

@@ -88,6 +88,7 @@ constexpr const char* kUsage =
     "  --dt-fixo: mantém dt1, dt2, It1, It2 e itmax do arquivo em todas as malhas.\n"
     "  --cauchy EPS: para cada malha quando fme/fm1D e Fd/Fd1D variaram no máximo EPS\n"
     "  (relativo) nas últimas N iterações; --janela N (padrão: itmax da malha / 20).\n"
+    "  A própria execução aplica a regra (TUBRIX_CAUCHY), também com --slurm.\n"
     "  Rodado de novo na mesma pasta, continua as malhas não terminadas.\n"
     "  --slurm: cada malha é um job do Slurm (sbatch) na sua pasta, com TUBRIX_THREADS\n"
     "  (padrão 1) CPUs; --sbatch passa OPÇÕES ao sbatch (partição, conta, tempo).\n"
@@ -153,8 +154,6 @@ StudyOptions parse_study_options(const std::vector<std::string>& args, bool& hel
                      "; tubrix-estudo --help mostra os argumentos.");
     }
   }
-  // The runner follows a local run's caso.itn; a batch job's is not followed yet.
-  if (o.slurm && o.cauchy > 0) bad_argument("--cauchy", "não pode ser usado com --slurm");
   if (have_grids && have_levels) bad_argument("--niveis", "use --malhas ou --niveis, não ambos");
   if (o.fixed_dt && o.scaled_dt) bad_argument("--dt-escalado", "use --dt-escalado ou --dt-fixo, não ambos");
   if (!o.slurm && (have_sbatch || o.sbatch.no_wait))

@@ -8,14 +8,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <optional>
 #include <thread>
 
 #include "base/console.hpp"
 #include "base/erro.hpp"
 #include "arquivos/arquivo_texto.hpp"
 #include "base/paralelo.hpp"
-#include "estudo/cauchy.hpp"
+#include "base/regra_cauchy.hpp"
 #include "plataforma/plataforma.hpp"
 
 namespace tx {
@@ -32,10 +31,7 @@ struct Running {
   std::string out_buf, err_buf;
   RunLog log;
   std::chrono::steady_clock::time_point start;
-  int threads = 1;                 // granted to it
-  std::optional<ItnFollower> itn;  // with the Cauchy rule
-  std::vector<ItnSample> before;   // the grid's history up to the restart it continues
-  bool settled = false;            // stopped by it
+  int threads = 1;  // granted to it
 };
 
 void emit(std::FILE* to, const Grid& g, const std::string& line) {
@@ -52,36 +48,6 @@ void take_lines(Running& r, std::string& buf, bool is_err, bool at_end) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     note_run_line(*r.grid, r.log, line, is_err);
   }
-}
-
-// Stops a run whose answer has settled, as Ctrl-C does.
-void follow(Running& r) {
-  if (!r.itn || r.settled || !r.itn->poll()) return;
-  const Grid& g = *r.grid;
-  std::vector<ItnSample> h = r.before;
-  h.insert(h.end(), r.itn->samples().begin(), r.itn->samples().end());
-  if (!settled(h, g.window, g.cauchy_eps)) return;
-  interrupt_process(r.child);
-  r.settled = true;
-  char buf[256];
-  std::snprintf(buf, sizeof buf,
-                "regra de Cauchy na iteração %d: fme/fm1D e Fd/Fd1D variaram no máximo %g "
-                "(relativo) nas últimas %d iterações; a execução termina como em Ctrl-C",
-                r.itn->samples().back().it, g.cauchy_eps, g.window);
-  emit(stdout, g, buf);
-}
-
-// A run the Cauchy rule stopped: it finished as interrupted (or reached
-// itmax or tole meanwhile); tole reached still counts as the residual rule.
-void judge_settled(Running& r) {
-  Outcome& o = r.grid->outcome;
-  if (!r.settled || o.state == GridState::Converged) return;
-  if (o.state != GridState::Interrupted && o.state != GridState::NotConverged) return;
-  o.state = GridState::CauchyConverged;
-  o.message.clear();  // the run's own "interrupted" line
-  o.cauchy_eps = r.grid->cauchy_eps;
-  o.cauchy_window = r.grid->window;
-  o.cauchy_tole = r.grid->c.tole;
 }
 
 void progress(const std::vector<Grid>& grids, std::size_t running, std::size_t queued,
@@ -134,6 +100,18 @@ void grant_free_cores(std::vector<Running>& running) {
 
 }  // namespace
 
+std::string cauchy_variable_for(const Grid& g) {
+  if (!(g.cauchy_eps > 0)) return {};
+  CauchyRule rule;
+  rule.eps = g.cauchy_eps;
+  rule.window = g.window;
+  // The grid's history up to the restart file the run continues from
+  // (prepare_grid keeps it), so that the run judges the window it would
+  // have judged without the stop.
+  if (g.continue_from > 0) rule.history = g.caso + kHistorySuffix;
+  return cauchy_variable_value(rule);
+}
+
 void note_run_line(const Grid& g, RunLog& log, const std::string& line, bool is_err) {
   if (is_err) {
     if (!line.empty()) log.last_err = line;
@@ -141,6 +119,8 @@ void note_run_line(const Grid& g, RunLog& log, const std::string& line, bool is_
     log.closing = line;
   } else if (line.rfind(kReportLineStart, 0) == 0) {
     log.last_reported = std::atoi(line.c_str() + std::strlen(kReportLineStart));
+  } else if (line.rfind(kCauchyLineStart, 0) == 0) {
+    log.cauchy = true;
   }
   emit(is_err ? stderr : stdout, g, line);
 }
@@ -177,6 +157,15 @@ void judge_run(Grid& g, const RunLog& log, int status, double secs) {
     o.state = GridState::Diverged;
   else
     o.state = GridState::Failed;
+  // A finished run the Cauchy rule stopped short of tole (tole reached first
+  // counts as the residual rule).
+  if (log.cauchy && g.cauchy_eps > 0 && o.state == GridState::NotConverged) {
+    o.state = GridState::CauchyConverged;
+    o.message.clear();
+    o.cauchy_eps = g.cauchy_eps;
+    o.cauchy_window = g.window;
+    o.cauchy_tole = g.c.tole;
+  }
   if (o.state == GridState::Failed && o.message.empty())
     o.message = status == 127 ? "o programa tubrix não pôde ser executado"
                               : "saída " + std::to_string(status) + " sem a linha final";
@@ -207,13 +196,10 @@ bool run_grids(std::vector<Grid>& grids, const std::string& tubrix, int jobs,
                                (r.grid->caso + ".itn")).string();
       std::error_code ec;
       std::filesystem::remove(itn, ec);
-      if (r.grid->cauchy_eps > 0) {
-        r.itn.emplace(itn);
-        if (r.grid->continue_from > 0)
-          for (const ItnSample& x : read_itn(history_path(*r.grid)))
-            if (x.it <= r.grid->continue_from) r.before.push_back(x);
-      }
       remove_grant(*r.grid);  // a stopped study's grant is not this run's
+      // The run applies the study's Cauchy rule itself (none: the variable
+      // blank, whatever the study's own environment says).
+      set_environment(kCauchyVariable, cauchy_variable_for(*r.grid));
       try {
         r.threads = threads_from_environment();
       } catch (const RunError&) {
@@ -244,8 +230,6 @@ bool run_grids(std::vector<Grid>& grids, const std::string& tubrix, int jobs,
       b += o.data;
       take_lines(r, b, o.is_err, o.closed);
     }
-    if (!*stop)
-      for (auto& r : running) follow(r);
     for (std::size_t k = 0; k < running.size();) {
       Running& r = running[k];
       if (r.child.out >= 0 || r.child.err >= 0) {
@@ -256,7 +240,6 @@ bool run_grids(std::vector<Grid>& grids, const std::string& tubrix, int jobs,
       Grid& g = *r.grid;
       remove_grant(g);
       judge_run(g, r.log, status, seconds_since(r.start));
-      judge_settled(r);
       if (status == 0 || status == kExitInterrupted || status == kExitDiverged)
         keep_history(g, true);
       if (!*stop && halve_step(g)) {

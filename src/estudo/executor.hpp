@@ -15,6 +15,7 @@ struct RunLog {
   std::string closing;    // the closing line "Fim: ..."
   std::string last_err;   // last line on standard error
   int last_reported = 0;  // iteration of the last report line
+  bool cauchy = false;    // the run says the Cauchy rule stopped it
 };
 
 // Notes one console line of a grid's run and passes it on, prefixed with
@@ -22,8 +23,15 @@ struct RunLog {
 void note_run_line(const Grid& g, RunLog& log, const std::string& line, bool is_err);
 
 // The outcome of a finished run of `g` from its lines and exit status (128
-// + signal when a signal ended it); `secs` is added to the grid's time.
+// + signal when a signal ended it); `secs` is added to the grid's time. A
+// run the Cauchy rule stopped is "convergiu (Cauchy)", with the rule.
 void judge_run(Grid& g, const RunLog& log, int status, double secs);
+
+// The value of TUBRIX_CAUCHY (base/regra_cauchy.hpp) for a run of `g`: the
+// study's EPS and the grid's window, and the grid's history file when the
+// run continues from its restart file; "" without the rule. Every backend
+// sets it for every run it starts.
+std::string cauchy_variable_for(const Grid& g);
 
 // The variable naming the file through which the study grants a run more
 // threads while it runs, and that file's name in the grid's folder.

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include "arquivos/layout.hpp"
 #include "arquivos/leitura.hpp"
 #include "arquivos/listread.hpp"
+#include "arquivos/registro.hpp"
 #include "base/erro.hpp"
 #include "base/texto.hpp"
 #include "caso/dados.hpp"
@@ -177,6 +179,89 @@ void restart_lost(const Grid& g, int stored) {
   std::fflush(stdout);
 }
 
+// The factor of the halving series (kFirstDtFactor down to kLastDtFactor)
+// that gives the steps of the grid's data file, or 0: none does (not the
+// study's own choice) or the file does not read.
+double chosen_dt_factor(const Grid& g) {
+  const std::string data = (fs::path(g.name) / g.data_file).string();
+  std::string dt1, dt2;
+  try {
+    ListReader r(data);
+    for (const CaseItem& item : kCaseItems) {
+      const std::string v = trimmed(r.read_char(item.number, item.name));
+      if (item.name == std::string("dt1")) dt1 = v;
+      if (item.name == std::string("dt2")) dt2 = v;
+      if (!dt1.empty() && !dt2.empty()) break;
+    }
+  } catch (const RunError&) {
+    return 0;
+  }
+  for (double f = kFirstDtFactor; f >= kLastDtFactor; f /= 2) {
+    Grid t = g;
+    set_dt_factor(t, f);
+    const std::vector<std::string> want = case_item_values(t.c);
+    if (trimmed(want[8]) == dt1 && trimmed(want[9]) == dt2) return f;
+  }
+  return 0;
+}
+
+// The iteration stored in the grid's restart file, 0 when there is none or
+// it does not read as one (the run itself checks the rest of it).
+int stored_iteration(const Grid& g) {
+  const std::string bin = (fs::path(g.name) / file_path(g.caso + ".bin")).string();
+  std::error_code ec;
+  if (!fs::is_regular_file(bin, ec)) return 0;
+  unsigned char head[4] = {0, 0, 0, 0};
+  try {
+    if (scan_record_file(bin, head, sizeof head) < sizeof head) return 0;
+  } catch (const RunError&) {
+    return 0;
+  }
+  std::uint32_t u = 0;
+  for (int k = 0; k < 4; ++k) u |= std::uint32_t{head[k]} << (8 * k);
+  const auto it = static_cast<std::int32_t>(u);
+  return it > 0 ? it : 0;
+}
+
+// A grid whose runs left no status file that reads (cut, overwritten,
+// removed): judged from what the study wrote. Its data file's step, when
+// one the study chooses, is kept (the factor of the series; a grid halved
+// after a divergence stays halved); the folder is then checked as any
+// other, and the grid continues from its restart file, or is made again
+// from the start when there is none to continue (or its iteration is not
+// short of itmax). Its earlier divergences and time are not known.
+void recover_grid(Grid& g) {
+  g.outcome = Outcome();
+  const double f = g.choose_dt ? chosen_dt_factor(g) : 0;
+  if (g.choose_dt) set_dt_factor(g, f > 0 ? f : kFirstDtFactor);
+  check_grid_folder(g);
+  g.run = true;
+  const int stored = stored_iteration(g);
+  const bool resume = stored > 0 && stored < g.c.itmax;
+  if (resume) {
+    // Recorded as a run stopped at its restart file, until it runs.
+    g.continue_from = stored;
+    g.outcome.state = GridState::Interrupted;
+    g.outcome.iterations = stored;
+  }
+  std::string step;
+  if (f > 0) {
+    char buf[160];
+    std::snprintf(buf, sizeof buf, ", com o passo que o estudo escolheu (dt2 = %.4E s, %g x o "
+                  "escalado)", g.c.dt2, f);
+    step = buf;
+  }
+  std::error_code ec;
+  std::printf("[%s] o arquivo de situação \"%s\" %s: %s%s.\n", g.name.c_str(),
+              status_path(g).c_str(),
+              fs::exists(status_path(g), ec) ? "não pôde ser lido" : "não existe",
+              resume ? ("a malha continua do arquivo de reinício, iteração " +
+                        std::to_string(stored)).c_str()
+                     : "a malha é refeita do início",
+              step.c_str());
+  std::fflush(stdout);
+}
+
 }  // namespace
 
 void copy_plot_templates(const std::string& folder) {
@@ -237,6 +322,20 @@ bool read_status(const Grid& g, Outcome& o) {
       read_input_text(status_path(g), "o arquivo de situação da malha", kSmallTextLimit);
   o = Outcome();
   o.state = GridState::Failed;
+  // What write_status always writes, each value as it writes it; a file
+  // without all of it, or cut (no line end at its end), cannot be read.
+  bool whole = !all.empty() && all.back() == '\n', known_state = false;
+  int keys = 0;
+  const auto integer = [](const std::string& v) {
+    char* end = nullptr;
+    std::strtol(v.c_str(), &end, 10);
+    return !v.empty() && *end == '\0';
+  };
+  const auto real = [](const std::string& v) {
+    char* end = nullptr;
+    std::strtod(v.c_str(), &end);
+    return !v.empty() && *end == '\0';
+  };
   std::size_t pos = 0;
   while (pos < all.size()) {
     std::size_t end = all.find('\n', pos);
@@ -252,25 +351,37 @@ bool read_status(const Grid& g, Outcome& o) {
       for (GridState s : {GridState::Pending, GridState::Converged, GridState::NotConverged,
                           GridState::Diverged, GridState::Interrupted, GridState::Failed,
                           GridState::CauchyConverged})
-        if (val == state_text(s)) o.state = s;
+        if (val == state_text(s)) {
+          o.state = s;
+          known_state = true;
+        }
     } else if (key == "saída") {
       o.exit_status = std::atoi(val.c_str());
+      keys |= integer(val) << 0;
     } else if (key == "iterações") {
       o.iterations = std::atoi(val.c_str());
+      keys |= integer(val) << 1;
     } else if (key == "L1(R)n / L1(R)1") {
       o.ratio = val.empty() ? kNotAvailable : std::strtod(val.c_str(), nullptr);
+      keys |= (val.empty() || real(val)) << 2;
     } else if (key == "tempo (s)") {
       o.seconds = std::strtod(val.c_str(), nullptr);
+      keys |= real(val) << 3;
     } else if (key == "mensagem") {
       o.message = val;
+      keys |= 1 << 4;
     } else if (key == "job") {
       o.job = val;
+      keys |= 1 << 5;
     } else if (key == "Cauchy EPS") {
       o.cauchy_eps = std::strtod(val.c_str(), nullptr);
+      keys |= real(val) << 6;
     } else if (key == "Cauchy janela") {
       o.cauchy_window = std::atoi(val.c_str());
+      keys |= integer(val) << 7;
     } else if (key == "tole") {
       o.cauchy_tole = std::strtod(val.c_str(), nullptr);
+      keys |= real(val) << 8;
     } else if (key == "fator de dt") {
       const double f = std::strtod(val.c_str(), nullptr);
       if (f >= kLastDtFactor && f <= kFirstDtFactor) o.dt_factor = f;
@@ -286,18 +397,26 @@ bool read_status(const Grid& g, Outcome& o) {
       }
     }
   }
+  const int need = o.state == GridState::CauchyConverged ? 0x1FF : 0x3F;
+  o.unreadable = !whole || !known_state || (keys & need) != need;
   return true;
 }
 
 // What to do with a grid whose folder may hold earlier runs.
 void plan_grid(Grid& g) {
   Outcome o;
-  const bool has_status = read_status(g, o);
+  const bool has_status = read_status(g, o) && !o.unreadable;
   // The step a grid was run with stays its step; a new grid starts the search.
   if (g.choose_dt) set_dt_factor(g, has_status ? o.dt_factor : kFirstDtFactor);
   // A folder whose preparation never reached a run holds no results to keep.
   const bool fresh = has_status ? o.state == GridState::Pending && o.job.empty()
                                 : never_started(g);
+  // Runs without a status file to say how they went: judged from the files
+  // the study wrote.
+  if (!fresh && !has_status) {
+    recover_grid(g);
+    return;
+  }
   if (!fresh) check_grid_folder(g);
   std::error_code ec;
   const bool has_restart = fs::is_regular_file(fs::path(g.name) / file_path(g.caso + ".bin"), ec);

@@ -53,6 +53,9 @@ struct Outcome {
   // study tried before it that diverged, with the iteration where it did.
   double dt_factor = 1;
   std::vector<std::pair<double, int>> divergences;
+  // read_status: the file is there but not whole (cut, or not written by
+  // write_status): the grid is judged from its other files.
+  bool unreadable = false;
 };
 
 struct Grid {
@@ -93,13 +96,17 @@ int parse_int(const std::string& arg, const std::string& text, int min);
 void copy_plot_templates(const std::string& folder);
 
 // The status file of a grid: written after each of its runs, read when the
-// study is run again (false when there is none).
+// study is run again (false when there is none; o.unreadable when it is
+// there but lacks what write_status writes).
 void write_status(const Grid& g);
 bool read_status(const Grid& g, Outcome& o);
 
 // What to do with a grid whose folder may hold earlier runs: checks that the
 // folder is this grid's (same data in the items that decide the solution),
-// then sets g.run, g.continue_from and g.outcome from its status file.
+// then sets g.run, g.continue_from and g.outcome from its status file. A
+// grid that ran but has no status file that reads keeps the step of its
+// data file when the study would have chosen it (a factor of the halving
+// series) and continues from its restart file, else is made again.
 void plan_grid(Grid& g);
 
 // Sets the grid's step to `factor` times its grid-scaled one.

@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "base/erro.hpp"
+#include "base/regra_cauchy.hpp"
 #include "estudo/executor.hpp"
 #include "plataforma/plataforma.hpp"
 
@@ -192,6 +193,8 @@ std::string job_file(const Grid& g, const std::string& id, const char* ext) {
 // (finished jobs are soon forgotten where there is no accounting); the run
 // itself catches them: a time limit, a cancellation or the study's
 // `scancel --full --signal` reaches it, and it writes its restart file.
+// The run applies the study's Cauchy rule itself (TUBRIX_CAUCHY, unset
+// without it: sbatch passes the study's own environment on).
 // A shell script, so LF line ends.
 void write_job_script(const Grid& g, const std::string& tubrix, int threads) {
   const std::string path = grid_folder(g) + "/" + kJobScript;
@@ -202,6 +205,10 @@ void write_job_script(const Grid& g, const std::string& tubrix, int threads) {
     << "export TUBRIX_THREADS=\"${SLURM_CPUS_PER_TASK:-" << threads << "}\"\n";
   if (const char* t = std::getenv("TUBRIX_TEMPLATES"); t != nullptr && *t != '\0')
     f << "export TUBRIX_TEMPLATES=" << quoted_for_shell(t) << "\n";
+  if (const std::string rule = cauchy_variable_for(g); !rule.empty())
+    f << "export " << kCauchyVariable << "=" << quoted_for_shell(rule) << "\n";
+  else
+    f << "unset " << kCauchyVariable << "\n";
   f << "cd " << quoted_for_shell(grid_folder(g)) << " || exit 1\n"
     << quoted_for_shell(tubrix) << "\n"
     << "rc=$?\n"

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "execucao/ajuda.hpp"
 #include "resultados/campo_vtk.hpp"
@@ -22,6 +23,7 @@
 #include "malha/malha.hpp"
 #include "plataforma/plataforma.hpp"
 #include "base/paralelo.hpp"
+#include "base/regra_cauchy.hpp"
 #include "resultados/resultados.hpp"
 #include "execucao/saidas.hpp"
 #include "base/texto.hpp"
@@ -129,12 +131,14 @@ struct LoopEnd {
   double ratio = 0.0;
   bool interrupted = false;
   bool iterated = false;
+  bool settled = false;  // stopped by the Cauchy rule
 };
 
-// The outer iterations up to itmax, tole or a stop request, each reported
-// one written to the listing, the residual file, the .itn file and the
-// console; leaves the last iteration in s.k.it. A diverged run ends here.
-LoopEnd iterate(State& s) {
+// The outer iterations up to itmax, tole, a stop request or, when a study
+// asks (rule.eps > 0), the Cauchy rule, each reported one written to the
+// listing, the residual file, the .itn file and the console; leaves the last
+// iteration in s.k.it. A diverged run ends here.
+LoopEnd iterate(State& s, const CauchyRule& rule) {
   const CaseData& c = s.c;
   Counters& k = s.k;
   const std::string caso = trimmed(c.caso);
@@ -144,6 +148,11 @@ LoopEnd iterate(State& s) {
   // then once a second: the team grows (or shrinks) between iterations.
   const std::string grant = threads_file_from_environment();
   double next_grant_check = 0.0;
+  // The Cauchy rule judges the history at the caso.itn lines: the study's
+  // history of the grid before this run's first iteration (a run continued
+  // from its restart file), then this run's lines as written.
+  std::vector<ItnSample> history;
+  if (rule.eps > 0 && !rule.history.empty()) history = history_before(rule.history, k.it_ini);
   int it = k.it_ini;
   for (; it <= c.itmax; ++it) {
     if (!grant.empty() && s.os.read_stopwatch() >= next_grant_check) {
@@ -160,10 +169,17 @@ LoopEnd iterate(State& s) {
     if (is_report_iteration(s, it, ratio) || e.interrupted || diverged) {
       s.io.listagem.write("(2X,I8,1P,E15.6,9X,1P,E15.6)", {it, ratio, k.dt});
       s.io.residuo.write("(2X,I8,1P,E15.6,9X,1P,E15.6)", {it, ratio});
-      write_iteration_globals(s);
-      s.io.itn.flush();  // a study follows the run's answer in this file
+      const std::string line = write_iteration_globals(s);
+      s.io.itn.flush();  // a study reads the run's answer in this file
       say(s, "%s%8d   %s %13.6E   dt = %13.6E s   tempo = %.3f s\n", kReportLineStart, it,
           kRatioTag, ratio, k.dt, s.os.read_stopwatch() - k.tcpu1);
+      // tole reached, Ctrl-C or a divergence end the run by their own rule.
+      if (ItnSample x; rule.eps > 0 && parse_itn_line(line, x)) {
+        add_itn_sample(history, x);
+        drop_before_window(history, rule.window);
+        e.settled = !e.interrupted && !diverged && !(ratio <= c.tole) &&
+                    settled(history, rule.window, rule.eps);
+      }
     }
     if (diverged) {
       // The broken state is not stored: the previous restart file stays.
@@ -177,15 +193,17 @@ LoopEnd iterate(State& s) {
       s.io.residuo.close();
       throw RunError(msg, kExitDiverged);
     }
-    if (ratio <= c.tole || e.interrupted) break;
+    if (ratio <= c.tole || e.interrupted || e.settled) break;
   }
   if (it > c.itmax) it = c.itmax;
   k.it = it;
   return e;
 }
 
-// The restart file, the results, the closing line and its warnings.
-int finish_run(State& s, const LoopEnd& e) {
+// The restart file, the results, the closing line and its warnings. A run
+// the Cauchy rule stopped ends as on Ctrl-C, but finished (status 0), with a
+// line that says so.
+int finish_run(State& s, const LoopEnd& e, const CauchyRule& rule) {
   const CaseData& c = s.c;
   Counters& k = s.k;
   const std::string caso = trimmed(c.caso);
@@ -202,10 +220,14 @@ int finish_run(State& s, const LoopEnd& e) {
 
   // Ended by itmax with the ratio still above tole: a finished run (status
   // 0, restart chains rely on it), but one that says so.
-  const bool short_of_tole = e.iterated && !e.interrupted && !(ratio <= c.tole);
+  const bool short_of_tole = e.iterated && !e.interrupted && !e.settled && !(ratio <= c.tole);
   say(s, "%s%d iterações   %s %13.6E   tempo = %.3f s   listagem: %s.txt%s\n",
       kClosingLineStart, k.it, kRatioTag, ratio, k.tcpu2 - k.tcpu1, caso.c_str(),
       short_of_tole ? "   (tolerância não atingida)" : "");
+  if (e.settled)
+    say(s, "%s%d; fme/fm1D e Fd/Fd1D variaram no máximo %g (relativo) nas últimas %d iterações "
+           "(%s); reinício e resultados gravados.\n",
+        kCauchyLineStart, k.it, rule.eps, rule.window, kCauchyVariable);
   if (short_of_tole)
     std::fprintf(stderr,
                  "Aviso: a tolerância tole = %.6E não foi atingida em itmax = %d iterações; "
@@ -223,10 +245,12 @@ int finish_run(State& s, const LoopEnd& e) {
 }  // namespace
 
 int run_case(State& s) {
+  // A study's Cauchy rule; a bad value stops the run before it writes anything.
+  const CauchyRule rule = cauchy_rule_from_environment();
   prepare_run(s);
   start_outputs(s);
   s.k.tcpu1 = s.os.read_stopwatch();
-  return finish_run(s, iterate(s));
+  return finish_run(s, iterate(s, rule), rule);
 }
 
 int tubrix_main(int argc, char** argv) {

@@ -16,8 +16,9 @@ Platform system_platform();
 bool is_report_iteration(const State& s, int it, double ratio);
 
 // One whole run in the current directory. Throws RunError for the errors a
-// user can cause; returns the exit status of a run that ended (0, or 130
-// when interrupted).
+// user can cause (a bad TUBRIX_CAUCHY among them); returns the exit status
+// of a run that ended (0, also when the Cauchy rule a study asked for
+// stopped it, or 130 when interrupted).
 int run_case(State& s);
 
 // Entry point used by main(): catches RunError, prints it, returns the status.

@@ -113,10 +113,12 @@ void compute_iteration_globals(State& s) {
   s.r.Fd = fd;
 }
 
-void write_iteration_globals(State& s) {
+std::string write_iteration_globals(State& s) {
   compute_iteration_globals(s);
-  s.io.itn.write("(I8,2X,3(1P,E24.15))", {s.k.it, s.r.fmi / s.r.fme, s.r.fme / s.r.fm1D,
-                                         s.r.Fd / s.r.Fd1D});
+  std::string line = format_record("(I8,2X,3(1P,E24.15))", {s.k.it, s.r.fmi / s.r.fme,
+                                                           s.r.fme / s.r.fm1D, s.r.Fd / s.r.Fd1D});
+  s.io.itn.put(line);
+  return line;
 }
 
 void compute_stream_function(State& s) {

@@ -3,14 +3,17 @@
 // values for output.
 #pragma once
 
+#include <string>
+
 #include "base/estado.hpp"
 
 namespace tx {
 
 // fmi, fme and Fd from the current fields (what a reported iteration computes).
 void compute_iteration_globals(State& s);
-// compute_iteration_globals, then the .itn line of iteration it.
-void write_iteration_globals(State& s);
+// compute_iteration_globals, then the .itn line of iteration it; returns
+// that line as written (the run's Cauchy rule reads its values from it).
+std::string write_iteration_globals(State& s);
 void write_results(State& s);
 void compute_stream_function(State& s);
 void complete_boundary_values(State& s);

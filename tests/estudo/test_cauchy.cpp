@@ -61,6 +61,35 @@ TEST(Cauchy, FollowsTheFileLineByLine) {
   EXPECT_FALSE(tx::ItnFollower("missing.itn").poll());
 }
 
+// What the run keeps of its history (the lines a later window can look at)
+// answers as the whole history does; the variable that asks a run for the
+// rule reads back the study's EPS exactly.
+TEST(Cauchy, RunKeepsTheWindowAndReadsTheVariable) {
+  std::vector<tx::ItnSample> whole, kept;
+  for (int it = 1; it <= 3000; it += (it % 7) + 1) {
+    const tx::ItnSample s{it, 1.0, 0.95 + 1e-3 * std::pow(0.998, it) * std::cos(it * 0.01), 0.85};
+    whole.push_back(s);
+    tx::add_itn_sample(kept, s);
+    tx::drop_before_window(kept, 400);
+    ASSERT_EQ(tx::settled(kept, 400, 1e-5), tx::settled(whole, 400, 1e-5)) << it;
+  }
+  EXPECT_TRUE(tx::settled(whole, 400, 1e-5));
+  EXPECT_LT(kept.size(), 200u);
+
+  tx::CauchyRule r;
+  r.eps = 0.1 * 3;  // not the double 0.3
+  r.window = 500;
+  r.history = "bocal 40x20.historico";
+  setenv(tx::kCauchyVariable, tx::cauchy_variable_value(r).c_str(), 1);
+  const tx::CauchyRule back = tx::cauchy_rule_from_environment();
+  EXPECT_EQ(back.eps, r.eps);
+  EXPECT_EQ(back.window, 500);
+  EXPECT_EQ(back.history, r.history);
+  setenv(tx::kCauchyVariable, "", 1);
+  EXPECT_EQ(tx::cauchy_rule_from_environment().eps, 0.0);
+  unsetenv(tx::kCauchyVariable);
+}
+
 // A geometric history phi = phi_inf + A rho^it gives its own error back;
 // one that does not decay (oscillating, or growing) gives the spread of its
 // window, said to be so.

@@ -191,6 +191,57 @@ TEST(Study, StepHalvedAfterDivergenceAndHalfMadeFolderRemade) {
   }
 }
 
+// A grid whose status file no longer reads (garbage, or cut short) is judged
+// from the files the study wrote: its data file's step is one the study
+// chose (twice the scaled dt2 at 40x16; at 20x8, which diverged with it,
+// the scaled one), so the grid keeps it and continues from its restart
+// file, never refused for it.
+TEST(Study, UnreadableStatusFileResumed) {
+  ScratchDir dir;
+  CaseFile cf;
+  cf.nx = 20;
+  cf.ny = 8;
+  cf.dt2 = "2.0e-5";  // 20x8 diverges with dt2 = 4e-5 at about iteration 270
+  cf.tole = "1.0e-5";
+  cf.itmax = 3000;
+  cf.write();
+  const std::string args = "--malhas 20x8,40x16";
+  ASSERT_EQ(run_study("out1.log", "err1.log", args), 0) << read_file("err1.log");
+  const std::string grids[2] = {"40x16", "20x8"}, factor[2] = {"2", "1"};
+  int stored[2] = {0, 0};
+  std::smatch m;
+  for (int k = 0; k < 2; ++k) {
+    const std::string status = read_file(grids[k] + "/caso_" + grids[k] + ".estudo");
+    ASSERT_TRUE(std::regex_search(status, m, std::regex("itera\xE7\xF5" "es = (\\d+)")));
+    stored[k] = std::stoi(m[1]);
+    ASSERT_NE(status.find("fator de dt = " + factor[k] + "\r\n"), std::string::npos) << status;
+  }
+  write_file("40x16/caso_40x16.estudo", read_file("40x16/caso_40x16.estudo").substr(0, 30));
+  write_file("20x8/caso_20x8.estudo", "\x01\xFF garbage \x80\x7F\n\n");
+
+  ASSERT_EQ(run_study("out2.log", "err2.log", args), 0) << read_file("err2.log");
+  const std::string out = read_file("out2.log");
+  for (int k = 0; k < 2; ++k) {
+    const std::string& g = grids[k];
+    SCOPED_TRACE(g);
+    EXPECT_NE(out.find("[" + g + "] o arquivo de situa\xC3\xA7\xC3\xA3o \"" + g + "/caso_" + g +
+                       ".estudo\" n\xC3\xA3o p\xC3\xB4" "de ser lido: a malha continua do arquivo "
+                       "de rein\xC3\xAD" "cio, itera\xC3\xA7\xC3\xA3o " + std::to_string(stored[k]) +
+                       ", com o passo que o estudo escolheu (dt2 = 2.0000E-05 s, " + factor[k] +
+                       " x o escalado)."),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("[" + g + "] continua da itera\xC3\xA7\xC3\xA3o " +
+                       std::to_string(stored[k])),
+              std::string::npos);
+    const std::string status = read_file(g + "/caso_" + g + ".estudo");
+    EXPECT_NE(status.find("situa\xE7\xE3o = convergiu\r\n"), std::string::npos) << status;
+    EXPECT_NE(status.find("fator de dt = " + factor[k] + "\r\n"), std::string::npos) << status;
+    EXPECT_TRUE(std::regex_search(read_file("estudo.txt"),
+                                  std::regex("\r\n +" + g + " .* 2\\.0000E-05 .*convergiu")));
+  }
+}
+
 // A study that cannot be done whole is refused before it makes or changes
 // anything, inside the folder or outside it (links lead to "alvo" and to the
 // folder "fora"), with one line naming the argument, the folder or the file.

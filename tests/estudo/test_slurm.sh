@@ -1,8 +1,10 @@
 #!/bin/bash
 # The study with --slurm against a real one-node Slurm started here: the
 # same estudo.csv as the local study, a cancelled study resumed, jobs
-# submitted without waiting and collected by a second call, and what Slurm
-# refuses reported. The cluster is stopped however the test ends.
+# submitted without waiting and collected by a second call, what Slurm
+# refuses reported, a family, and the Cauchy rule applied by the jobs' runs
+# (the same report as the local study's). The cluster is stopped however the
+# test ends.
 #
 #   test_slurm.sh TUBRIX-ESTUDO SOURCE-DIR WORK-DIR GRIDS
 # GRIDS: three grids, the finest named last, whose finest run lasts a second
@@ -168,6 +170,30 @@ rc=$?
 check "família --slurm termina com 0 (saiu $rc)" [ $rc = 0 ] || { show out.log; show err.log; }
 check "um job por malha de cada variante" [ "$(grep -c '^\[g1\.[34]/[0-9x]*\] job [0-9]* submetido' out.log)" = 6 ]
 check "família --slurm: mesmo familia.csv do local" cmp -s familia.csv "$WORK/familia-local/familia.csv"
+
+# 6. The Cauchy rule: each job's run applies it itself (TUBRIX_CAUCHY in
+# its batch script) and stops where a local run stops, so the report and the
+# grids' status files are the local study's, line for line (times aside:
+# the study's time line, the grids' time column and "tempo (s)").
+CAUCHY="--cauchy 1e-5 --janela 200"
+mask() { sed -E -e '/^Tempo desta/d' -e '/^tempo \(s\) = /d' \
+                -e 's/^( *[0-9]+x[0-9]+ .*[^ ]) +[0-9]+\.[0-9]{2}\r$/\1\r/' "$1"; }
+same_masked() { cmp -s <(mask "$1") <(mask "$2"); }
+new_case "$WORK/cauchy-local"
+"$EST" --malhas $GRIDS -j 3 $CAUCHY > out.log 2> err.log
+check "estudo local --cauchy" [ $? = 0 ]
+check "a regra de Cauchy parou uma malha" has estudo.txt "convergiu pela regra de Cauchy"
+new_case "$WORK/cauchy"
+"$EST" --malhas $GRIDS --slurm $CAUCHY > out.log 2> err.log
+rc=$?
+check "estudo --slurm --cauchy termina com 0 (saiu $rc)" [ $rc = 0 ] || { show out.log; show err.log; }
+check "script do job passa a regra" has $FINE/tubrix.sbatch "^export TUBRIX_CAUCHY='1e-05 200'"
+check "o run do job parou pela regra" has out.log "^\[[0-9x]*\] Regra de Cauchy: parada na itera"
+check "estudo --slurm --cauchy: mesmo estudo.txt do local" same_masked estudo.txt "$WORK/cauchy-local/estudo.txt" ||
+  diff <(mask estudo.txt) <(mask "$WORK/cauchy-local/estudo.txt") | head -20
+for g in ${GRIDS//,/ }; do
+  check "situação da malha $g igual à local" same_masked $g/caso_$g.estudo "$WORK/cauchy-local/$g/caso_$g.estudo"
+done
 
 echo "Slurm $(sinfo --version | awk '{print $2}'): $(awk -v a="$t0" -v b="$(date +%s.%N)" 'BEGIN{printf "%.1f", b-a}') s com o início do cluster"
 echo "$passed passed, $failed failed"
