@@ -6,6 +6,8 @@
 # GCI and order, CdKL of the finest grid and their difference, then the
 # family's wall time.
 #   bench/familia_kl.sh [BUILD] [WORK] [GRIDS] [RATIOS]
+# FAMILIA_OPCOES adds options to the command (bench/familia_kl_slurm.sh
+# passes --slurm).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$here/build}" && pwd)
@@ -31,7 +33,7 @@ printf "'kl.parede'\n" >> "$work/kl.dat"
 } > "$work/kl.csv"
 t0=$(date +%s.%N)
 (cd "$work" && "$build/tubrix-estudo" --familia kl.csv --malhas "$grids" --cauchy 1e-5 -j 2 \
-   > familia.log 2>&1) || { echo "tubrix-estudo --familia falhou (veja $work/familia.log)"; exit 1; }
+   ${FAMILIA_OPCOES:-} > familia.log 2>&1) || { echo "tubrix-estudo --familia falhou (veja $work/familia.log)"; exit 1; }
 t1=$(date +%s.%N)
 python3 - "$work" "$t0" "$t1" <<'PY'
 import csv, os, sys
