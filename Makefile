@@ -93,10 +93,14 @@ bench: deps-bench
 # `make run`), drawn as a run without a display draws them: caso.<name>.png.
 # The profile and grid scripts build their plot with successive replots; only
 # the last, whole one is drawn to the picture. The field map draws once.
+# Where the locale's characters lack the degree sign (the C locale of a
+# minimal system) gnuplot warns on every template: it draws with C.UTF-8's,
+# as the program's own plots do.
 plot: deps-plot
 	@if [ ! -f run/Tubrix_5p5_Mach.gnu ] || ! ls run/*.Mach.dat >/dev/null 2>&1; then \
 	  echo "Nada para desenhar em run/: rode antes 'make run' (depois, 'make plot')." >&2; exit 1; fi
 	@caso=$$(sed -n 's/.*listagem: \([^ ]*\)\.txt.*/\1/p' $(RELEASE)/run.log); \
+	[ "$$(locale charmap 2>/dev/null)" = UTF-8 ] || export LC_ALL=C.UTF-8; \
 	cd run && for s in Tubrix_5p5_*.gnu; do \
 	  n=$${s#Tubrix_5p5_}; png="$$caso.$${n%.gnu}.png"; \
 	  if [ "$$s" = Tubrix_5p5_campo.gnu ]; then \

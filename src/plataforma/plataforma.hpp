@@ -21,6 +21,9 @@ namespace tx {
 void prepare_console();
 
 // --- command shell, editor and plotting program ----------------------------
+// gnuplot started by run_command, start_process or run_quietly draws without
+// a warning in any locale: on Linux, where the locale's characters lack the
+// degree sign (the C locale), it gets C.UTF-8's.
 
 // Whether a program of this name can be found on PATH.
 bool on_path(const std::string& program);

@@ -12,6 +12,9 @@
 #include <fstream>
 
 #include <fcntl.h>
+#include <iconv.h>
+#include <langinfo.h>
+#include <locale.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -31,8 +34,57 @@ namespace {
 volatile std::sig_atomic_t g_stop = 0;
 extern "C" void on_stop_signal(int) { g_stop = 1; }
 
+// Whether gnuplot would warn on every script in this process's locale.
+// When a script sets its encoding (every template does), gnuplot writes the
+// degree sign in the characters of its LC_CTYPE locale and warns ("iconv
+// failed to convert degree sign") where they have none: the C locale of a
+// minimal system or a container. It keeps a sign of its own in a locale
+// that does not exist.
+bool locale_lacks_degree_sign() {
+  const locale_t loc = ::newlocale(LC_CTYPE_MASK, "", locale_t{});
+  if (loc == locale_t{}) return false;
+  const std::string codeset = ::nl_langinfo_l(CODESET, loc);
+  ::freelocale(loc);
+  if (codeset == "UTF-8") return false;
+  const iconv_t cd = ::iconv_open(codeset.c_str(), "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return true;  // gnuplot warns too
+  char degree[] = "\xc2\xb0", out[8];
+  char* in = degree;
+  char* to = out;
+  std::size_t in_left = 2, out_left = sizeof out;
+  const bool lacks = ::iconv(cd, &in, &in_left, &to, &out_left) == static_cast<std::size_t>(-1);
+  ::iconv_close(cd);
+  return lacks;
+}
+
+// The environment a started program gets: this process's, except that
+// gnuplot gets C.UTF-8's characters (built into glibc) where this locale
+// lacks the degree sign, through LC_ALL when that is set (it overrides
+// LC_CTYPE). Built before fork: the child may only make async-signal-safe calls.
+class ChildEnvironment {
+ public:
+  explicit ChildEnvironment(const std::string& program) {
+    if (std::filesystem::path(program).filename() != "gnuplot" || !locale_lacks_degree_sign())
+      return;
+    const char* all = std::getenv("LC_ALL");
+    const std::string var = all != nullptr && *all != '\0' ? "LC_ALL=" : "LC_CTYPE=";
+    for (char** v = environ; *v != nullptr; ++v)
+      if (std::string_view(*v).substr(0, var.size()) != var) vars_.emplace_back(*v);
+    vars_.push_back(var + "C.UTF-8");
+    for (std::string& v : vars_) pointers_.push_back(v.data());
+    pointers_.push_back(nullptr);
+  }
+  ChildEnvironment(const ChildEnvironment&) = delete;
+  ChildEnvironment& operator=(const ChildEnvironment&) = delete;
+  char* const* get() const { return vars_.empty() ? environ : pointers_.data(); }
+
+ private:
+  std::vector<std::string> vars_;
+  std::vector<char*> pointers_;
+};
+
 // In the child between fork and exec: only async-signal-safe calls.
-[[noreturn]] void exec_child(const std::string& program, char* const* argv,
+[[noreturn]] void exec_child(const std::string& program, char* const* argv, char* const* envp,
                              const std::string& folder, int out, int err) {
   // The parent may ignore SIGPIPE; the program gets the usual behaviour.
   std::signal(SIGPIPE, SIG_DFL);
@@ -40,7 +92,7 @@ extern "C" void on_stop_signal(int) { g_stop = 1; }
   if (null_in >= 0) ::dup2(null_in, 0);
   if (::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(127);
   if (!folder.empty() && ::chdir(folder.c_str()) != 0) ::_exit(127);
-  ::execvp(program.c_str(), argv);
+  ::execvpe(program.c_str(), argv, envp);
   ::_exit(127);
 }
 
@@ -79,6 +131,7 @@ bool on_path(const std::string& program) {
 int run_command(std::string_view command_line) {
   const std::string line = mapped_command(trimmed(command_line));
   if (line.empty()) return 127;
+  const ChildEnvironment env(line.substr(0, line.find(' ')));
   std::fflush(nullptr);
   const pid_t pid = ::fork();
   if (pid < 0) return -1;
@@ -86,7 +139,7 @@ int run_command(std::string_view command_line) {
     // The run ignores SIGPIPE (its console may be a closed pipe); the
     // started program gets the usual behaviour back.
     ::signal(SIGPIPE, SIG_DFL);
-    ::execl("/bin/sh", "sh", "-c", line.c_str(), static_cast<char*>(nullptr));
+    ::execle("/bin/sh", "sh", "-c", line.c_str(), static_cast<char*>(nullptr), env.get());
     ::_exit(127);
   }
   int status = 0;
@@ -295,8 +348,9 @@ ChildProcess start_process(const std::string& program, const std::vector<std::st
     throw RunError("Erro: não foi possível criar um processo.");
   }
   std::vector<char*> argv = argv_of(program, args);
+  const ChildEnvironment env(program);
   const pid_t pid = ::fork();
-  if (pid == 0) exec_child(program, argv.data(), folder, po[1], pe[1]);
+  if (pid == 0) exec_child(program, argv.data(), env.get(), folder, po[1], pe[1]);
   ::close(po[1]);
   ::close(pe[1]);
   if (pid < 0) {
@@ -323,8 +377,9 @@ int run_quietly(const std::string& program, const std::vector<std::string>& args
   const int null_out = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
   if (null_out < 0) return 127;
   std::vector<char*> argv = argv_of(program, args);
+  const ChildEnvironment env(program);
   const pid_t pid = ::fork();
-  if (pid == 0) exec_child(program, argv.data(), folder, null_out, null_out);
+  if (pid == 0) exec_child(program, argv.data(), env.get(), folder, null_out, null_out);
   ::close(null_out);
   if (pid < 0) return 127;
   return wait_process(ChildProcess{static_cast<long long>(pid), -1, -1});

@@ -7,8 +7,11 @@
 #
 # Everything (config, munge key and socket, state, spool, logs) lives in DIR;
 # /etc/slurm and /etc/munge are left alone. Clients need SLURM_CONF=DIR/slurm.conf.
-# The daemons listen on 127.0.0.1 only. SLURM_LOCAL_PORT (default 6817) is
-# the controller's port, the node's is the next one.
+# The daemons listen only on the loopback address this machine's name
+# resolves to. SLURM_LOCAL_PORT (default 6817) is the controller's port, the
+# node's is the next one. start exits with 77 where the cluster cannot run
+# here (the name resolves to no loopback address, slurmd cannot start without
+# cgroups), after one line saying why.
 set -u
 
 [ $# -eq 2 ] || { echo "usage: $0 start|stop|status DIR" >&2; exit 2; }
@@ -24,13 +27,14 @@ export SLURM_CONF=$CONF
 
 say() { echo "[slurm-local $(date +%T)] $*"; }
 die() { say "erro: $*"; exit 1; }
+skip() { say "ignorado: $*"; exit 77; }
 
 alive() { local st; st=$(awk '{print $3}' "/proc/$1/stat" 2>/dev/null); [ -n "$st" ] && [ "$st" != Z ]; }
 
 # The pid recorded in $1 when that process still runs under the name $2.
 pid_of() {
   local p
-  p=$(tr -dc 0-9 < "$1" 2>/dev/null) || return 0
+  p=$(tr -dc 0-9 2>/dev/null < "$1") || return 0
   [ -n "$p" ] && alive "$p" || return 0
   case $(cat "/proc/$p/comm" 2>/dev/null) in $2*) echo "$p" ;; esac
 }
@@ -60,7 +64,7 @@ write_conf() {
   # asked of slurmctld (MinJobAge keeps them for it).
   cat > "$CONF" <<EOF
 ClusterName=local
-SlurmctldHost=$NODE(127.0.0.1)
+SlurmctldHost=$NODE($ADDR)
 SlurmctldPort=$PORT
 SlurmdPort=$(( PORT + 1 ))
 CommunicationParameters=NoCtldInAddrAny,NoInAddrAny
@@ -90,7 +94,7 @@ KillWait=$KILLWAIT
 MinJobAge=600
 InactiveLimit=0
 MailProg=/bin/true
-NodeName=$NODE NodeAddr=127.0.0.1 CPUs=$cpus Boards=1 SocketsPerBoard=$sockets CoresPerSocket=$cores ThreadsPerCore=$threads RealMemory=$mem State=UNKNOWN
+NodeName=$NODE NodeAddr=$ADDR CPUs=$cpus Boards=1 SocketsPerBoard=$sockets CoresPerSocket=$cores ThreadsPerCore=$threads RealMemory=$mem State=UNKNOWN
 PartitionName=debug Nodes=$NODE Default=YES MaxTime=INFINITE State=UP
 EOF
 }
@@ -130,6 +134,21 @@ start() {
   for b in munged mungekey slurmctld slurmd sbatch perl; do
     command -v $b >/dev/null || die "$b não encontrado (apt-get install slurmctld slurmd slurm-client munge)"
   done
+  # With NoCtldInAddrAny and NoInAddrAny each daemon binds where this
+  # machine's name resolves (127.0.1.1 as Debian's installer maps it), so
+  # the clients must dial that address too.
+  ADDR=$(getent ahostsv4 "$(hostname)" | awk 'NR == 1 { print $1 }')
+  [ -n "$ADDR" ] || skip "o nome desta máquina ($(hostname)) não resolve para um endereço (/etc/hosts)"
+  case $ADDR in
+    127.*) ;;
+    *) skip "o nome desta máquina ($(hostname)) resolve para $ADDR, fora do loopback: o Slurm local escutaria na rede" ;;
+  esac
+  # slurmd starts its cgroup plugin whatever the config asks (Slurm 22.05):
+  # cgroup v2, or v1 under a tmpfs, must be mounted there.
+  case $(stat -f -c %T /sys/fs/cgroup 2>/dev/null) in
+    cgroup2fs | tmpfs) ;;
+    *) skip "nenhum sistema de cgroups montado em /sys/fs/cgroup: o slurmd não inicia (um contêiner?)" ;;
+  esac
   stop >/dev/null 2>&1
   rm -rf "$D"
   mkdir -p "$D/log" "$D/state" "$D/spool" "$D/munge"
@@ -145,6 +164,8 @@ start() {
     sinfo -N -l >&2
     tail -n 20 "$D"/log/slurm*.log >&2
     stop
+    local why; why=$(grep -m1 -i "error:.*cgroup" "$D/log/slurmd.log" 2>/dev/null)
+    [ -z "$why" ] || skip "o slurmd não inicia sem os cgroups de que precisa (${why#*error: })"
     die "o nó $NODE não ficou livre; veja $D/log"
   fi
   disown "$starter" 2>/dev/null

@@ -14,6 +14,7 @@
 #include "apoio/tmpdir.hpp"
 #include "graficos/modelos.hpp"
 #include "malha/malha.hpp"
+#include "plataforma/plataforma.hpp"
 #include "resultados/resultados.hpp"
 
 namespace fs = std::filesystem;
@@ -646,15 +647,25 @@ TEST_F(CaseDir, ScriptsRenderWithGnuplot) {
                            "Tubrix_5p5_temperatura.gnu", "Tubrix_5p5_massa_especifica.gnu",
                            "Tubrix_5p5_Mach.gnu",        "Tubrix_5p5_empuxo.gnu",
                            "Tubrix_5p5_campo.gnu"};
+  // Started as the program starts gnuplot, with LC_ALL naming a locale
+  // without the degree sign: no warning either.
+  const char* lc_all = std::getenv("LC_ALL");
+  const bool had_lc_all = lc_all != nullptr;
+  const std::string old_lc_all = had_lc_all ? lc_all : "";
+  setenv("LC_ALL", "C", 1);
   for (const char* script : scripts) {
     SCOPED_TRACE(script);
     fs::remove("x.png");
     const std::string cmd = std::string("gnuplot -e \"set terminal png; set output 'x.png'\" ") +
                             script + " > gnuplot.log 2>&1";
-    EXPECT_EQ(std::system(cmd.c_str()), 0) << read_file("gnuplot.log");
+    EXPECT_EQ(tx::run_command(cmd), 0) << read_file("gnuplot.log");
     EXPECT_TRUE(fs::exists("x.png") && fs::file_size("x.png") > 0);
     EXPECT_EQ(read_file("gnuplot.log").find("warning"), std::string::npos) << read_file("gnuplot.log");
   }
+  if (had_lc_all)
+    setenv("LC_ALL", old_lc_all.c_str(), 1);
+  else
+    unsetenv("LC_ALL");
 }
 
 }  // namespace

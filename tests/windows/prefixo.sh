@@ -8,6 +8,10 @@ zip=$(ls "$root"/tubrix-*-win64.zip)
 work=$(mktemp -d)
 export WINEPREFIX=$work/prefixo WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY TUBRIX_TEMPLATES
+# Wine maps Unix file names through its locale's characters: in one without
+# UTF-8 (the C locale of a minimal system) it cannot reach the accented
+# folders, so it gets C.UTF-8's there.
+[ "$(locale charmap 2>/dev/null)" = UTF-8 ] || export LC_ALL=C.UTF-8
 trap 'wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
 
 ms() { echo $(($(date +%s%N) / 1000000)); }
