@@ -1,7 +1,6 @@
 #include "malha/malha.hpp"
 
 #include <cmath>
-#include <cstdlib>
 #include <string>
 
 #include "base/erro.hpp"
@@ -46,8 +45,7 @@ void generate_wall_boundary_nodes(State& s) {
 
   X.fill(0.0);
   Y.fill(0.0);
-  const char* parts = std::getenv("TUBRIX_O2_PARTES");  // MEASUREMENT ONLY
-  if (c.esquema == Scheme::kOrdem2 && (parts == nullptr || std::string(parts).find('m') != std::string::npos)) {
+  if (c.esquema == Scheme::kOrdem2) {
     // Geometric stretching: the width grows by the same ratio
     // rho^(1/n) from each column to the next, rho = (exit length)/(throat
     // length), so that n columns still fill each side and the width varies
