@@ -4,8 +4,8 @@
 # degrees, rcu = rcd = rc, rc/rg = 0.625, 1, 2, 4) as the rows of one
 # tubrix-estudo --familia table; prints per ratio the extrapolated Cd, its
 # GCI and order, CdKL of the finest grid and their difference, then the
-# family's wall time.
-#   bench/familia_kl.sh [BUILD] [WORK] [GRIDS] [RATIOS]
+# family's wall time. SCHEME (item 30) 'padrao' (the default) or 'ordem2'.
+#   bench/familia_kl.sh [BUILD] [WORK] [GRIDS] [RATIOS] [SCHEME]
 # FAMILIA_OPCOES adds options to the command (bench/familia_kl_slurm.sh
 # passes --slurm).
 set -euo pipefail
@@ -14,6 +14,7 @@ build=$(cd "${1:-$here/build}" && pwd)
 work=${2:-/tmp/tubrix-familia-kl}
 grids=${3:-40x20,80x40,160x80}
 ratios=${4:-0.625 1 2 4}
+scheme=${5:-padrao}
 mkdir -p "$work"
 printf "1\r\n" > "$work/Tubrix_5p5.in"
 printf "'kl.dat'\r\n" > "$work/Tubrix_5p5.ent"
@@ -24,6 +25,7 @@ sed -e "1s/^'bocal' /'kl'    /" -e "13s/^1.0e-7 /1.0e-6 /" \
     -e "28s/.*/'Cone 30-15, familia de Kliegel-Levine'/" "$here/examples/bocal/bocal.dat" \
     > "$work/kl.dat"
 printf "'kl.parede'\n" >> "$work/kl.dat"
+[ "$scheme" = padrao ] || printf "'%s'          esquema\n" "$scheme" >> "$work/kl.dat"
 {
   echo "variante,rcu,rcd"
   for q in $ratios; do

@@ -3,14 +3,15 @@
 # rg = 0.5 m, rin = rex = 1 m, tc = 30, td = 15 degrees) with rcu = rcd = rc,
 # rc/rg = 0.625, 1, 2, 4, each a grid study; prints per ratio the grids, the
 # discharge coefficients, the observed order, the extrapolated Cd, CdKL and
-# the study's wall time.
-#   bench/parede_kl.sh [BUILD] [WORK] [GRIDS] [RATIOS]
+# the study's wall time. SCHEME (item 30) 'padrao' (the default) or 'ordem2'.
+#   bench/parede_kl.sh [BUILD] [WORK] [GRIDS] [RATIOS] [SCHEME]
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$here/build}" && pwd)
 work=${2:-/tmp/tubrix-parede-kl}
 grids=${3:-40x20,80x40,160x80}
 ratios=${4:-0.625 1 2 4}
+scheme=${5:-padrao}
 mkdir -p "$work"
 echo "| rc/rg | grids: Cd = fme/fm1D | p | extrapolated Cd | CdKL (finest) | difference | GCI | sum of run times |"
 echo "|---|---|---|---|---|---|---|---|"
@@ -26,6 +27,7 @@ for q in $ratios; do
   sed -e "1s/^'bocal' /'kl'    /" -e "13s/^1.0e-7 /1.0e-6 /" \
       -e "28s/.*/'Cone 30-15, rc\/rg = $q'/" "$here/examples/bocal/bocal.dat" > "$d/kl.dat"
   printf "'kl.parede'\n" >> "$d/kl.dat"
+  [ "$scheme" = padrao ] || printf "'%s'          esquema\n" "$scheme" >> "$d/kl.dat"
   t0=$(date +%s.%N)
   (cd "$d" && "$build/tubrix-estudo" --malhas "$grids" --cauchy 1e-5 -j 2 > estudo.log 2>&1) ||
     { echo "rc/rg = $q: tubrix-estudo falhou (veja $d/estudo.log)"; continue; }

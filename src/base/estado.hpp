@@ -16,6 +16,11 @@
 
 namespace tx {
 
+// The discretisation scheme (item 30): the current one, or the
+// second-order one (limited face values, second-order slip wall, smooth
+// columns for a wall file). escoamento/esquema.hpp maps it to its routines.
+enum class Scheme : int { kPadrao = 0, kOrdem2 = 1 };
+
 // Case data (read from the data file) and the values derived from them.
 struct CaseData {
   std::string caso = std::string(100, ' ');    // 100 bytes, blank-padded
@@ -40,6 +45,9 @@ struct CaseData {
   // Item 29: the wall file as the data file names it (trimmed); empty for
   // the built-in wall (item absent or 'padrao').
   std::string parede;
+  // Item 30: the discretisation scheme; kPadrao when the item is absent or
+  // 'padrao' (then nothing of a run changes).
+  Scheme esquema = Scheme::kPadrao;
 };
 
 // The nozzle wall: its radius (half-height in planar flow) along x, from 0

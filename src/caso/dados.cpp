@@ -185,6 +185,16 @@ void read_case_data(State& s) {
       c.parede = wall;
       s.wall = read_wall_file(wall);
     }
+    // Item 30 only after item 29, and only in apostrophes, as item 29.
+    std::string scheme;
+    if (in.read_optional_name(scheme)) {
+      scheme = trimmed(scheme);
+      if (scheme == kSchemeNames[1]) {
+        c.esquema = Scheme::kOrdem2;
+      } else if (scheme != kSchemeNames[0]) {
+        bad_value(f, 30, "'padrao' ou 'ordem2'", "'" + scheme + "'");
+      }
+    }
   }
 
   c.pi = std::acos(-1.0);
@@ -246,6 +256,9 @@ void write_data_listing(State& s) {
                   c.T0, c.gama, c.Rg, c.dt1, c.dt2, c.It1, c.It2, c.tole, c.itmax, c.imax,
                   c.tolu, c.tolp, c.msi_iters_uvT, c.msi_iters_p, c.beta, c.ci, c.w_cam, c.w_r, c.w_g,
                   c.sem_a, c.sem_g, c.hard});
+  if (c.esquema != Scheme::kPadrao)
+    s.io.listagem.write("(/,'esquema: esquema de discretização = ',A)",
+                        {std::string(scheme_name(c.esquema))});
   if (c.parede.empty()) return;
   s.io.listagem.write("(/,'parede: arquivo da parede = ',A)", {c.parede});
   for (const std::string& l : wall_description(s.wall)) s.io.listagem.put(l);

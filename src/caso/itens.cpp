@@ -89,7 +89,16 @@ const CaseItem kWallItem = {
     "sem ele, ou com 'padrao', a parede embutida",
     "arquivo da parede", true};
 
+const CaseItem kSchemeItem = {
+    30, "esquema", N, "",
+    "opcional, depois do item 29 (que pode ser 'padrao'): esquema de discretização, "
+    "'padrao' (o atual) ou 'ordem2' (segunda ordem até a parede, correção adiada limitada)",
+    "esquema de discretização", true};
+
+const char* scheme_name(Scheme e) { return kSchemeNames[static_cast<int>(e)]; }
+
 const CaseItem& case_item(int number) {
+  if (number == kSchemeItem.number) return kSchemeItem;
   return number == kWallItem.number ? kWallItem : kCaseItems[static_cast<std::size_t>(number - 1)];
 }
 
@@ -98,6 +107,7 @@ std::string help_item_lines() {
   std::vector<const CaseItem*> all;
   for (const CaseItem& it : kCaseItems) all.push_back(&it);
   all.push_back(&kWallItem);
+  all.push_back(&kSchemeItem);
   for (const CaseItem* p : all) {
     const CaseItem& it = *p;
     char head[32];
@@ -140,7 +150,10 @@ std::vector<std::string> case_data_lines(const CaseData& c) {
   std::vector<std::string> lines;
   for (const CaseItem& it : kCaseItems)
     lines.push_back(case_data_line(it, values[static_cast<std::size_t>(it.number - 1)]));
-  if (!c.parede.empty()) lines.push_back(case_data_line(kWallItem, c.parede));
+  const bool scheme = c.esquema != Scheme::kPadrao;
+  if (!c.parede.empty() || scheme)
+    lines.push_back(case_data_line(kWallItem, c.parede.empty() ? kBuiltinWall : c.parede));
+  if (scheme) lines.push_back(case_data_line(kSchemeItem, scheme_name(c.esquema)));
   return lines;
 }
 

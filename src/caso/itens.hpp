@@ -32,10 +32,17 @@ extern const std::array<CaseItem, kCaseItemCount> kCaseItems;
 extern const CaseItem kWallItem;
 inline constexpr const char* kBuiltinWall = "padrao";
 
-// Item `number` (1 to 29).
+// Item 30, optional, after item 29 (which may be 'padrao'): the scheme,
+// 'padrao' (the default) or 'ordem2'.
+extern const CaseItem kSchemeItem;
+inline constexpr const char* kSchemeNames[] = {"padrao", "ordem2"};
+// The scheme's name as item 30 gives it.
+const char* scheme_name(Scheme e);
+
+// Item `number` (1 to 30).
 const CaseItem& case_item(int number);
 
-// The items' lines of --help: number, name, meaning and unit (item 29 too).
+// The items' lines of --help: number, name, meaning and unit (items 29 and 30 too).
 std::string help_item_lines();
 
 // The value of every item of `c` (real volume counts) as the reader returns
@@ -52,8 +59,8 @@ std::string case_data_line(const CaseItem& item, const std::string& value);
 // Shortest text that the case data reader reads back as the same double.
 std::string real_text(double v);
 
-// The lines of a data file holding `c` (real volume counts): 28, and item
-// 29 when `c` names a wall file.
+// The lines of a data file holding `c` (real volume counts): 28, item 29
+// when `c` names a wall file or has the scheme 'ordem2', and then item 30.
 std::vector<std::string> case_data_lines(const CaseData& c);
 
 }  // namespace tx

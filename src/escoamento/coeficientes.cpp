@@ -3,6 +3,7 @@
 #include <type_traits>
 
 #include "base/paralelo.hpp"
+#include "escoamento/volumes.hpp"
 
 // Every formula below keeps its operation order and grouping: products and
 // sums are evaluated left to right as written, so that the rounding (and
@@ -18,158 +19,6 @@
 namespace tx {
 
 namespace {
-
-// Two neighbouring volumes P and P + 1 side by side, one per lane of a
-// two-wide vector: the loop bodies below that are written once for a number
-// type T run on pairs of volumes with T = V2 and on a last odd volume with
-// T = double. Each lane does exactly the scalar operations (a scalar operand
-// is copied to both lanes), and a division serves two volumes.
-using V2 = double __attribute__((vector_size(16)));
-
-template <class T>
-struct Lanes;
-template <>
-struct Lanes<double> {
-  static double at(const Vec& v, int P) { return v(P); }
-  static double at(const Mat& a, int P, int k) { return a(P, k); }
-  static void put(Vec& v, int P, double x) { v(P) = x; }
-  static void put(Mat& a, int P, int k, double x) { a(P, k) = x; }
-};
-template <>
-struct Lanes<V2> {
-  static V2 at(const Vec& v, int P) { return V2{v(P), v(P + 1)}; }
-  static V2 at(const Mat& a, int P, int k) { return V2{a(P, k), a(P + 1, k)}; }
-  static void put(Vec& v, int P, V2 x) {
-    v(P) = x[0];
-    v(P + 1) = x[1];
-  }
-  static void put(Mat& a, int P, int k, V2 x) {
-    a(P, k) = x[0];
-    a(P + 1, k) = x[1];
-  }
-};
-
-// body.template operator()<T>(P) for np0 <= P < np1, two at a time.
-template <class Body>
-inline void pairs_of_range(int np0, int np1, const Body& body) {
-  int P = np0;
-  for (; P + 1 < np1; P += 2) body.template operator()<V2>(P);
-  if (P < np1) body.template operator()<double>(P);
-}
-
-// body.template operator()<T>(P) for i0 <= i <= i1 of row j: two volumes at a
-// time, the last odd one alone.
-template <class Body>
-inline void pairs_of_row(int nx, int j, int i0, int i1, const Body& body) {
-  int i = i0;
-  for (; i + 1 <= i1; i += 2) body.template operator()<V2>(i + (j - 1) * nx);
-  if (i <= i1) body.template operator()<double>(i + (j - 1) * nx);
-}
-
-// body(j0, j1) over the rows j0 <= j < j1 that make up jlo..jhi, split among
-// the members of the team when the run uses one.
-template <class F>
-void over_rows(const State& s, int jlo, int jhi, F&& body) {
-  Team* t = s.par.loops;
-  if (t == nullptr || jhi - jlo + 1 < 2 * t->size()) {
-    body(jlo, jhi + 1);
-    return;
-  }
-  t->run([&](int k) {
-    int j0, j1;
-    Team::share(jlo, jhi + 1, k, t->size(), j0, j1);
-    body(j0, j1);
-  });
-}
-
-// body over every real volume (2..nx-1 in rows 2..ny-1), two by two, the
-// rows split among the members of the team when the run uses one.
-template <class Body>
-void over_interior_pairs(const State& s, const Body& body) {
-  const int nx = s.c.nx;
-  over_rows(s, 2, s.c.ny - 1, [&](int j0, int j1) {
-    for (int j = j0; j < j1; ++j) pairs_of_row(nx, j, 2, nx - 1, body);
-  });
-}
-
-// body(np0, np1) over the volumes np0 <= np < np1 that make up 1..nxy.
-template <class F>
-void over_volumes(const State& s, F&& body) {
-  Team* t = s.par.loops;
-  if (t == nullptr) {
-    body(1, s.c.nxy + 1);
-    return;
-  }
-  t->run([&](int k) {
-    int np0, np1;
-    Team::share(1, s.c.nxy + 1, k, t->size(), np0, np1);
-    body(np0, np1);
-  });
-}
-
-
-// Upwind switch of a face: +0.5 for c >= 0 (a zero of either sign included),
-// -0.5 for c < 0.
-inline double upwind_switch(double c) { return c >= 0.0 ? 0.5 : -0.5; }
-
-// x pressure force on volume P for the volume field q (p in the sources, pl
-// in the corrections): face values are means of the two adjacent volumes and
-// the centre radius multiplies the whole bracket.
-template <class T = double>
-inline T pressure_force_u(const Fields& f, int nx, int P, const Vec& q) {
-  using L = Lanes<T>;
-  const auto F = [&](const Vec& x, int k) { return L::at(x, k); };
-  const int W = P - 1, E = P + 1, S = P - nx, N = P + nx;
-  return 0.5 * F(f.rp, P) *
-         (F(f.ye, W) * (F(q, W) + F(q, P)) - F(f.yk, S) * (F(q, S) + F(q, P)) -
-          F(f.ye, P) * (F(q, E) + F(q, P)) + F(f.yk, P) * (F(q, N) + F(q, P)));
-}
-
-// y pressure force on volume P for the volume field q.
-template <class T = double>
-inline T pressure_force_v(const Fields& f, int nx, int P, const Vec& q) {
-  using L = Lanes<T>;
-  const auto F = [&](const Vec& x, int k) { return L::at(x, k); };
-  const int W = P - 1, E = P + 1, S = P - nx, N = P + nx;
-  return 0.5 * F(f.rp, P) *
-         (F(f.xe, P) * (F(q, E) + F(q, P)) - F(f.xe, W) * (F(q, W) + F(q, P)) -
-          F(f.xk, P) * (F(q, N) + F(q, P)) + F(f.xk, S) * (F(q, S) + F(q, P)));
-}
-
-// Face mass fluxes of volume P (positive towards east or north) and the
-// upwind switches of its four faces, from the current roe, ron, Uce, Vcn.
-template <class T = double>
-struct Faces {
-  T Fe, Fw, Fn, Fs;
-  T se, sw, sn, ss;
-};
-
-// upwind_switch lane by lane.
-template <class T>
-inline T upwind_of(T c) {
-  if constexpr (std::is_same_v<T, double>) {
-    return upwind_switch(c);
-  } else {
-    return c >= 0.0 ? T{0.5, 0.5} : T{-0.5, -0.5};
-  }
-}
-
-template <class T = double>
-inline Faces<T> faces_of(const Fields& f, int nx, int P) {
-  using L = Lanes<T>;
-  const auto F = [&](const Vec& x, int k) { return L::at(x, k); };
-  const int W = P - 1, S = P - nx;
-  Faces<T> r;
-  r.Fe = F(f.re, P) * F(f.roe, P) * F(f.Uce, P);
-  r.Fw = F(f.re, W) * F(f.roe, W) * F(f.Uce, W);
-  r.Fn = F(f.rn, P) * F(f.ron, P) * F(f.Vcn, P);
-  r.Fs = F(f.rn, S) * F(f.ron, S) * F(f.Vcn, S);
-  r.se = upwind_of(F(f.Uce, P));
-  r.sw = upwind_of(F(f.Uce, W));
-  r.sn = upwind_of(F(f.Vcn, P));
-  r.ss = upwind_of(F(f.Vcn, S));
-  return r;
-}
 
 // Deferred correction (central minus upwind advection) of a momentum
 // component phi in volume P, before the factor beta; faces n, s, e, w.
@@ -452,7 +301,14 @@ void face_velocities(State& s) {
   });
 }
 
-void build_pressure_correction_system(State& s) {
+namespace {
+
+// The rows of the p' system. The density correction D carried by the
+// corrected face fluxes is central minus upwind, times beta (the current
+// scheme), or the face densities of face_densities (roe, ron) minus upwind,
+// in full (kLimited: the second-order scheme's limited face values).
+template <bool kLimited>
+void pressure_correction_rows(State& s) {
   auto& f = s.f;
   const int nx = s.c.nx;
   const double dt = s.k.dt, beta = s.c.beta, Rg = s.c.Rg;
@@ -491,14 +347,23 @@ void build_pressure_correction_system(State& s) {
 
     // Central minus upwind face densities, carried by the contravariant
     // velocities corrected with the current pl. Computed for every beta.
-    const T D = sw * reW * (Uw + deW * (pl(W) - pl(P))) * (ro(P) - ro(W)) -
-                se * reP * (Ue + deP * (pl(P) - pl(E))) * (ro(E) - ro(P)) -
-                sn * rnP * (Vn + dnP * (pl(P) - pl(N))) * (ro(N) - ro(P)) +
-                ss * rnS * (Vs + dnS * (pl(S) - pl(P))) * (ro(P) - ro(S));
-
-    // Mass imbalance of P (inflow positive).
-    const T b = rs * rnS * Vs + rw * reW * Uw - rE * reP * Ue - rN * rnP * Vn +
-                F(f.rp, P) * (F(f.ro_old, P) - ro(P)) / (F(f.Jp, P) * dt) + beta * D;
+    T b;
+    if constexpr (kLimited) {
+      const T D = reW * (Uw + deW * (pl(W) - pl(P))) * (F(f.roe, W) - rw) -
+                  reP * (Ue + deP * (pl(P) - pl(E))) * (F(f.roe, P) - rE) -
+                  rnP * (Vn + dnP * (pl(P) - pl(N))) * (F(f.ron, P) - rN) +
+                  rnS * (Vs + dnS * (pl(S) - pl(P))) * (F(f.ron, S) - rs);
+      b = rs * rnS * Vs + rw * reW * Uw - rE * reP * Ue - rN * rnP * Vn +
+          F(f.rp, P) * (F(f.ro_old, P) - ro(P)) / (F(f.Jp, P) * dt) + D;
+    } else {
+      const T D = sw * reW * (Uw + deW * (pl(W) - pl(P))) * (ro(P) - ro(W)) -
+                  se * reP * (Ue + deP * (pl(P) - pl(E))) * (ro(E) - ro(P)) -
+                  sn * rnP * (Vn + dnP * (pl(P) - pl(N))) * (ro(N) - ro(P)) +
+                  ss * rnS * (Vs + dnS * (pl(S) - pl(P))) * (ro(P) - ro(S));
+      // Mass imbalance of P (inflow positive).
+      b = rs * rnS * Vs + rw * reW * Uw - rE * reP * Ue - rN * rnP * Vn +
+          F(f.rp, P) * (F(f.ro_old, P) - ro(P)) / (F(f.Jp, P) * dt) + beta * D;
+    }
     if constexpr (std::is_same_v<T, double>) {
       f.a(P, kS) = aS;
       f.a(P, kW) = aW;
@@ -519,6 +384,12 @@ void build_pressure_correction_system(State& s) {
   };
   over_interior_pairs(s, row);
 }
+
+}  // namespace
+
+void build_pressure_correction_system(State& s) { pressure_correction_rows<false>(s); }
+
+void build_pressure_correction_system_limited(State& s) { pressure_correction_rows<true>(s); }
 
 void correct_pressure_density(State& s) {
   auto& f = s.f;

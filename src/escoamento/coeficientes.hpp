@@ -25,6 +25,9 @@ void build_energy_source(State& s);
 void simplec_d_coefficients(State& s);
 void face_velocities(State& s);
 void build_pressure_correction_system(State& s);
+// The same with the density correction taken from the face densities in f.roe
+// and f.ron (the second-order scheme's limited values), beta not applied.
+void build_pressure_correction_system_limited(State& s);
 void correct_pressure_density(State& s);
 void correct_node_velocities(State& s);
 void correct_face_velocities(State& s);

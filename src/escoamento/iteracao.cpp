@@ -5,6 +5,7 @@
 
 #include "base/paralelo.hpp"
 #include "escoamento/coeficientes.hpp"
+#include "escoamento/esquema.hpp"
 #include "escoamento/usuario.hpp"
 #include "lineares/solvers.hpp"
 
@@ -33,6 +34,7 @@ void solve_iteration(State& s) {
   CaseData& c = s.c;
   Fields& f = s.f;
   Parallel& par = s.par;
+  const SchemeRoutines& sc = scheme_routines(c.esquema);
   const int nx = c.nx, ny = c.ny, nxy = c.nxy;
   const TeamMode mode = next_team_mode(par);
   Team* team = par.team != nullptr && par.team->size() > 1 && nxy >= par.min_volumes &&
@@ -58,11 +60,11 @@ void solve_iteration(State& s) {
 
   build_momentum_coefficients(s);
   if (team == nullptr) {
-    build_u_source(s);
+    sc.build_u_source(s);
     apply_u_boundary_conditions(s);
     solve(f.u, c.tolu, c.msi_iters_uvT, &s.k.norm);
 
-    build_v_source(s);
+    sc.build_v_source(s, f.b);
     apply_v_boundary_conditions(s);
     solve(f.v, c.tolu, c.msi_iters_uvT, &s.k.norm);
   } else {
@@ -80,13 +82,13 @@ void solve_iteration(State& s) {
     par.loops = nullptr;
     team->run([&](int k) {
       if (k == 0) {
-        build_u_source(s);
+        sc.build_u_source(s);
         apply_u_boundary_conditions(s);
         msi_factorize(f.a, f.msi_l, f.msi_u, nxy, nx, ny);
         msi_solve_and_norm(f.a, f.msi_l, f.msi_u, ny, nx, nxy, f.u, c.tolu, c.msi_iters_uvT,
                            f.b, norm_u);
       } else if (k == 1) {
-        build_v_source(s, par.b_v);
+        sc.build_v_source(s, par.b_v);
         apply_v_boundary_conditions(s, par.a_v, par.b_v);
         msi_factorize(par.a_v, par.msi_l_v, par.msi_u_v, nxy, nx, ny);
         msi_solve_and_norm(par.a_v, par.msi_l_v, par.msi_u_v, ny, nx, nxy, f.v, c.tolu,
@@ -98,13 +100,16 @@ void solve_iteration(State& s) {
     s.k.norm = s.k.norm + norm_v;
   }
 
-  build_energy_source(s);
+  sc.wall_velocities(s);
+
+  sc.build_energy_source(s);
   apply_T_boundary_conditions(s);
   solve(f.T, c.tolu, c.msi_iters_uvT, &s.k.norm);
+  sc.wall_temperature(s);
 
   compressibilities(s);
   update_density(s);
-  face_densities(s);
+  sc.face_densities(s);
   simplec_d_coefficients(s);
   face_velocities(s);
   set_boundary_face_velocities(s);
@@ -113,13 +118,15 @@ void solve_iteration(State& s) {
   // after it change neither the system nor p'.
   double norm_pl = 0.0;
   for (int pass = 1; pass <= c.imax; ++pass) {
-    build_pressure_correction_system(s);
+    sc.build_pressure_correction_system(s);
     apply_pl_boundary_conditions(s);
     solve(f.pl, c.tolp, c.msi_iters_p, pass == c.imax ? &norm_pl : nullptr);
     correct_pressure_density(s);
-    face_densities(s);
+    sc.wall_pressure(s);
+    sc.face_densities(s);
     correct_node_velocities(s);
     set_fictitious_velocities(s);
+    sc.wall_velocities(s);
     correct_face_velocities(s);
     correct_boundary_face_velocities(s);
   }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "escoamento/coeficientes.hpp"
+#include "escoamento/esquema.hpp"
 #include "base/erro.hpp"
 #include "malha/malha.hpp"
 #include "arquivos/registro.hpp"
@@ -182,7 +183,9 @@ void set_initial_conditions(State& s) {
   }
 
   // 4
+  const SchemeRoutines& sc = scheme_routines(c.esquema);
   set_fictitious_velocities(s);
+  sc.wall_velocities(s);
   update_inlet_state(s);
 
   // 5
@@ -230,7 +233,8 @@ void set_initial_conditions(State& s) {
   // 8
   set_boundary_face_velocities(s);
   update_density(s);
-  face_densities(s);
+  sc.wall_pressure(s);
+  sc.face_densities(s);
 
   // 9: identity rows; those no routine writes later stay so for the run.
   f.a.fill(0.0);

@@ -221,7 +221,11 @@ std::vector<TextFileLines> variant_files(const BaseCase& b, const FamilyTable& t
   std::vector<std::string> data;
   for (const CaseItem& it : kCaseItems)
     data.push_back(latin1_to_utf8(case_data_line(it, values[static_cast<std::size_t>(it.number - 1)])));
-  if (!b.c.parede.empty()) data.push_back(latin1_to_utf8(case_data_line(kWallItem, b.c.parede)));
+  const bool scheme = b.c.esquema != Scheme::kPadrao;
+  if (!b.c.parede.empty() || scheme)
+    data.push_back(latin1_to_utf8(
+        case_data_line(kWallItem, b.c.parede.empty() ? kBuiltinWall : b.c.parede)));
+  if (scheme) data.push_back(latin1_to_utf8(case_data_line(kSchemeItem, scheme_name(b.c.esquema))));
   std::vector<TextFileLines> files = {{kSwitchFile, {"1"}},
                                       {kSelectionFile, {apostrophed(b.data_file)}},
                                       {b.data_file, data}};

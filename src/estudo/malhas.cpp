@@ -116,6 +116,15 @@ void check_grid_folder(const Grid& g) {
                    (found.empty() ? std::string("a parede embutida") : in_quotes(found)) +
                    " (resultados de outros dados); apague a pasta \"" + g.name +
                    "\" para refazer esta malha.");
+  // So does the scheme (item 30, only after item 29).
+  std::string scheme;
+  if (!r.read_optional_name(scheme)) scheme = kSchemeNames[0];
+  scheme = trimmed(scheme);
+  if (scheme != scheme_name(g.c.esquema))
+    throw RunError("Erro no arquivo \"" + data + "\", item 30 (esquema): o estudo usaria '" +
+                   scheme_name(g.c.esquema) + "', a malha já tem '" + scheme +
+                   "' (resultados de outros dados); apague a pasta \"" + g.name +
+                   "\" para refazer esta malha.");
   if (g.c.parede.empty()) return;
   const std::string copy = (dir / g.c.parede).string();
   bool same = false;

@@ -26,7 +26,8 @@ inline int idx(const CaseData& c, int i, int j) { return i + (j - 1) * c.nx; }
 namespace {
 
 // The grid of a wall file: n columns of equal width from the inlet to the
-// throat and n from the throat to the exit, the wall nodes on the wall's
+// throat and n from the throat to the exit (in the second-order scheme,
+// widths in geometric progression through both), the wall nodes on the wall's
 // curve; accumulated coordinates as for the built-in wall, the throat, exit
 // and corner nodes set exactly.
 void generate_wall_boundary_nodes(State& s) {
@@ -44,9 +45,25 @@ void generate_wall_boundary_nodes(State& s) {
 
   X.fill(0.0);
   Y.fill(0.0);
-  for (int i = 2; i <= n; ++i) X(idx(c, i, 1)) = X(idx(c, i - 1, 1)) + dxc;
-  X(idx(c, n + 1, 1)) = w.x_throat;
-  for (int i = n + 2; i <= 2 * n; ++i) X(idx(c, i, 1)) = X(idx(c, i - 1, 1)) + dxd;
+  if (c.esquema == Scheme::kOrdem2) {
+    // Geometric stretching: the width grows by the same ratio
+    // rho^(1/n) from each column to the next, rho = (exit length)/(throat
+    // length), so that n columns still fill each side and the width varies
+    // smoothly through the throat (no jump from dxc to dxd, which costs the
+    // throat region its second order).
+    const double rho = (w.x_exit - w.x_throat) / w.x_throat;
+    for (int i = 2; i <= 2 * n; ++i) {
+      const double t = static_cast<double>(i - 1) / n;
+      X(idx(c, i, 1)) = std::fabs(rho - 1.0) < 1e-12
+                            ? w.x_throat * t
+                            : w.x_throat * (std::pow(rho, t) - 1.0) / (rho - 1.0);
+    }
+    X(idx(c, n + 1, 1)) = w.x_throat;
+  } else {
+    for (int i = 2; i <= n; ++i) X(idx(c, i, 1)) = X(idx(c, i - 1, 1)) + dxc;
+    X(idx(c, n + 1, 1)) = w.x_throat;
+    for (int i = n + 2; i <= 2 * n; ++i) X(idx(c, i, 1)) = X(idx(c, i - 1, 1)) + dxd;
+  }
   X(idx(c, 2 * n + 1, 1)) = w.x_exit;
   s.g.ig = n + 1;
 

@@ -176,13 +176,24 @@ void complete_boundary_values(State& s) {
   f.yp(1) = f.Y(1);
   f.xp(nx) = f.X(nx - 1);
   f.yp(nx) = f.Y(nx - 1);
-  // Wall row: the last real row's state, node in the middle of the wall face.
+  // Wall row: the state at the wall face, node in its middle: the last real
+  // row's (the current scheme), or the mean of it and the fictitious row's
+  // extrapolated values (the second-order scheme; at the corners, whose
+  // fictitious values it leaves alone, the last real row's).
+  const bool face = s.c.esquema == Scheme::kOrdem2;
   for (int i = 1; i <= nx; ++i) {
     const int np = (ny - 1) * nx + i;
-    f.u(np) = f.u(np - nx);
-    f.v(np) = f.v(np - nx);
-    f.p(np) = f.p(np - nx);
-    f.T(np) = f.T(np - nx);
+    if (face && i >= 2 && i <= nx - 1) {
+      f.u(np) = (f.u(np - nx) + f.u(np)) * 0.5;
+      f.v(np) = (f.v(np - nx) + f.v(np)) * 0.5;
+      f.p(np) = (f.p(np - nx) + f.p(np)) * 0.5;
+      f.T(np) = (f.T(np - nx) + f.T(np)) * 0.5;
+    } else {
+      f.u(np) = f.u(np - nx);
+      f.v(np) = f.v(np - nx);
+      f.p(np) = f.p(np - nx);
+      f.T(np) = f.T(np - nx);
+    }
     if (i >= 2 && i <= nx - 1) {
       f.xp(np) = (f.X(np - nx - 1) + f.X(np - nx)) * 0.5;
       f.yp(np) = (f.Y(np - nx - 1) + f.Y(np - nx)) * 0.5;

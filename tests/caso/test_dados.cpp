@@ -156,6 +156,38 @@ TEST(CaseData, AcceptsValuesWithADocumentedMeaning) {
   EXPECT_EQ(read_error(s), "");
 }
 
+// Item 30 after item 29: 'padrao' or 'ordem2'; anything else is refused
+// naming the file and the item.
+TEST(CaseData, SchemeItem) {
+  struct Case {
+    std::vector<std::string> tail;
+    tx::Scheme want;
+    bool ok;
+  };
+  const Case cases[] = {{{}, tx::Scheme::kPadrao, true},
+                        {{"'padrao' parede", "'padrao' esquema"}, tx::Scheme::kPadrao, true},
+                        {{"'padrao' parede", "'ordem2' esquema"}, tx::Scheme::kOrdem2, true},
+                        {{"'padrao' parede", "'ordem3' esquema"}, tx::Scheme::kPadrao, false},
+                        {{"'padrao' parede", "'' esquema"}, tx::Scheme::kPadrao, false}};
+  for (const Case& k : cases) {
+    txtest::ScratchDir dir;
+    auto lines = good_lines();
+    lines.insert(lines.end(), k.tail.begin(), k.tail.end());
+    write_case(lines);
+    tx::State s = quiet_state();
+    const std::string msg = read_error(s);
+    if (k.ok) {
+      EXPECT_EQ(msg, "");
+      EXPECT_EQ(s.c.esquema, k.want);
+    } else {
+      EXPECT_NE(msg.find("Erro no arquivo \"caso.dat\", item 30 (esquema): esperado 'padrao' ou "
+                         "'ordem2'"),
+                std::string::npos)
+          << msg;
+    }
+  }
+}
+
 TEST(DataListing, DateAndTimeTexts) {
   EXPECT_EQ(tx::date_text(2009, 3, 5), "(5/3/2009)  ");
   EXPECT_EQ(tx::time_text(8, 4, 9), "8:4:9   ");

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <regex>
 #include <string>
@@ -289,6 +290,9 @@ TEST(Study, RefusedStudiesChangeNothing) {
       {"reinício temporário da malha é link", [] {
          fs::create_symlink("../../alvo", "40x16/caso_40x16.bin.tmp");
        }, {"40x16/caso_40x16.bin.tmp", "link"}},
+      {"outro esquema", [] {
+         std::ofstream("caso.dat", std::ios::app) << "'padrao' parede\r\n'ordem2' esquema\r\n";
+       }, {"item 30 (esquema)", "'ordem2'", "'padrao'"}},
       {"outro estudo na pasta", [&lock] {
          lock = ::open("estudo.trava", O_RDWR | O_CREAT, 0644);
          ::flock(lock, LOCK_EX);
