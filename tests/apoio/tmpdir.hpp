@@ -82,6 +82,14 @@ inline std::vector<std::string> lines_of(const std::string& bytes) {
   return out;
 }
 
+// The iterations of a run's residual file (its report lines).
+inline std::vector<int> reported_iterations(const std::string& residuo) {
+  std::vector<int> its;
+  for (const auto& l : lines_of(residuo))
+    if (!l.empty() && l[0] != '#') its.push_back(std::stoi(l.substr(0, 10)));
+  return its;
+}
+
 inline bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 }  // namespace txtest

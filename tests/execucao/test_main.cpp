@@ -27,16 +27,9 @@ namespace {
 using txtest::CaseFile;
 using txtest::lines_of;
 using txtest::read_file;
+using txtest::reported_iterations;
 using txtest::run_tubrix;
 using txtest::ScratchDir;
-
-// Report lines of the residual file: the iteration numbers.
-std::vector<int> reported_iterations(const std::string& residuo) {
-  std::vector<int> its;
-  for (const auto& l : lines_of(residuo))
-    if (!l.empty() && l[0] != '#') its.push_back(std::stoi(l.substr(0, 10)));
-  return its;
-}
 
 TEST(Driver, TimeStepRamp) {
   tx::CaseData c;

@@ -13,18 +13,10 @@
 namespace {
 
 using txtest::CaseFile;
-using txtest::lines_of;
 using txtest::read_file;
+using txtest::reported_iterations;
 using txtest::run_tubrix;
 using txtest::ScratchDir;
-
-// The last iteration of the residual file.
-int last_reported(const std::string& residuo) {
-  int last = 0;
-  for (const auto& l : lines_of(residuo))
-    if (!l.empty() && l[0] != '#') last = std::stoi(l.substr(0, 10));
-  return last;
-}
 
 // The Cauchy rule a study asks for (TUBRIX_CAUCHY = "EPS N [HISTORY]"): the
 // run stops at the first caso.itn line whose window of N iterations has
@@ -75,7 +67,7 @@ TEST(CauchyRun, StopsTheRunAndJudgesTheEarlierHistory) {
   EXPECT_EQ(read_file("../stderr.log"), "");
   EXPECT_TRUE(std::filesystem::exists("caso.bin"));
   EXPECT_TRUE(std::filesystem::exists("caso.Extrapolix_3p0"));
-  EXPECT_EQ(last_reported(read_file("caso.residuo.dat")), 65);
+  EXPECT_EQ(reported_iterations(read_file("caso.residuo.dat")).back(), 65);
 
   // Continued from iteration 65: alone its lines cover the window at 130;
   // with the earlier history (a line past 65 there is not this run's) at 70.
