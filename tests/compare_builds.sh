@@ -5,7 +5,8 @@
 # CPU-time values and the stored run time).
 # usage: compare_builds.sh <tubrix-a> <tubrix-b> <case-folder> [iterations] [item=value ...]
 #   item=value sets further items of the case data by number or name (e.g.
-#   2=0 3=160 4=80, or coord=0 nx=160 ny=80, for a planar grid of 160 x 80);
+#   2=0 3=160 4=80, or coord=0 nx=160 ny=80, for a planar grid of 160 x 80;
+#   an optional item just past the file's last line is added: esquema="'ordem2'");
 #   THREADS_A and THREADS_B in the environment set
 #   TUBRIX_THREADS for each side.
 set -euo pipefail
@@ -15,7 +16,7 @@ shift $(( $# < 4 ? $# : 4 ))
 items_table="$(dirname "$(realpath "$0")")/../src/caso/itens.cpp"
 line_of() {
   case "$1" in
-    *[!0-9]*) sed -n "s/.*{\([0-9]*\), \"$1\",.*/\1/p" "$items_table" ;;
+    *[!0-9]*) sed -n "s/^[ {]*\([0-9]*\), \"$1\",.*/\1/p" "$items_table" ;;
     *) echo "$1" ;;
   esac
 }
@@ -32,7 +33,10 @@ for side in a b; do
   sed -i "$(line_of itmax)s/^ *[0-9]*/$iters/; $(line_of sem_a)s/^ *[0-9]*/1/; $(line_of sem_g)s/^ *[0-9]*/1/" \
     "$root/$side/$data"
   for set in "$@"; do
-    sed -i "$(line_of "${set%%=*}")s/^ *[^ ]*/${set#*=}/" "$root/$side/$data"
+    n=$(line_of "${set%%=*}")
+    # an optional item the file does not give yet (esquema after parede)
+    if [ "$(wc -l < "$root/$side/$data")" -lt "$n" ]; then echo "x" >> "$root/$side/$data"; fi
+    sed -i "${n}s/^ *[^ ]*/${set#*=}/" "$root/$side/$data"
   done
 done
 (cd "$root/a" && TUBRIX_THREADS=${THREADS_A:-} TUBRIX_TEMPLATES="$case_dir/../../templates" "$a" >/dev/null)
