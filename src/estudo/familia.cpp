@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <memory>
 
 #include "arquivos/arquivo_texto.hpp"
@@ -626,8 +627,8 @@ FamilyTable read_family_table(const std::string& path) {
         if (s.size() >= 2 && s.front() == '\'' && s.back() == '\'')
           s = trimmed(s.substr(1, s.size() - 2));
         int e = -1;
-        for (int j = 0; j < 2; ++j)
-          if (s == kSchemeNames[j]) e = j;
+        for (std::size_t j = 0; j < std::size(kSchemeNames); ++j)
+          if (s == kSchemeNames[j]) e = static_cast<int>(j);
         if (e < 0)
           bad_table(path, ln, head[k],
                     "esperado 'padrao' ou 'ordem2', encontrado " + in_quotes(fields[k]));
