@@ -35,9 +35,10 @@ void build_v_source_ordem2(State& s, Vec& b);
 void build_energy_source_ordem2(State& s);
 // Fictitious wall values that make the wall face second order: the pressure
 // and the temperature extrapolated linearly along the column (so that the
-// face mean is 1.5 q(P) - 0.5 q(S)), the velocity's component along the
-// wall face extrapolated and its normal component reflected (nothing
-// crosses the wall in any face mean).
+// face mean is 1.5 q(P) - 0.5 q(S)), never below half the last row's (a
+// corner with no radius would make them negative), the velocity's
+// component along the wall face extrapolated and its normal component
+// reflected (nothing crosses the wall in any face mean).
 void wall_velocities_ordem2(State& s);
 void wall_temperature_ordem2(State& s);
 void wall_pressure_ordem2(State& s);

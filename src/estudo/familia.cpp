@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <memory>
 
 #include "arquivos/arquivo_texto.hpp"
@@ -71,6 +72,7 @@ std::string column_list() {
     for (const Refused& r : kRefusedItems) refused = refused || it.name == std::string(r.name);
     if (!refused) l += std::string(l.empty() ? "" : ", ") + it.name;
   }
+  l += std::string(", ") + kSchemeItem.name + " ('padrao' ou 'ordem2')";
   l += "; da parede 'conica': ";
   for (std::size_t k = 0; k < kConicalParams.size(); ++k)
     l += std::string(k == 0 ? "" : ", ") + kConicalParams[k].name;
@@ -87,6 +89,7 @@ int column_item(const std::string& file, const std::string& col) {
     if (col == r.name) bad_table(file, 1, col, std::string("não pode variar numa família: ") + r.why);
   for (const CaseItem& it : kCaseItems)
     if (col == it.name) return it.number;
+  if (col == kSchemeItem.name) return kSchemeItem.number;
   if (conical_param_index(col) >= 0 || bell_param_index(col) >= 0) return 0;
   bad_table(file, 1, col,
             "coluna desconhecida (as colunas são o nome da variante e depois itens do caso ou "
@@ -108,6 +111,10 @@ std::string name_problem(const std::string& n) {
     return "o nome " + in_quotes(n) + " não pode começar com '-' nem com '.'";
   return {};
 }
+
+// The scheme column holds a name, not a number: written in the table as
+// the data file writes item 30, or without the apostrophes.
+bool is_scheme_column(const std::string& col) { return col == kSchemeItem.name; }
 
 std::string lower(std::string s) {
   for (char& ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
@@ -185,6 +192,13 @@ struct BaseCase {
   std::vector<std::string> wall_lines;  // the wall file as it is (UTF-8)
 };
 
+// The variant's scheme (item 30): the table's, else the base case's.
+Scheme variant_scheme(const BaseCase& b, const FamilyTable& t, const FamilyVariant& v) {
+  for (std::size_t k = 0; k < t.columns.size(); ++k)
+    if (is_scheme_column(t.columns[k])) return static_cast<Scheme>(static_cast<int>(v.value[k]));
+  return b.c.esquema;
+}
+
 // The values of the variant's 28 items as its data file holds them, and its
 // wall parameters (true when the table changes any).
 bool variant_values(const BaseCase& b, const FamilyTable& t, const FamilyVariant& v,
@@ -221,11 +235,12 @@ std::vector<TextFileLines> variant_files(const BaseCase& b, const FamilyTable& t
   std::vector<std::string> data;
   for (const CaseItem& it : kCaseItems)
     data.push_back(latin1_to_utf8(case_data_line(it, values[static_cast<std::size_t>(it.number - 1)])));
-  const bool scheme = b.c.esquema != Scheme::kPadrao;
+  const Scheme e = variant_scheme(b, t, v);
+  const bool scheme = e != Scheme::kPadrao;
   if (!b.c.parede.empty() || scheme)
     data.push_back(latin1_to_utf8(
         case_data_line(kWallItem, b.c.parede.empty() ? kBuiltinWall : b.c.parede)));
-  if (scheme) data.push_back(latin1_to_utf8(case_data_line(kSchemeItem, scheme_name(b.c.esquema))));
+  if (scheme) data.push_back(latin1_to_utf8(case_data_line(kSchemeItem, scheme_name(e))));
   std::vector<TextFileLines> files = {{kSwitchFile, {"1"}},
                                       {kSelectionFile, {apostrophed(b.data_file)}},
                                       {b.data_file, data}};
@@ -323,6 +338,13 @@ void check_variant_folder(const BaseCase& b, const FamilyTable& t, const FamilyV
     if (item.decides_solution && found != trimmed(want))
       refuse("item " + std::to_string(item.number) + " (" + item.name + ")", want, found);
   }
+  // The scheme, item 30 after item 29 (the wall is compared below).
+  std::string wall_item, scheme;
+  if (!r.read_optional_name(wall_item) || !r.read_optional_name(scheme)) scheme = kSchemeNames[0];
+  scheme = trimmed(scheme);
+  const std::string want_scheme = scheme_name(variant_scheme(b, t, v));
+  if (scheme != want_scheme)
+    refuse("item 30 (esquema)", "'" + want_scheme + "'", "'" + scheme + "'");
   if (b.c.parede.empty()) return;
   const std::vector<TextFileLines> files = variant_files(b, t, v);
   const fs::path wall = dir / b.c.parede;
@@ -411,8 +433,11 @@ std::string num(double v, const char* fmt) {
 // CSV cells: empty for a missing value, exact otherwise.
 std::string cell(double v) { return std::isnan(v) ? std::string() : real_text(v); }
 
-// The varied column drawn along x: the only one, or the row number.
-bool single_column(const FamilyTable& t) { return t.columns.size() == 1; }
+// The varied column drawn along x: the only one when it is a number, else
+// the row number.
+bool single_column(const FamilyTable& t) {
+  return t.columns.size() == 1 && !is_scheme_column(t.columns.front());
+}
 
 std::vector<std::string> family_plot(const FamilyTable& t, const std::vector<VariantResult>& res) {
   const std::string xlabel = single_column(t) ? t.columns.front() : "variante";
@@ -492,7 +517,7 @@ void write_family_files(const FamilyTable& t, const std::vector<VariantResult>& 
     std::string vary;
     for (std::size_t c = 0; c < t.columns.size(); ++c) {
       row += ',';
-      row += real_text(v.value[c]);
+      row += is_scheme_column(t.columns[c]) ? v.text[c] : real_text(v.value[c]);
       vary += (c == 0 ? "" : ", ") + t.columns[c] + " = " + v.text[c];
     }
     txt.push_back("");
@@ -597,6 +622,20 @@ FamilyTable read_family_table(const std::string& path) {
                   "a variante " + in_quotes(v.name) + " repete o nome da linha " +
                       std::to_string(o.line));
     for (std::size_t k = 1; k < fields.size(); ++k) {
+      if (is_scheme_column(head[k])) {
+        std::string s = fields[k];
+        if (s.size() >= 2 && s.front() == '\'' && s.back() == '\'')
+          s = trimmed(s.substr(1, s.size() - 2));
+        int e = -1;
+        for (std::size_t j = 0; j < std::size(kSchemeNames); ++j)
+          if (s == kSchemeNames[j]) e = static_cast<int>(j);
+        if (e < 0)
+          bad_table(path, ln, head[k],
+                    "esperado 'padrao' ou 'ordem2', encontrado " + in_quotes(fields[k]));
+        v.text.push_back(s);
+        v.value.push_back(e);
+        continue;
+      }
       std::string s = fields[k];
       if (sep == ';') std::replace(s.begin(), s.end(), ',', '.');  // a decimal comma
       double x = 0;
@@ -675,7 +714,8 @@ void check_table_on_base(const BaseCase& b, const FamilyTable& t) {
         bad_table(table_path, v.line, "",
                   "o nome " + in_quotes(v.name) + " é o de um arquivo desta pasta");
   for (const std::string& c : t.columns) {
-    const bool item = std::any_of(kCaseItems.begin(), kCaseItems.end(),
+    const bool item = is_scheme_column(c) ||
+                      std::any_of(kCaseItems.begin(), kCaseItems.end(),
                                   [&](const CaseItem& it) { return c == it.name; });
     if (item) continue;
     if (b.c.parede.empty())

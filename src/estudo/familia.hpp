@@ -1,6 +1,6 @@
 // A family of cases in one command: tubrix-estudo --familia TABELA runs the
 // study of the current folder's case on every variant of a table (one row a
-// variant, one column an overridden case item or 'conica' wall parameter),
+// variant, one column an overridden case item, the scheme or a wall parameter),
 // each variant in a folder of its own, the grids of all of them together.
 #pragma once
 
@@ -22,8 +22,8 @@ int family_main(const std::vector<std::string>& args);
 struct FamilyVariant {
   std::string name;
   int line = 0;  // of the table
-  std::vector<std::string> text;  // the value of each column as written
-  std::vector<double> value;      // and as a number
+  std::vector<std::string> text;  // the value of each column as written (esquema: its name)
+  std::vector<double> value;      // and as a number (esquema: 0 'padrao', 1 'ordem2')
 };
 struct FamilyTable {
   std::string file;
@@ -32,7 +32,8 @@ struct FamilyTable {
 };
 
 // Reads a family table and checks its shape: the columns (case items a
-// variant may change, or 'conica' parameters), the names and the numbers.
+// variant may change, item 30 esquema, or wall parameters), the names and
+// the values.
 // Throws RunError naming the file, the line and the column.
 FamilyTable read_family_table(const std::string& path);
 

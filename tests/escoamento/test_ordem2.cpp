@@ -106,7 +106,7 @@ TEST(Ordem2, UniformFlowAlongAStraightWallIsReproducedExactly) {
 // On the built-in grid's sloping wall, linear fields: the wall face's mean
 // of the last row and the fictitious row is the field's value at the face's
 // middle, and the velocity there has the field's tangential component and
-// no normal one.
+// no normal one; a steep drop stays bounded.
 TEST(Ordem2, LinearFieldsGiveExactWallFaceValues) {
   tx::State s = make_state(20, 10, 1);
   auto& f = s.f;
@@ -134,6 +134,16 @@ TEST(Ordem2, LinearFieldsGiveExactWallFaceValues) {
     const double uw = 100.0 + 50.0 * xw + 20.0 * yw, vw = 10.0 * xw - 30.0 * yw;
     EXPECT_NEAR(um * tx + vm * ty, uw * tx + vw * ty, 1e-12 * 200) << i;
   }
+  // A drop the extrapolation would carry below zero (a corner with no
+  // radius): the fictitious pressure and temperature stay at half the last row's.
+  const int N = np_of(s, 5, s.c.ny), P = N - s.c.nx;
+  f.p(P - s.c.nx) = 3.0 * f.p(P);
+  f.T(P - s.c.nx) = 3.0 * f.T(P);
+  tx::wall_pressure_ordem2(s);
+  tx::wall_temperature_ordem2(s);
+  EXPECT_EQ(f.p(N), 0.5 * f.p(P));
+  EXPECT_EQ(f.T(N), 0.5 * f.T(P));
+  EXPECT_GT(f.ro(N), 0.0);
 }
 
 }  // namespace

@@ -110,6 +110,18 @@ TEST(Family, RunsInterruptsResumesAndReports) {
   std::filesystem::remove(log);
   EXPECT_NE(err3.find("r2/caso.dat\", item 7 (gama)"), std::string::npos) << err3;
   EXPECT_EQ(snapshot(), before);
+
+  // So is one that now gives a variant the other scheme (item 30).
+  write_file("tab.csv", "nome;rcu;gama;esquema\nr1;1;1.4;padrao\nr2;2;1.3;'ordem2'\n");
+  const auto before4 = snapshot();
+  EXPECT_EQ(run_family(args, "/dev/null", log), 1);
+  const std::string err4 = read_file(log);
+  std::filesystem::remove(log);
+  EXPECT_NE(err4.find("r2/caso.dat\", item 30 (esquema): a tabela \"tab.csv\" daria 'ordem2', "
+                      "a variante já tem 'padrao'"),
+            std::string::npos)
+      << err4;
+  EXPECT_EQ(snapshot(), before4);
 }
 
 // Every bad table: one message naming the table, the line and the column,
@@ -133,6 +145,7 @@ TEST(Family, RefusesBadTables) {
       {"", "nome;gama\nfamilia.txt;1.4\n", "linha 2: o nome \"familia.txt\" é o de um arquivo"},
       {"", "nome;gama\na;1.4x\n", "linha 2, coluna \"gama\": esperado um número"},
       {"", "nome;imax\na;2.5\n", "linha 2, coluna \"imax\": esperado um inteiro"},
+      {"", "nome;esquema\na;ordem2\nb;'ordem3'\n", "linha 3, coluna \"esquema\": esperado 'padrao'"},
       {"", "nome;gama;po\na;1.4\n", "linha 2: 2 campos, mas o cabeçalho tem 3"},
       {"", "nome,gama\na,1.4,3\n", "linha 2: 3 campos, mas o cabeçalho tem 2"},
       {"", "nome;gama\na;1.4\nb;0.9\n", "linha 3, coluna \"gama\": a variante \"b\" seria recusada"},
