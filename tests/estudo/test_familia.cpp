@@ -42,7 +42,9 @@ void write_case(const std::string& wall, int nx = 20, int ny = 8) {
   cf.write();
   if (wall.empty()) return;
   const std::string src = std::string(TUBRIX_SOURCE_DIR) + "/examples/" +
-                          (wall == "conica" ? "bocal/conica.parede" : "pontos/pontos.parede");
+                          (wall == "conica" ? "bocal/conica.parede"
+                           : wall == "sino" ? "sino/sino.parede"
+                                            : "pontos/pontos.parede");
   write_file("parede.txt", read_file(src));
   write_file("caso.dat", read_file("caso.dat") + "'parede.txt'\r\n");
 }
@@ -152,6 +154,8 @@ TEST(Family, RefusesBadTables) {
       {"", "nome;rcu\na;1\n", "linha 1, coluna \"rcu\": o caso \"caso.dat\" não tem arquivo"},
       {"pontos", "nome;rg\na;0.4\n", "linha 1, coluna \"rg\": a parede \"parede.txt\" é dada"},
       {"conica", "nome;rg\na;0.5\nb;5\n", "linha 3, coluna \"rg\": a variante \"b\" seria recusada"},
+      {"conica", "nome;tn\na;25\n", "linha 1, coluna \"tn\": a parede \"parede.txt\" é 'conica'"},
+      {"sino", "nome;Lf\na;0.8\nb;0.1\n", "linha 3, coluna \"Lf\": a variante \"b\" seria recusada"},
   };
   for (const Bad& c : cases) {
     SCOPED_TRACE(c.table);
