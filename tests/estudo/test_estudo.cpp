@@ -146,6 +146,18 @@ TEST(Study, RunsInterruptsResumesAndReports) {
   EXPECT_EQ(read_file("estudo.txt"), txt);
 }
 
+// A 20x8 case that diverges with twice its dt2 (4e-5, at about iteration
+// 270) and converges with it.
+void write_diverging_case() {
+  CaseFile cf;
+  cf.nx = 20;
+  cf.ny = 8;
+  cf.dt2 = "2.0e-5";
+  cf.tole = "1.0e-5";
+  cf.itmax = 3000;
+  cf.write();
+}
+
 // The step the study chooses: a case whose doubled step diverges on both
 // grids is run again with the scaled one, and the report says so, the table
 // giving the step used; --dt-escalado runs the scaled step alone. A grid
@@ -154,13 +166,7 @@ TEST(Study, RunsInterruptsResumesAndReports) {
 TEST(Study, StepHalvedAfterDivergenceAndHalfMadeFolderRemade) {
   namespace fs = std::filesystem;
   ScratchDir dir;
-  CaseFile cf;
-  cf.nx = 20;
-  cf.ny = 8;
-  cf.dt2 = "2.0e-5";  // 20x8 diverges with dt2 = 4e-5 at about iteration 270
-  cf.tole = "1.0e-5";
-  cf.itmax = 3000;
-  cf.write();
+  write_diverging_case();
   for (const char* args : {"--dt-escalado", ""}) {
     SCOPED_TRACE(args);
     fs::remove_all("20x8");
@@ -199,13 +205,7 @@ TEST(Study, StepHalvedAfterDivergenceAndHalfMadeFolderRemade) {
 // file, never refused for it.
 TEST(Study, UnreadableStatusFileResumed) {
   ScratchDir dir;
-  CaseFile cf;
-  cf.nx = 20;
-  cf.ny = 8;
-  cf.dt2 = "2.0e-5";  // 20x8 diverges with dt2 = 4e-5 at about iteration 270
-  cf.tole = "1.0e-5";
-  cf.itmax = 3000;
-  cf.write();
+  write_diverging_case();
   const std::string args = "--malhas 20x8,40x16";
   ASSERT_EQ(run_study("out1.log", "err1.log", args), 0) << read_file("err1.log");
   const std::string grids[2] = {"40x16", "20x8"}, factor[2] = {"2", "1"};
