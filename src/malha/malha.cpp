@@ -1,5 +1,6 @@
 #include "malha/malha.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -25,11 +26,38 @@ inline int idx(const CaseData& c, int i, int j) { return i + (j - 1) * c.nx; }
 
 namespace {
 
+// Column widths of the second-order scheme: equal on both sides of the
+// throat, the shorter side uniform (so no side is coarser at the throat than
+// with n equal columns) and the longer side growing in geometric progression
+// away from the throat. The throat, where the discharge is decided and the
+// wall turns fastest, gets the finest columns, and the width varies smoothly
+// through it. Returns the ratio q of each width to the previous one on the
+// longer side: the root of w0 (1 + q + ... + q^(n-1)) = L, by bisection.
+double throat_growth_ratio(double w0, double L, int n) {
+  auto length = [&](double q) {
+    double sum = 0.0, width = w0;
+    for (int k = 0; k < n; ++k) {
+      sum += width;
+      width *= q;
+    }
+    return sum;
+  };
+  if (n < 2 || length(1.0) >= L) return 1.0;
+  double lo = 1.0, hi = 2.0;
+  while (length(hi) < L) hi *= 2.0;
+  for (int it = 0; it < 200 && hi - lo > 0.0; ++it) {
+    const double mid = 0.5 * (lo + hi);
+    if (mid <= lo || mid >= hi) break;
+    (length(mid) < L ? lo : hi) = mid;
+  }
+  return 0.5 * (lo + hi);
+}
+
 // The grid of a wall file: n columns of equal width from the inlet to the
 // throat and n from the throat to the exit (in the second-order scheme,
-// widths in geometric progression through both), the wall nodes on the wall's
-// curve; accumulated coordinates as for the built-in wall, the throat, exit
-// and corner nodes set exactly.
+// widths equal at the throat and growing away from it on the longer side),
+// the wall nodes on the wall's curve; accumulated coordinates as for the
+// built-in wall, the throat, exit and corner nodes set exactly.
 void generate_wall_boundary_nodes(State& s) {
   const CaseData& c = s.c;
   const Wall& w = s.wall;
@@ -46,17 +74,24 @@ void generate_wall_boundary_nodes(State& s) {
   X.fill(0.0);
   Y.fill(0.0);
   if (c.esquema == Scheme::kOrdem2) {
-    // Geometric stretching: the width grows by the same ratio
-    // rho^(1/n) from each column to the next, rho = (exit length)/(throat
-    // length), so that n columns still fill each side and the width varies
-    // smoothly through the throat (no jump from dxc to dxd, which costs the
-    // throat region its second order).
-    const double rho = (w.x_exit - w.x_throat) / w.x_throat;
-    for (int i = 2; i <= 2 * n; ++i) {
-      const double t = static_cast<double>(i - 1) / n;
-      X(idx(c, i, 1)) = std::fabs(rho - 1.0) < 1e-12
-                            ? w.x_throat * t
-                            : w.x_throat * (std::pow(rho, t) - 1.0) / (rho - 1.0);
+    const double lc = w.x_throat;
+    const double ld = w.x_exit - w.x_throat;
+    const double w0 = std::min(lc, ld) / n;
+    const double q = throat_growth_ratio(w0, std::max(lc, ld), n);
+    const double qc = lc > ld ? q : 1.0;
+    const double qd = lc > ld ? 1.0 : q;
+    double x = w.x_throat, width = w0;
+    for (int i = n; i >= 2; --i) {
+      x -= width;
+      width *= qc;
+      X(idx(c, i, 1)) = x;
+    }
+    x = w.x_throat;
+    width = w0;
+    for (int i = n + 2; i <= 2 * n; ++i) {
+      x += width;
+      width *= qd;
+      X(idx(c, i, 1)) = x;
     }
     X(idx(c, n + 1, 1)) = w.x_throat;
   } else {

@@ -124,6 +124,30 @@ TEST(ConicalWall, GridThroatDataFollowTheWall) {
   EXPECT_EQ(s.f.Y(txtest::np_of(s, s.c.nx - 1, jw)), 1.0);
 }
 
+// In the second-order scheme the throat gets the finest columns: equal
+// widths on both sides of it, the shorter convergent uniform, the divergent
+// growing by one ratio up to the exact exit.
+TEST(ConicalWall, SecondOrderColumnsFinestAtTheThroat) {
+  txtest::ScratchDir scratch;
+  spit("p.parede", conical_text(1.0, 0, 0, 30, 0.5, 0.5, 0.5, 15, 1.0));
+  tx::State s = txtest::make_state(40, 10);
+  s.c.esquema = tx::Scheme::kOrdem2;
+  s.wall = tx::read_wall_file("p.parede");
+  s.c.parede = "p.parede";
+  tx::allocate_fields(s);
+  tx::generate_boundary_nodes(s);
+  const int n = 20;
+  auto width = [&](int i) { return s.f.X(txtest::np_of(s, i + 1, 1)) - s.f.X(txtest::np_of(s, i, 1)); };
+  const double w0 = s.wall.x_throat / n;
+  for (int i = 1; i <= n; ++i) EXPECT_NEAR(width(i), w0, 1e-12) << i;
+  EXPECT_NEAR(width(n + 1), w0, 1e-12);
+  const double q = width(n + 2) / width(n + 1);
+  EXPECT_GT(q, 1.01);
+  for (int i = n + 2; i <= 2 * n; ++i) EXPECT_NEAR(width(i) / width(i - 1), q, 1e-9) << i;
+  EXPECT_EQ(s.f.X(txtest::np_of(s, n + 1, 1)), s.wall.x_throat);
+  EXPECT_EQ(s.f.X(txtest::np_of(s, 2 * n + 1, 1)), s.wall.x_exit);
+}
+
 // Through every point, slope and curvature continuous, no overshoot where
 // the points are monotone, and the throat near the lowest point of a table
 // taken from a smooth valley.
